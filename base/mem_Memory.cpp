@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <new>
 
-void* mem_Malloc(std::size_t size) { return std::malloc(size); }
+void* mem_Malloc(std::size_t size) {
+    return std::malloc(size);
+}
 
 void* mem_Realloc(void* block, std::size_t size) {
     // realloc(p, 0) is implementation-defined; the contract is "release".
@@ -14,7 +16,9 @@ void* mem_Realloc(void* block, std::size_t size) {
     return std::realloc(block, size);
 }
 
-void mem_Free(void* block) { std::free(block); }
+void mem_Free(void* block) {
+    std::free(block);
+}
 
 static void* allocateOrThrow(std::size_t size) {
     void* block = std::malloc(size == 0 ? 1 : size);
@@ -23,6 +27,12 @@ static void* allocateOrThrow(std::size_t size) {
     return block;
 }
 
-void* mem_OperatorNewThrow(std::size_t size) { return allocateOrThrow(size); }
-void* mem_OperatorNewThrowBuiltin(std::size_t size) { return allocateOrThrow(size); }
-void* mem_OperatorNewTinyThrow(std::size_t size) { return allocateOrThrow(size); }
+void* mem_OperatorNewThrow(std::size_t size) {
+    return allocateOrThrow(size);
+}
+void* mem_OperatorNewThrowBuiltin(std::size_t size) {
+    return allocateOrThrow(size);
+}
+void* mem_OperatorNewTinyThrow(std::size_t size) {
+    return allocateOrThrow(size);
+}

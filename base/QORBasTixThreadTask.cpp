@@ -1,0 +1,3 @@
+#include "base/QORBasTixThreadTask.h"
+
+QORBasTixThreadTask::~QORBasTixThreadTask() = default;
