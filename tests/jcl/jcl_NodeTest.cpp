@@ -1,0 +1,138 @@
+#include "jcl/jcl_Node.h"
+
+#include "ConsoleCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+jcl_Node Element(const char* name, const char* text = "") {
+    jcl_Node node;
+    node.SetTagName(name);
+    node.text.append(text);
+    return node;
+}
+
+cow_List<int> Path(std::initializer_list<int> steps) {
+    cow_List<int> path;
+    for (int step : steps)
+        path.Append(step);
+    return path;
+}
+
+TEST(jcl_Node, DefaultNodeSerialisesToEmptyTagsAndWritesValueLine) {
+    ConsoleCapture console;
+    jcl_Node node;
+    EXPECT_FALSE(node.isRoot);
+    EXPECT_EQ(node.parent, nullptr);
+    EXPECT_EQ(node.children.Count(), 0);
+    EXPECT_STREQ(node.Serialize().c_str(), "<>\n</>\n");
+    EXPECT_EQ(console.Text(), "value\n");
+}
+
+TEST(jcl_Node, SerialisesExactlyAsStoredWithoutEscaping) {
+    struct Case {
+        const char* attribute;
+        const char* value;
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"a", "say \"hi\"", "", "<e a=\"say \"hi\"\">\n</e>\n"},
+        {"b", "x&y", "1 < 2", "<e b=\"x&y\">1 < 2\n</e>\n"},
+        {"c", "", "  spaced  ", "<e c=\"\">  spaced  \n</e>\n"},
+    };
+    ConsoleCapture console;
+    for (const Case& c : cases) {
+        jcl_Node node = Element("e", c.text);
+        node.InsertAttribute(c.attribute, c.value);
+        EXPECT_STREQ(node.Serialize().c_str(), c.expected) << c.attribute;
+    }
+}
+
+TEST(jcl_Node, AttributesComeOutInKeyOrderAndFirstInsertWins) {
+    ConsoleCapture console;
+    jcl_Node node = Element("presence");
+    node.InsertAttribute("type", "available");
+    node.InsertAttribute("from", "a@b");
+    node.InsertAttribute("type", "unavailable");
+    EXPECT_STREQ(node.Serialize().c_str(),
+                 "<presence from=\"a@b\" type=\"available\">\n</presence>\n");
+}
+
+TEST(jcl_Node, TextPiecesAndTextAfterChildrenComeBeforeTheFirstChild) {
+    ConsoleCapture console;
+    jcl_Node presence = Element("presence");
+    presence.InsertAttribute("type", "available");
+    presence.Append(Element("show", "away"));
+    EXPECT_STREQ(presence.Serialize().c_str(),
+                 "<presence type=\"available\">\n<show>away\n</show>\n</presence>\n");
+    EXPECT_EQ(console.Text(), "value\nvalueaway\n");
+
+    jcl_Node mixed = Element("m", "one ");
+    mixed.Append(Element("c"));
+    mixed.text.append("two", 3, 0, 0x7fffffff);
+    EXPECT_STREQ(mixed.Serialize().c_str(), "<m>one two\n<c>\n</c>\n</m>\n");
+}
+
+TEST(jcl_Node, ThreeLevelTreeWritesOneConsoleLinePerElementParentFirst) {
+    ConsoleCapture console;
+    jcl_Node leaf = Element("c", "3");
+    jcl_Node middle = Element("b", "2");
+    middle.Append(leaf);
+    jcl_Node top = Element("a", "1");
+    top.Append(middle);
+    EXPECT_STREQ(top.Serialize().c_str(), "<a>1\n<b>2\n<c>3\n</c>\n</b>\n</a>\n");
+    EXPECT_EQ(console.Text(), "value1\nvalue2\nvalue3\n");
+}
+
+TEST(jcl_Node, TraverseFollowsThePath) {
+    jcl_Node top = Element("top");
+    for (int i = 0; i < 2; ++i) {
+        jcl_Node child = Element(i == 0 ? "first" : "second");
+        for (int k = 0; k < 3; ++k)
+            child.Append(Element("leaf", std::to_string(i * 10 + k).c_str()));
+        top.Append(child);
+    }
+    EXPECT_EQ(&top.Traverse(Path({})), &top);
+    EXPECT_STREQ(top.Traverse(Path({0, 2})).text.c_str(), "2");
+    EXPECT_STREQ(top.Traverse(Path({1, 0})).text.c_str(), "10");
+    EXPECT_STREQ(top.Traverse(Path({1})).GetTagName().c_str(), "second");
+}
+
+TEST(jcl_Node, CopiesShareUntilAChildIsChangedThroughOne) {
+    jcl_Node original = Element("top");
+    original.Append(Element("child", "before"));
+    jcl_Node copy(original);
+    copy.GetChild(0).text = "after";
+    copy.GetChild(0).InsertAttribute("k", "v");
+    EXPECT_STREQ(original.children.ConstGet(0).text.c_str(), "before");
+    EXPECT_FALSE(original.children.ConstGet(0).attributes.IsMember("k"));
+    EXPECT_STREQ(copy.children.ConstGet(0).text.c_str(), "after");
+
+    jcl_Node assigned;
+    assigned = original;
+    assigned.Traverse(Path({0})).Append(Element("deep"));
+    EXPECT_EQ(original.children.ConstGet(0).children.Count(), 0);
+    EXPECT_EQ(assigned.children.ConstGet(0).children.Count(), 1);
+}
+
+TEST(jcl_Node, ReferencesIntoChildrenStayValidWhileSiblingsAreAppended) {
+    jcl_Node top = Element("top");
+    top.Append(Element("first"));
+    jcl_Node* first = &top.GetChild(0);
+    for (int i = 0; i < 100; ++i)
+        top.Append(Element("sibling"));
+    EXPECT_EQ(first, &top.GetChild(0));
+    EXPECT_STREQ(first->GetTagName().c_str(), "first");
+}
+
+TEST(jcl_NodeDeathTest, ChildIndexOutOfRangeEndsTheProcess) {
+    jcl_Node top = Element("top");
+    top.Append(Element("only"));
+    EXPECT_DEATH(top.GetChild(1), "");
+    EXPECT_DEATH(top.Traverse(Path({0, 0})), "");
+}
+
+} // namespace

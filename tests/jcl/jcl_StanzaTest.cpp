@@ -1,0 +1,252 @@
+#include "jcl/jcl_DocumentParser.h"
+#include "jcl/jcl_IQ.h"
+#include "jcl/jcl_Message.h"
+#include "jcl/jcl_Presence.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+
+namespace {
+
+jcl_Node Tree(const char* xml) {
+    return jcl_DocumentParser::Parse(xml);
+}
+
+TEST(jcl_Stanza, TypeNames) {
+    EXPECT_STREQ(jcl_Message().GetTypeName().c_str(), "message");
+    EXPECT_STREQ(jcl_Presence().GetTypeName().c_str(), "presence");
+    EXPECT_STREQ(jcl_IQ().GetTypeName().c_str(), "IQ");
+    std::unique_ptr<jcl_Entity> entity(new jcl_Message());
+    EXPECT_STREQ(entity->Serialize().c_str(), "<message></message>\n");
+}
+
+TEST(jcl_Stanza, AttributesAreWrittenToFromTypeIdWhateverTheOrderTheyWereSet) {
+    jcl_Presence presence;
+    presence.id = "7";
+    presence.SetType("unavailable");
+    presence.from = "me@host/r";
+    presence.SetTo("you@host");
+    EXPECT_STREQ(presence.Serialize().c_str(),
+                 "<presence to=\"you@host\" from=\"me@host/r\" type=\"unavailable\" "
+                 "id=\"7\"></presence>\n");
+
+    jcl_Message received(Tree("<message id='1' type='chat' from='f' to='t'/>"));
+    EXPECT_STREQ(received.Serialize().c_str(),
+                 "<message to=\"t\" from=\"f\" type=\"chat\" id=\"1\"></message>\n");
+}
+
+TEST(jcl_Stanza, MessageChildrenAreWrittenSubjectBodyErrorX) {
+    struct Case {
+        const char* subject;
+        const char* body;
+        const char* error;
+        int errorCode;
+        const char* x;
+        const char* expected;
+    } cases[] = {
+        {"", "", "", 0, "", "<message></message>\n"},
+        {"s", "b", "e", 404, "p",
+         "<message><subject>s</subject><body>b</body><error code=\"404\">e</error>"
+         "<x xmlns=\"zorvik:msg\">p</x></message>\n"},
+        {"", "", "", 404, "", "<message></message>\n"},
+        {"", "", "gone", -3, "", "<message><error code=\"-3\">gone</error></message>\n"},
+        {"", "", "bad", 0, "", "<message><error code=\"0\">bad</error></message>\n"},
+        {"", "a&b\"c<", "", 0, "<job k=\"1\"/>",
+         "<message><body>a&b\"c<</body><x xmlns=\"zorvik:msg\"><job k=\"1\"/></x></message>\n"},
+    };
+    for (const Case& c : cases) {
+        jcl_Message message;
+        message.SetSubject(c.subject);
+        message.SetBody(c.body);
+        message.error = c.error;
+        message.errorCode = c.errorCode;
+        message.SetX(c.x);
+        EXPECT_STREQ(message.Serialize().c_str(), c.expected);
+    }
+}
+
+TEST(jcl_Stanza, ReportAndFarewellStanzasAsTheTransportSendsThem) {
+    jcl_Message report;
+    report.SetTo("mon@server/res");
+    report.SetType("chat");
+    report.SetX("<r t=\"Started\"/>");
+    EXPECT_STREQ(report.Serialize().c_str(),
+                 "<message to=\"mon@server/res\" type=\"chat\"><x xmlns=\"zorvik:msg\">"
+                 "<r t=\"Started\"/></x></message>\n");
+
+    jcl_Presence farewell;
+    farewell.SetTo("mon@server/res");
+    farewell.SetType("unavailable");
+    EXPECT_STREQ(farewell.Serialize().c_str(),
+                 "<presence to=\"mon@server/res\" type=\"unavailable\"></presence>\n");
+}
+
+TEST(jcl_Stanza, PresenceWritesShowBeforeStatusAndNeverPriority) {
+    jcl_Presence presence;
+    presence.status = "busy";
+    presence.show = "dnd";
+    presence.priority = 5;
+    EXPECT_STREQ(presence.Serialize().c_str(),
+                 "<presence><show>dnd</show><status>busy</status></presence>\n");
+}
+
+TEST(jcl_Stanza, IqWritesQueryAlwaysChildrenInFixedOrderAndErrorAfterQuery) {
+    jcl_IQ empty;
+    EXPECT_STREQ(empty.Serialize().c_str(), "<iq><query xmlns=\"\"></query></iq>\n");
+
+    jcl_IQ onlyNamespace;
+    onlyNamespace.SetQueryNamespace("jabber:iq:auth");
+    EXPECT_STREQ(onlyNamespace.Serialize().c_str(),
+                 "<iq><query xmlns=\"jabber:iq:auth\"></query></iq>\n");
+
+    jcl_IQ full;
+    full.SetEmail("e");
+    full.nick = "k";
+    full.last = "l";
+    full.first = "f";
+    full.SetName("n");
+    full.SetResource("r");
+    full.SetPassword("p");
+    full.SetUsername("u");
+    full.SetQueryNamespace("ns");
+    full.SetTo("host");
+    full.SetType("set");
+    full.error = "conflict";
+    full.errorCode = 409;
+    EXPECT_STREQ(full.Serialize().c_str(),
+                 "<iq to=\"host\" type=\"set\"><query xmlns=\"ns\"><username>u</username>"
+                 "<password>p</password><resource>r</resource><name>n</name><first>f</first>"
+                 "<last>l</last><nick>k</nick><email>e</email></query>"
+                 "<error code=\"409\">conflict</error></iq>\n");
+}
+
+TEST(jcl_Stanza, NodeOfTheWrongKindGivesAnEmptyStanza) {
+    const jcl_Node presence = Tree("<presence to='a' type='b'><body>x</body></presence>");
+    jcl_Message message(presence);
+    EXPECT_TRUE(message.to.IsEmpty());
+    EXPECT_TRUE(message.type.IsEmpty());
+    EXPECT_TRUE(message.body.IsEmpty());
+    EXPECT_EQ(message.errorCode, 0);
+    EXPECT_STREQ(message.Serialize().c_str(), "<message></message>\n");
+
+    jcl_Presence fromMessage(Tree("<message to='a'><status>s</status></message>"));
+    EXPECT_STREQ(fromMessage.Serialize().c_str(), "<presence></presence>\n");
+    jcl_IQ fromEmpty{jcl_Node()};
+    EXPECT_TRUE(fromEmpty.to.IsEmpty());
+    // Names are compared case-sensitively.
+    jcl_IQ upper(Tree("<IQ to='a'/>"));
+    EXPECT_TRUE(upper.to.IsEmpty());
+}
+
+TEST(jcl_Stanza, ReceivedMessageKeepsTheLastSubjectBodyAndError) {
+    jcl_Message message(
+        Tree("<message from='f'><body>one</body><subject>s1</subject><body>two</body>"
+             "<error code='500'>first</error><error code='404 x'>second</error>"
+             "<unknown>u</unknown><subject>s2</subject></message>"));
+    EXPECT_STREQ(message.from.c_str(), "f");
+    EXPECT_STREQ(message.body.c_str(), "two");
+    EXPECT_STREQ(message.subject.c_str(), "s2");
+    EXPECT_STREQ(message.error.c_str(), "second");
+    EXPECT_EQ(message.errorCode, 404);
+    EXPECT_TRUE(message.GetX().IsEmpty());
+}
+
+TEST(jcl_Stanza, ReceivedXElementsAreWrittenBackAndAccumulate) {
+    struct Case {
+        const char* xml;
+        const char* x;
+    } cases[] = {
+        {"<message><x xmlns='zorvik:msg'>Kill</x></message>", "<x xmlns=\"zorvik:msg\">Kill</x>\n"},
+        {"<message><x xmlns='zorvik:msg' a='1'>t<job id='3'>j</job>u</x></message>",
+         "<x a=\"1\" xmlns=\"zorvik:msg\">tu<job id=\"3\">j</job>\n</x>\n"},
+        {"<message><x>1</x><body>b</body><x><y><z/></y></x></message>",
+         "<x>1</x>\n<x><y><z></z>\n</y>\n</x>\n"},
+        {"<message><x>a &amp; &lt;b&gt;</x></message>", "<x>a & <b></x>\n"},
+    };
+    for (const Case& c : cases) {
+        jcl_Message message(Tree(c.xml));
+        EXPECT_STREQ(message.GetX().c_str(), c.x) << c.xml;
+    }
+}
+
+TEST(jcl_Stanza, ErrorCodeWithoutCodeAttributeIsZero) {
+    jcl_Message message(Tree("<message><error>oops</error></message>"));
+    EXPECT_STREQ(message.error.c_str(), "oops");
+    EXPECT_EQ(message.errorCode, 0);
+    jcl_IQ iq(Tree("<iq><error>oops</error><query/></iq>"));
+    EXPECT_EQ(iq.errorCode, 0);
+    EXPECT_TRUE(iq.queryNamespace.IsEmpty());
+}
+
+TEST(jcl_Stanza, NumbersReadAsTheStandardConversionAndClampedToTheIntRange) {
+    struct Case {
+        const char* text;
+        int value;
+    } cases[] = {
+        {"5", 5},
+        {"-12", -12},
+        {"  +7", 7},
+        {"abc", 0},
+        {"", 0},
+        {"42abc", 42},
+        {"- 3", 0},
+        {"99999999999999999999", INT_MAX},
+        {"-99999999999999999999", INT_MIN},
+        {"-2147483648", INT_MIN},
+        {"2147483647", INT_MAX},
+    };
+    for (const Case& c : cases) {
+        const std::string xml =
+            std::string("<presence><priority>") + c.text + "</priority></presence>";
+        EXPECT_EQ(jcl_Presence(Tree(xml.c_str())).priority, c.value) << c.text;
+        const std::string error = std::string("<iq><error code='") + c.text + "'>e</error></iq>";
+        EXPECT_EQ(jcl_IQ(Tree(error.c_str())).errorCode, c.value) << c.text;
+    }
+}
+
+TEST(jcl_Stanza, ReceivedPresenceTakesStatusShowPriorityLastOneWins) {
+    jcl_Presence presence(Tree("<presence type='available' id='p1'><show>away</show>"
+                               "<status>out</status><priority>1</priority><show>xa</show>"
+                               "<priority>-5</priority><c node='n'/></presence>"));
+    EXPECT_STREQ(presence.type.c_str(), "available");
+    EXPECT_STREQ(presence.id.c_str(), "p1");
+    EXPECT_STREQ(presence.show.c_str(), "xa");
+    EXPECT_STREQ(presence.status.c_str(), "out");
+    EXPECT_EQ(presence.priority, -5);
+}
+
+TEST(jcl_Stanza, ReceivedIqReadsQueryFieldsAndErrorOutsideIt) {
+    jcl_IQ iq(Tree("<iq type='error' id='reg1' from='server' to='me'>"
+                   "<query xmlns='jabber:iq:register'><username>u</username>"
+                   "<password>p</password><name>n</name><first>f</first><last>l</last>"
+                   "<nick>k</nick><email>e</email><resource>r</resource><other>o</other>"
+                   "</query><error code='409'>conflict</error></iq>"));
+    EXPECT_STREQ(iq.type.c_str(), "error");
+    EXPECT_STREQ(iq.id.c_str(), "reg1");
+    EXPECT_STREQ(iq.from.c_str(), "server");
+    EXPECT_STREQ(iq.to.c_str(), "me");
+    EXPECT_STREQ(iq.queryNamespace.c_str(), "jabber:iq:register");
+    const cow_String jcl_IQ::*fields[] = {&jcl_IQ::username, &jcl_IQ::password, &jcl_IQ::name,
+                                          &jcl_IQ::first,    &jcl_IQ::last,     &jcl_IQ::nick,
+                                          &jcl_IQ::email,    &jcl_IQ::resource};
+    const char* expected[] = {"u", "p", "n", "f", "l", "k", "e", "r"};
+    for (int k = 0; k < 8; ++k)
+        EXPECT_STREQ((iq.*fields[k]).c_str(), expected[k]);
+    EXPECT_STREQ(iq.error.c_str(), "conflict");
+    EXPECT_EQ(iq.errorCode, 409);
+
+    // A query field nested deeper, or an error inside the query, is not taken.
+    jcl_IQ nested(Tree("<iq><query><x><username>deep</username></x>"
+                       "<error code='1'>in</error></query></iq>"));
+    EXPECT_TRUE(nested.username.IsEmpty());
+    EXPECT_TRUE(nested.error.IsEmpty());
+}
+
+TEST(jcl_Stanza, ReceivedTextIsNotTrimmed) {
+    jcl_Message message(Tree("<message><body>  two\n lines </body></message>"));
+    EXPECT_STREQ(message.body.c_str(), "  two\n lines ");
+}
+
+} // namespace
