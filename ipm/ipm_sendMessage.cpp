@@ -1,0 +1,91 @@
+#include "ipm/ipm_sendMessage.h"
+
+#include "base/cow_String.h"
+#include "base/thr_LockGuard.h"
+#include "ipm/ipm_MessageTransmit.h"
+
+namespace {
+
+const char* const errorLimitText =
+    "Error message limit reached. No further error messages will be reported.\n"
+    "Please see the dat file for more errors.";
+const char* const warningLimitText =
+    "Warning message limit reached. No further warning messages will be reported.\n"
+    "Please see the dat file for more warnings.";
+
+// Any type that mentions "Started" is the start report, which carries host and handle.
+struct ReportType {
+    explicit ReportType(const char* given) : name(given) {
+        started = name.Find("Started") != name.length();
+        if (started)
+            name = "Started";
+    }
+
+    cow_String name;
+    bool started;
+};
+
+void bufferLimitNotice(ipm_MessageTransmit& transmitter, const char* type, const char* text,
+                       const int* integers, const double* reals, bool started) {
+    const char* const texts[] = {text};
+    const cow_String notice =
+        transmitter.Encode(type, "message=%s", integers, reals, texts, started);
+    thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
+    transmitter.BufferMessage(notice, type, true);
+}
+
+void sendMessage(const char* type, const char* format, const int* integers, const double* reals,
+                 const char* const* texts) {
+    const ReportType report(type);
+    ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
+    const cow_String encoded =
+        transmitter.Encode(report.name.c_str(), format, integers, reals, texts, report.started);
+    bool errorNoticeDue;
+    bool warningNoticeDue;
+    {
+        thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
+        transmitter.BufferMessage(encoded, report.name, false);
+        errorNoticeDue = transmitter.ClaimErrorNotice();
+        warningNoticeDue = transmitter.ClaimWarningNotice();
+    }
+    if (errorNoticeDue)
+        bufferLimitNotice(transmitter, "Error", errorLimitText, integers, reals, report.started);
+    if (warningNoticeDue)
+        bufferLimitNotice(transmitter, "Warning", warningLimitText, integers, reals,
+                          report.started);
+}
+
+void sendMessageDirect(const char* type, const char* format, const int* integers,
+                       const double* reals, const char* const* texts) {
+    const ReportType report(type);
+    ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
+    transmitter.TransmitMessage(
+        transmitter.Encode(report.name.c_str(), format, integers, reals, texts, report.started));
+}
+
+} // namespace
+
+// A C or Fortran caller cannot catch an exception, and one unwinding through its
+// frames ends the process: every failure stops here. The transmitter's state stays
+// consistent (a transport that failed to initialise is tried again next time).
+int ipm_sendMessage(const char* type, const char* format, const int* integers, const double* reals,
+                    const char* const* texts) {
+    if (type == nullptr)
+        return 0;
+    try {
+        sendMessage(type, format, integers, reals, texts);
+    } catch (...) {
+    }
+    return 0;
+}
+
+int ipm_sendMessageDirect(const char* type, const char* format, const int* integers,
+                          const double* reals, const char* const* texts) {
+    if (type == nullptr)
+        return 0;
+    try {
+        sendMessageDirect(type, format, integers, reals, texts);
+    } catch (...) {
+    }
+    return 0;
+}

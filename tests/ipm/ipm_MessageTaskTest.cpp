@@ -1,0 +1,253 @@
+#include "ipm_TestSupport.h"
+
+#include "base/base_Modules.h"
+#include "ipm/ipm_MessageTask.h"
+#include "ipm/ipm_Modules.h"
+#include "ipm/ipm_sendMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace ipm_test;
+
+namespace {
+
+// Runs the message task on a thread of its own, as a host does.
+class TaskThread {
+public:
+    TaskThread() : thread([this] { task.Run(0); }) {}
+    ~TaskThread() {
+        if (thread.joinable()) {
+            if (ipm_MessageTransmit* transmitter =
+                    thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
+                transmitter->RequestStop();
+            thread.join();
+        }
+    }
+    void Join() { thread.join(); }
+
+private:
+    ipm_MessageTask task;
+    std::thread thread;
+};
+
+void Report(const std::string& text) {
+    const char* texts[] = {text.c_str()};
+    ipm_sendMessage("Info", "message=%s", nullptr, nullptr, texts);
+}
+
+std::string Payload(const std::string& message) {
+    return "<Info><message type=\"string\">" + message +
+           "</message><phase type=\"symconst\"></phase><jobName type=\"string\">beam</jobName>"
+           "</Info>\n";
+}
+
+std::vector<std::string> Payloads(int first, int last) {
+    std::vector<std::string> payloads;
+    for (int i = first; i <= last; ++i)
+        payloads.push_back(Payload("r" + std::to_string(i)));
+    return payloads;
+}
+
+void ReportRange(int first, int last) {
+    for (int i = first; i <= last; ++i)
+        Report("r" + std::to_string(i));
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 1000; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+// A host lets its task thread reach Run before it shuts the library down.
+bool TaskIsRunning() {
+    ipm_MessageTransmit* transmitter = thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance();
+    return transmitter && transmitter->IsTaskRunning();
+}
+
+class ipm_MessageTaskTest : public ::testing::Test {
+protected:
+    void TearDown() override { DestroyTransmitter(); }
+};
+
+TEST_F(ipm_MessageTaskTest, DeliversABatchInBufferingOrderAboutSixtyMillisecondsApart) {
+    ReportingJob job;
+    ReportRange(1, 10);
+    {
+        TaskThread task;
+        job.Transmitter().RequestStop();
+    }
+    EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 10));
+    const std::vector<Clock::time_point>& times = job.recording->transmitTimes;
+    ASSERT_EQ(times.size(), 10u);
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(59)) << i;
+    EXPECT_TRUE(job.Transmitter().IsFinished());
+    EXPECT_FALSE(job.Transmitter().IsDisabled());
+}
+
+TEST_F(ipm_MessageTaskTest, ReportsMadeWhileTheTaskRunsArriveInLaterBatches) {
+    ReportingJob job;
+    TaskThread task;
+    ReportRange(1, 3);
+    ASSERT_TRUE(WaitUntil([&] { return job.recording->Transmitted().size() >= 1; }));
+    ReportRange(4, 5);
+    job.Transmitter().RequestStop();
+    task.Join();
+    EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 5));
+    EXPECT_GT(job.recording->Polls(), 0);
+}
+
+TEST_F(ipm_MessageTaskTest, AStopRequestEndsTheTaskOnlyAfterTheBufferIsDrained) {
+    ReportingJob job;
+    ReportRange(1, 3);
+    job.Transmitter().RequestStop();
+    TaskThread task;
+    task.Join();
+    EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 3));
+    EXPECT_FALSE(job.Transmitter().HasMessages());
+    EXPECT_TRUE(job.Transmitter().IsFinished());
+}
+
+TEST_F(ipm_MessageTaskTest, AFailingTransmissionDropsTheBatchAndDisablesTransmission) {
+    ReportingJob job;
+    job.recording->failTransmitNumber = 2;
+    ReportRange(1, 3);
+    TaskThread task;
+    task.Join(); // ends by itself, without a stop request
+    EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 1));
+    EXPECT_TRUE(job.Transmitter().IsDisabled());
+    EXPECT_TRUE(job.Transmitter().IsFinished());
+
+    Report("r4");
+    EXPECT_FALSE(job.Transmitter().HasMessages());
+    EXPECT_EQ(job.MessageFileText(), Payload("r1") + Payload("r2") + Payload("r3") + Payload("r4"))
+        << "the message file goes on";
+}
+
+TEST_F(ipm_MessageTaskTest, AFailingPollEndsTheTaskBeforeAnyDelivery) {
+    ReportingJob job;
+    job.recording->failPoll = true;
+    ReportRange(1, 2);
+    TaskThread task;
+    task.Join();
+    EXPECT_TRUE(job.recording->Transmitted().empty());
+    EXPECT_TRUE(job.Transmitter().IsDisabled());
+    EXPECT_TRUE(job.Transmitter().IsFinished());
+    Report("r3");
+    EXPECT_EQ(job.MessageFileText(), Payload("r1") + Payload("r2") + Payload("r3"));
+}
+
+TEST_F(ipm_MessageTaskTest, TheTransportSeesOneCallAtATime) {
+    ReportingJob job;
+    job.recording->transmitMilliseconds = 3;
+    Report("r0"); // initialises the transport, so that the task polls it
+    TaskThread task;
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < 3; ++t)
+        hosts.emplace_back([] {
+            for (int i = 0; i < 15; ++i) {
+                ipm_sendMessageDirect("Direct", "", nullptr, nullptr, nullptr);
+                std::this_thread::sleep_for(std::chrono::milliseconds(7));
+            }
+        });
+    ReportRange(1, 5);
+    for (std::thread& host : hosts)
+        host.join();
+    job.Transmitter().RequestStop();
+    task.Join();
+    EXPECT_EQ(job.recording->Transmitted().size(), 45u + 6u);
+    EXPECT_GT(job.recording->Polls(), 0);
+    EXPECT_EQ(job.recording->overlaps, 0);
+}
+
+TEST_F(ipm_MessageTaskTest, TheTaskDoesNotPollAnUninitialisedTransport) {
+    ReportingJob job;
+    TaskThread task;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(job.recording->Polls(), 0);
+    Report("r1");
+    ASSERT_TRUE(WaitUntil([&] { return job.recording->Polls() > 0; }));
+}
+
+class ipm_LibraryLifecycle : public ::testing::Test {
+protected:
+    void SetUp() override { DestroyTransmitter(); }
+    void TearDown() override { DestroyTransmitter(); }
+};
+
+TEST_F(ipm_LibraryLifecycle, NestedInitialisationsMoveTheCounterOnlyOnTheOutermostPair) {
+    int counter = 5; // the host's own modules
+    QORKelCommunications_initialize(counter);
+    const int up = counter;
+    EXPECT_GT(up, 5 + 1) << "one for the library and one for each module it started";
+    EXPECT_EQ(bas_moduleUseCount("atr"), 1);
+    QORKelCommunications_initialize(counter);
+    EXPECT_EQ(counter, up);
+    QORKelCommunications_finalize(counter);
+    EXPECT_EQ(counter, up);
+    EXPECT_EQ(bas_moduleUseCount("utl"), 1) << "still up for the remaining user";
+    QORKelCommunications_finalize(counter);
+    EXPECT_EQ(counter, 5);
+    EXPECT_EQ(bas_moduleUseCount("atr"), 0);
+    QORKelCommunications_finalize(counter);
+    EXPECT_EQ(counter, 5) << "an unmatched finalisation changes nothing";
+    QORKelCommunications_initialize(counter);
+    EXPECT_EQ(counter, up) << "a new start begins from scratch";
+    QORKelCommunications_finalize(counter);
+}
+
+TEST_F(ipm_LibraryLifecycle, FinalisingWithoutReportsReturnsAndLeavesNoTransmitter) {
+    int counter = 0;
+    SetCommandLine({});
+    QORKelCommunications_initialize(counter);
+    ipm_MessageTransmit::Instance();
+    QORKelCommunications_finalize(counter);
+    EXPECT_EQ(thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance(), nullptr);
+}
+
+TEST_F(ipm_LibraryLifecycle, FinalisingWaitsForTheTaskToDeliverEverythingAndLeave) {
+    int counter = 0;
+    QORKelCommunications_initialize(counter);
+    {
+        ReportingJob job;
+        ReportRange(1, 4);
+        TaskThread task;
+        ASSERT_TRUE(WaitUntil(TaskIsRunning));
+        job.Transmitter().RequestStop();
+        QORKelCommunications_finalize(counter);
+        EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 4));
+        EXPECT_TRUE(job.recording->destroyed);
+        EXPECT_EQ(thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance(), nullptr);
+    }
+}
+
+TEST_F(ipm_LibraryLifecycle, FinalisingStopsATaskThatIsStillPollingWithReportingOff) {
+    int counter = 0;
+    SetCommandLine({"-message", "on"}); // no job: reporting off
+    QORKelCommunications_initialize(counter);
+    TaskThread task;
+    ASSERT_TRUE(WaitUntil(TaskIsRunning));
+    QORKelCommunications_finalize(counter); // must neither hang nor free under the task
+    EXPECT_EQ(thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance(), nullptr);
+    task.Join();
+}
+
+TEST_F(ipm_LibraryLifecycle, FinalisingWithoutATaskDoesNotWaitForOne) {
+    int counter = 0;
+    QORKelCommunications_initialize(counter);
+    {
+        ReportingJob job;
+        Report("r1"); // the transport is ready, so finished is false
+        ASSERT_FALSE(job.Transmitter().IsFinished());
+        QORKelCommunications_finalize(counter);
+        EXPECT_TRUE(job.recording->destroyed);
+    }
+}
+
+} // namespace
