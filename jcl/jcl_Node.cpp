@@ -2,6 +2,8 @@
 
 #include "base/aio_ostream.h"
 
+template class cow_List<jcl_Node>;
+
 jcl_Node::jcl_Node()
     : attributes(), tagName(), isRoot(false), children(cow_ListSized, 0), text(), parent(nullptr) {}
 

@@ -6,6 +6,11 @@
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
 
+class jcl_Node;
+
+// The list of children is instantiated once, inside the library.
+extern template class QORKEL_API cow_List<jcl_Node>;
+
 // One XML element held in memory. Every member shares its storage on copy, so a
 // node, even the root of a large tree, is copied in constant time.
 class QORKEL_API jcl_Node {
