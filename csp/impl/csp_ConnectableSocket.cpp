@@ -1,0 +1,116 @@
+#include "csp/impl/csp_ConnectableSocket.h"
+
+#include "base/aio_ostream.h"
+#include "base/atr_translate.h"
+#include "csp/impl/csp_NetworkEx.h"
+
+#include <cstring>
+
+namespace {
+
+[[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
+    csp_NetworkException exception(csp_NetworkException::system_call_failure,
+                                   atr_translate(text).Result());
+    exception.Throw("csp/impl/csp_ConnectableSocket", line);
+}
+
+} // namespace
+
+csp_ConnectableSocket::csp_ConnectableSocket(int descriptor) : csp_Socket(descriptor) {}
+
+csp_ConnectableSocket::csp_ConnectableSocket(int type, int family, int protocol)
+    : csp_Socket(type, family, protocol) {}
+
+csp_ConnectableSocket::~csp_ConnectableSocket() = default;
+
+void csp_ConnectableSocket::connectTo(const csp_SocketAddress& address) {
+    const sockaddr_in block = address;
+    connectTo(reinterpret_cast<const sockaddr*>(&block), csp_SocketAddress::getLength());
+}
+
+void csp_ConnectableSocket::connectTo(const sockaddr* address, int length) {
+    if (wsa::connect(descriptor, address, length) == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in csp_ConnectableSocket::connectTo", __LINE__);
+    clearStatus();
+}
+
+int csp_ConnectableSocket::read(void* buffer, int size) {
+    if (hasStatus(failed))
+        return -1;
+    const int received = wsa::recv(descriptor, static_cast<char*>(buffer), size, 0);
+    if (received < 0) {
+        status |= failed;
+        csp_NetworkException::throwError(csp_NetworkException::read_failed, "socket_error");
+    }
+    if (received > 0)
+        return received;
+    if (hasStatus(endOfStreamSeen))
+        return 0;
+    status |= endOfStreamSeen;
+    if (hasStatus(endOfStreamIsError))
+        csp_NetworkException::throwError(csp_NetworkException::eof_encountered, cow_String());
+    return 0;
+}
+
+int csp_ConnectableSocket::write(const void* data, int length) {
+    if (hasStatus(failed))
+        return -1;
+    const int sent = wsa::send(descriptor, static_cast<const char*>(data), length, 0);
+    if (sent < 0) {
+        status |= failed;
+        csp_NetworkException::throwError(csp_NetworkException::write_failed, "socket_error");
+    }
+    status &= static_cast<unsigned short>(~endOfStreamSeen);
+    return sent;
+}
+
+int csp_ConnectableSocket::receiveFrom(csp_SocketAddress& from, void* buffer, int size) {
+    if (!isUsable())
+        return -1;
+    sockaddr_in block;
+    std::memset(&block, 0, sizeof block);
+    int length = csp_SocketAddress::getLength();
+    const int received = wsa::recvfrom(descriptor, static_cast<char*>(buffer), size, 0,
+                                       reinterpret_cast<sockaddr*>(&block), &length);
+    if (received < 0)
+        raiseSystemCallFailure("Error in receive from", __LINE__);
+    from = block;
+    return received;
+}
+
+csp_SocketAddress csp_ConnectableSocket::peerAddress() const {
+    sockaddr_in block;
+    std::memset(&block, 0, sizeof block);
+    int length = csp_SocketAddress::getLength();
+    if (wsa::getpeername(descriptor, reinterpret_cast<sockaddr*>(&block), &length) == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in peerAddress", __LINE__);
+    return csp_SocketAddress(block);
+}
+
+bool csp_ConnectableSocket::isConnected() const {
+    try {
+        peerAddress();
+        return true;
+    } catch (const csp_NetworkException&) {
+        return false;
+    }
+}
+
+void csp_ConnectableSocket::setEndOfStreamIsError(bool on) {
+    if (on)
+        status |= endOfStreamIsError;
+    else
+        status &= static_cast<unsigned short>(~endOfStreamIsError);
+}
+
+aio_ostream& operator<<(aio_ostream& stream, const csp_ConnectableSocket& socket) {
+    stream << "ConnectableSocket( ";
+    if (!socket.isOpen())
+        stream << "connection is not currently opened";
+    else if (socket.isConnected())
+        stream << socket.getDescriptor() << ", " << socket.peerAddress();
+    else
+        stream << socket.getDescriptor() << ", "
+               << "connection is not defined";
+    return stream << " )";
+}

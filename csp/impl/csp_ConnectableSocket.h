@@ -1,0 +1,50 @@
+#ifndef CSP_IMPL_CSP_CONNECTABLESOCKET_H
+#define CSP_IMPL_CSP_CONNECTABLESOCKET_H
+
+#include "base/base_Export.h"
+#include "csp/csp_SocketAddress.h"
+#include "csp/impl/csp_Socket.h"
+
+class aio_ostream;
+
+// A socket that connects, reads and writes. The status word refuses reads and writes once
+// one has failed, until the next successful connectTo, and tells a first end of stream
+// from a repeated one.
+class QORKEL_API csp_ConnectableSocket : public csp_Socket {
+public:
+    explicit csp_ConnectableSocket(int descriptor);
+    csp_ConnectableSocket(int type, int family, int protocol);
+    csp_ConnectableSocket(const csp_ConnectableSocket& other) = default;
+    csp_ConnectableSocket(csp_ConnectableSocket&& other) noexcept = default;
+    csp_ConnectableSocket& operator=(const csp_ConnectableSocket& other) = default;
+    csp_ConnectableSocket& operator=(csp_ConnectableSocket&& other) noexcept = default;
+    ~csp_ConnectableSocket() override;
+
+    // Clears the status word except endOfStreamIsError.
+    void connectTo(const csp_SocketAddress& address);
+
+    // One platform call each; the count may be short. -1 without a call once a read or
+    // write has failed.
+    int read(void* buffer, int size);
+    int write(const void* data, int length);
+    int receiveFrom(csp_SocketAddress& from, void* buffer, int size);
+
+    csp_SocketAddress peerAddress() const;
+    // The platform reports a peer (a peer that has closed may still count).
+    bool isConnected() const;
+
+    bool getEndOfStreamSeen() const { return hasStatus(endOfStreamSeen); }
+    bool getEndOfStreamIsError() const { return hasStatus(endOfStreamIsError); }
+    void setEndOfStreamIsError(bool on);
+    bool isUsable() const { return isOpen() && !hasStatus(failed); }
+    bool canRead() const { return isUsable() && !hasStatus(endOfStreamSeen); }
+    void clearStatus() { status &= endOfStreamIsError; }
+    bool hasStatus(unsigned short mask) const { return (status & mask) == mask; }
+
+protected:
+    void connectTo(const sockaddr* address, int length);
+};
+
+QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_ConnectableSocket& socket);
+
+#endif

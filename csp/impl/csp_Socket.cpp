@@ -1,0 +1,258 @@
+#include "csp/impl/csp_Socket.h"
+
+#include "base/aio_ostream.h"
+#include "base/atr_translate.h"
+#include "csp/impl/csp_NetworkEx.h"
+
+#include <cstring>
+
+namespace {
+
+const long drainWaitMicroseconds = 5L * 1000 * 1000;
+const int drainBufferSize = 1024;
+
+[[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
+    csp_NetworkException exception(csp_NetworkException::system_call_failure,
+                                   atr_translate(text).Result());
+    exception.Throw("csp/impl/csp_Socket", line);
+}
+
+// Windows' linger record.
+struct LingerRecord {
+    unsigned short onOff;
+    unsigned short seconds;
+};
+
+} // namespace
+
+csp_Socket::ServiceReference::ServiceReference() : held(false) {
+    wsa::WSADATA data;
+    // A start-up that failed took nothing, so there is nothing to release for it.
+    if (wsa::WSAStartup(MAKEWORD(2, 0), &data) != 0)
+        return;
+    if (LOBYTE(data.wVersion) != 2) {
+        wsa::WSACleanup();
+        return;
+    }
+    held = true;
+}
+
+csp_Socket::ServiceReference::ServiceReference(const ServiceReference&) : ServiceReference() {}
+
+csp_Socket::ServiceReference::~ServiceReference() {
+    if (held)
+        wsa::WSACleanup();
+}
+
+csp_Socket::csp_Socket(int descriptor) : descriptor(descriptor), autoClose(true), status(0) {}
+
+csp_Socket::csp_Socket(int type, int family, int protocol)
+    : descriptor(-1), autoClose(true), status(0) {
+    const wsa::SOCKET created = wsa::socket(family, type, protocol);
+    if (created == INVALID_SOCKET)
+        raiseSystemCallFailure("Error in csp_Socket constructor", __LINE__);
+    descriptor = static_cast<int>(created);
+}
+
+csp_Socket::csp_Socket(const csp_Socket& other)
+    : service(other.service), descriptor(other.descriptor), autoClose(other.autoClose),
+      status(other.status) {}
+
+csp_Socket::csp_Socket(csp_Socket&& other) noexcept
+    : descriptor(other.descriptor), autoClose(other.autoClose), status(other.status) {
+    other.descriptor = -1;
+}
+
+csp_Socket& csp_Socket::operator=(const csp_Socket& other) {
+    if (this != &other) {
+        letGoOfDescriptor(other.descriptor);
+        descriptor = other.descriptor;
+        autoClose = other.autoClose;
+        status = other.status;
+    }
+    return *this;
+}
+
+csp_Socket& csp_Socket::operator=(csp_Socket&& other) noexcept {
+    if (this != &other) {
+        letGoOfDescriptor(other.descriptor);
+        descriptor = other.descriptor;
+        autoClose = other.autoClose;
+        status = other.status;
+        other.descriptor = -1;
+    }
+    return *this;
+}
+
+csp_Socket::~csp_Socket() {
+    if (autoClose)
+        close();
+}
+
+void csp_Socket::letGoOfDescriptor(int incoming) {
+    if (autoClose && descriptor != incoming)
+        close();
+}
+
+void csp_Socket::close() {
+    if (descriptor != -1)
+        wsa::closesocket(descriptor);
+    descriptor = -1;
+}
+
+void csp_Socket::reset(int type, int family, int protocol) {
+    close();
+    const wsa::SOCKET created = wsa::socket(family, type, protocol);
+    if (created == INVALID_SOCKET)
+        raiseSystemCallFailure("Error in csp_Socket::reset", __LINE__);
+    descriptor = static_cast<int>(created);
+}
+
+void csp_Socket::bind(const csp_SocketAddress& address) {
+    const sockaddr_in block = address;
+    bind(reinterpret_cast<const sockaddr*>(&block), csp_SocketAddress::getLength());
+}
+
+void csp_Socket::bind(const sockaddr* address, int length) {
+    if (wsa::bind(descriptor, address, length) == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in csp_Socket::bind", __LINE__);
+}
+
+void csp_Socket::shutdown(csp_SocketShutdownMode mode) {
+    if (wsa::shutdown(descriptor, mode) == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in csp_Socket::shutdown", __LINE__);
+}
+
+void csp_Socket::setOption(int option, const char* value, int length) {
+    if (wsa::setsockopt(descriptor, SOL_SOCKET, option, value, length) == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in csp_Socket::setOption", __LINE__);
+}
+
+void csp_Socket::getOption(int option, char* value, int& length) const {
+    int platformLength = length;
+    const int result = wsa::getsockopt(descriptor, SOL_SOCKET, option, value, &platformLength);
+    length = platformLength;
+    if (result == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in csp_Socket::getOption()", __LINE__);
+}
+
+void csp_Socket::setIntOption(int option, int value) {
+    setOption(option, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+int csp_Socket::getIntOption(int option) const {
+    int value = 0;
+    int length = sizeof value;
+    getOption(option, reinterpret_cast<char*>(&value), length);
+    return value;
+}
+
+void csp_Socket::setBoolOption(int option, bool value) {
+    setIntOption(option, value ? 1 : 0);
+}
+
+bool csp_Socket::getBoolOption(int option) const {
+    return getIntOption(option) != 0;
+}
+
+void csp_Socket::setReuseAddress(bool on) {
+    setBoolOption(SO_REUSEADDR, on);
+}
+
+bool csp_Socket::getReuseAddress() const {
+    return getBoolOption(SO_REUSEADDR);
+}
+
+void csp_Socket::setRouting(bool routing) {
+    setIntOption(SO_DONTROUTE, routing ? 0 : 1);
+}
+
+bool csp_Socket::getRouting() const {
+    return getIntOption(SO_DONTROUTE) == 0;
+}
+
+void csp_Socket::setReceiveBufferSize(int size) {
+    setIntOption(SO_RCVBUF, size);
+}
+
+int csp_Socket::getReceiveBufferSize() const {
+    return getIntOption(SO_RCVBUF);
+}
+
+void csp_Socket::setSendBufferSize(int size) {
+    setIntOption(SO_SNDBUF, size);
+}
+
+int csp_Socket::getSendBufferSize() const {
+    return getIntOption(SO_SNDBUF);
+}
+
+int csp_Socket::getSocketType() const {
+    return getIntOption(SO_TYPE);
+}
+
+int csp_Socket::getPendingError() const {
+    return getIntOption(SO_ERROR);
+}
+
+void csp_Socket::setLinger(bool on, int seconds) {
+    LingerRecord record;
+    record.onOff = on ? 1 : 0;
+    record.seconds = static_cast<unsigned short>(seconds & 0xffff);
+    char bytes[sizeof record];
+    std::memcpy(bytes, &record, sizeof record);
+    setOption(SO_LINGER, bytes, sizeof bytes);
+}
+
+bool csp_Socket::getLinger(int& seconds) const {
+    char bytes[sizeof(LingerRecord)] = {0};
+    int length = sizeof bytes;
+    getOption(SO_LINGER, bytes, length);
+    LingerRecord record;
+    std::memcpy(&record, bytes, sizeof record);
+    seconds = record.seconds;
+    return record.onOff != 0;
+}
+
+csp_SocketAddress csp_Socket::name() const {
+    sockaddr_in block;
+    std::memset(&block, 0, sizeof block);
+    int length = csp_SocketAddress::getLength();
+    if (wsa::getsockname(descriptor, reinterpret_cast<sockaddr*>(&block), &length) == SOCKET_ERROR)
+        raiseSystemCallFailure("Error in csp_Socket::name", __LINE__);
+    return csp_SocketAddress(block);
+}
+
+void csp_Socket::disconnect() {
+    try {
+        shutdown(shutdownSends);
+    } catch (const csp_NetworkException&) {
+        throw omi_FatalError{"shutdown", wsa::WSAGetLastError()};
+    }
+    char buffer[drainBufferSize];
+    for (;;) {
+        const int ready = wsa::waitUntilReadable(descriptor, drainWaitMicroseconds);
+        if (ready == 0)
+            return;
+        if (ready < 0)
+            throw omi_FatalError{"select", wsa::WSAGetLastError()};
+        const int received = wsa::recv(descriptor, buffer, drainBufferSize, 0);
+        if (received == 0)
+            return;
+        if (received < 0) {
+            const int error = wsa::WSAGetLastError();
+            if (error == WSAECONNRESET || error == WSAESHUTDOWN)
+                return;
+            throw omi_FatalError{"recv", error};
+        }
+    }
+}
+
+aio_ostream& operator<<(aio_ostream& stream, const csp_Socket& socket) {
+    stream << "Socket( ";
+    if (socket.isOpen())
+        stream << socket.getDescriptor();
+    else
+        stream << "Socket is not open";
+    return stream << " )";
+}

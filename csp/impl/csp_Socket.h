@@ -1,0 +1,113 @@
+#ifndef CSP_IMPL_CSP_SOCKET_H
+#define CSP_IMPL_CSP_SOCKET_H
+
+#include "base/base_Export.h"
+#include "csp/csp_SocketAddress.h"
+#include "platform/platform_Sockets.h"
+
+class aio_ostream;
+
+// Owns a platform socket descriptor (-1: not open). Copies refer to the same platform
+// socket, and whichever copy with autoClose set goes first closes it for all; a move hands
+// the descriptor over and leaves the source not open. Every object holds one start-up of
+// the platform's socket service. Failures raise csp_NetworkException, except disconnect,
+// which throws omi_FatalError.
+class QORKEL_API csp_Socket {
+public:
+    enum csp_SocketShutdownMode { shutdownReceives = 0, shutdownSends = 1, shutdownBoth = 2 };
+
+    // Adopts the descriptor; no platform call.
+    explicit csp_Socket(int descriptor);
+    csp_Socket(int type, int family, int protocol);
+    csp_Socket(const csp_Socket& other);
+    csp_Socket(csp_Socket&& other) noexcept;
+    // Assignment lets go of the previous descriptor as destruction would, then takes the
+    // source's: a copy shares it, a move takes it over.
+    csp_Socket& operator=(const csp_Socket& other);
+    csp_Socket& operator=(csp_Socket&& other) noexcept;
+    virtual ~csp_Socket();
+
+    int getDescriptor() const { return descriptor; }
+    bool isOpen() const { return descriptor != -1; }
+    void setToAutoClose(bool on) { autoClose = on; }
+    bool getAutoClose() const { return autoClose; }
+
+    // Harmless on a socket that is not open; the status word is kept.
+    void close();
+    // A fresh descriptor in place of the current one; status and autoClose are kept.
+    void reset(int type, int family, int protocol);
+    void bind(const csp_SocketAddress& address);
+    void bind(const sockaddr* address, int length);
+    void shutdown(csp_SocketShutdownMode mode);
+    void shutdown() { shutdown(shutdownBoth); }
+    void shutdownSocketReceives() { shutdown(shutdownReceives); }
+    void shutdownSocketSends() { shutdown(shutdownSends); }
+
+    // Socket-level options; the platform's updated length is stored back into `length`.
+    void setOption(int option, const char* value, int length);
+    void getOption(int option, char* value, int& length) const;
+    void setIntOption(int option, int value);
+    int getIntOption(int option) const;
+    void setBoolOption(int option, bool value);
+    bool getBoolOption(int option) const;
+    void setReuseAddress(bool on);
+    bool getReuseAddress() const;
+    // Stored inverted, as the platform's "do not route" flag.
+    void setRouting(bool routing);
+    bool getRouting() const;
+    void setReceiveBufferSize(int size);
+    int getReceiveBufferSize() const;
+    void setSendBufferSize(int size);
+    int getSendBufferSize() const;
+    int getSocketType() const;
+    int getPendingError() const;
+    // The 4-byte linger record: 16-bit on-flag, then the low 16 bits of the seconds.
+    void setLinger(bool on, int seconds);
+    bool getLinger(int& seconds) const;
+
+    // The local address; an unbound socket has none and raises.
+    csp_SocketAddress name() const;
+
+    // Orderly end of a connection: shuts down sending, then drains what the peer still
+    // sends until it closes, resets, or stays silent for 5 seconds. Neither closes the
+    // descriptor nor changes the status word.
+    void disconnect();
+
+    bool operator==(const csp_Socket& other) const { return descriptor == other.descriptor; }
+    bool operator!=(const csp_Socket& other) const { return descriptor != other.descriptor; }
+    bool operator<(const csp_Socket& other) const { return descriptor < other.descriptor; }
+
+private:
+    // One start-up of the platform's socket service, released with the object; copies
+    // take their own, assignment takes none.
+    class ServiceReference {
+    public:
+        ServiceReference();
+        ServiceReference(const ServiceReference&);
+        ServiceReference& operator=(const ServiceReference&) { return *this; }
+        ~ServiceReference();
+
+    private:
+        bool held;
+    };
+
+    ServiceReference service;
+
+protected:
+    enum StatusBit : unsigned short {
+        endOfStreamSeen = 1,
+        failed = 2,
+        endOfStreamIsError = 4,
+    };
+
+    int descriptor;
+    bool autoClose;
+    unsigned short status;
+
+private:
+    void letGoOfDescriptor(int incoming);
+};
+
+QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_Socket& socket);
+
+#endif
