@@ -9,8 +9,10 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <shellapi.h>
+// shellapi.h relies on the types windows.h declares.
 #include <windows.h>
+
+#include <shellapi.h>
 #endif
 
 QORKEL_INSTANTIATE_GLOBAL_SINGLETON(utl_CommandLine);
