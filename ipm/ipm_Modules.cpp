@@ -2,6 +2,7 @@
 
 #include "base/QORBasUtlsleep.h"
 #include "base/base_Modules.h"
+#include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_MessageTransmit.h"
 
 #include <atomic>
@@ -47,6 +48,7 @@ void QORKelCommunications_initialize(int& moduleCount) {
     bas_initialize(moduleCount);
     xmp_initialize(moduleCount);
     utl_initialize(moduleCount);
+    csp_initialize(moduleCount);
     ipm_initialize(moduleCount);
 }
 
@@ -55,6 +57,7 @@ void QORKelCommunications_finalize(int& moduleCount) {
         return;
     --moduleCount;
     ipm_finalize(moduleCount);
+    csp_finalize(moduleCount);
     utl_finalize(moduleCount);
     xmp_finalize(moduleCount);
     bas_finalize(moduleCount);
