@@ -82,6 +82,14 @@ bool connectionHasEnded(int descriptor) {
     return pollOne(descriptor, POLLIN, happened, 0) > 0 && (happened & (POLLIN | POLLERR)) != 0;
 }
 
+// The system reports every send on a stream that cannot send as a broken pipe; Windows
+// tells a local shutdown, a connection the peer ended and one that never existed apart.
+int brokenPipeError(int descriptor) {
+    if (hasPeer(descriptor))
+        return WSAESHUTDOWN;
+    return connectionHasEnded(descriptor) ? WSAECONNRESET : WSAENOTCONN;
+}
+
 int copyAddressOut(const sockaddr_storage& found, socklen_t foundLength, sockaddr* address,
                    int* length) {
     if (address == nullptr || length == nullptr || *length < static_cast<int>(foundLength))
@@ -233,9 +241,8 @@ int send(SOCKET s, const char* data, int length, int flags) {
             return static_cast<int>(sent);
         if (errno == EINTR)
             continue;
-        // A broken pipe is a reset when the peer is gone, a local shutdown otherwise.
         if (errno == EPIPE)
-            return failWith(hasPeer(s) ? WSAESHUTDOWN : WSAECONNRESET);
+            return failWith(brokenPipeError(s));
         return failWithSystemError();
     }
 }
