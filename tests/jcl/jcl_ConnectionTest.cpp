@@ -1,0 +1,243 @@
+#include "jcl/jcl_Connection.h"
+
+#include "ScriptedServer.h"
+#include "csp/impl/csp_NetworkEx.h"
+#include "jcl/jcl_IQ.h"
+#include "jcl/jcl_Message.h"
+#include "jcl/jcl_Presence.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string clientHeader = "<?xml version=\"1.0\"?>\n<stream:stream "
+                                 "xmlns:stream=\"http://etherx.jabber.org/streams\" "
+                                 "to=\"127.0.0.1\" xmlns=\"jabber:client\">\n";
+const std::string serverHeader =
+    "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
+    "xmlns='jabber:client' from='127.0.0.1' id='s1' version='1.0'><stream:features>"
+    "<register xmlns='http://jabber.org/features/iq-register'/></stream:features>";
+const std::string footer = "</stream:stream>\n";
+
+// What the handlers saw, in order: "kind|field|field...".
+std::vector<std::string> seen;
+
+void RecordMessage(jcl_Connection&, jcl_Entity& stanza) {
+    jcl_Message& message = static_cast<jcl_Message&>(stanza);
+    seen.push_back("message|" + std::string(message.from.c_str()) + "|" + message.body.c_str() +
+                   "|" + message.GetX().c_str());
+}
+
+void RecordPresence(jcl_Connection&, jcl_Entity& stanza) {
+    jcl_Presence& presence = static_cast<jcl_Presence&>(stanza);
+    seen.push_back("presence|" + std::string(presence.type.c_str()) + "|" +
+                   std::to_string(presence.priority));
+}
+
+void RecordIQ(jcl_Connection&, jcl_Entity& stanza) {
+    jcl_IQ& iq = static_cast<jcl_IQ&>(stanza);
+    seen.push_back("iq|" + std::string(iq.type.c_str()) + "|" + iq.id.c_str() + "|" +
+                   std::to_string(iq.errorCode));
+}
+
+class jcl_ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seen.clear();
+        connection.SetMessageHandler(RecordMessage);
+        connection.SetPresenceHandler(RecordPresence);
+        connection.SetIQHandler(RecordIQ);
+        connection.SetAnswerTimeout(2000);
+    }
+    // Connects and takes the server's stream header off the wire.
+    void Open(ScriptedServer& server) {
+        ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+        connection.Receive(2000);
+    }
+    jcl_Connection connection;
+};
+
+TEST_F(jcl_ConnectionTest, ConnectWritesTheHeaderAndDisconnectTheFooter) {
+    ScriptedServer server({{clientHeader, serverHeader}});
+    EXPECT_FALSE(connection.IsConnected());
+    Open(server);
+    EXPECT_TRUE(connection.IsConnected());
+    EXPECT_STREQ(connection.GetHost().c_str(), "127.0.0.1");
+    EXPECT_TRUE(seen.empty()) << "the server's stream header is no stanza";
+    EXPECT_TRUE(connection.Disconnect());
+    EXPECT_FALSE(connection.IsConnected());
+    EXPECT_TRUE(connection.Disconnect()) << "a second Disconnect has nothing to close";
+    EXPECT_EQ(server.Finish(), clientHeader + footer);
+}
+
+TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeSendTheirIqsAndDispatchTheAnswers) {
+    const std::string registration =
+        "<iq to=\"127.0.0.1\" type=\"set\"><query xmlns=\"jabber:iq:register\">"
+        "<username>host123abc</username><password>pw</password><name>host123abc</name>"
+        "<email>dummy</email></query></iq>\n";
+    const std::string login = "<iq to=\"127.0.0.1\" type=\"set\"><query xmlns=\"jabber:iq:auth\">"
+                              "<username>host123abc</username><password>pw</password>"
+                              "<resource>job1</resource></query></iq>\n";
+    ScriptedServer server({{clientHeader, serverHeader},
+                           {registration, "<iq type='error' id='r1'><error code='409'>conflict"
+                                          "</error></iq>"},
+                           {login, "<iq type='result' id='a1'/>"}});
+    Open(server);
+    EXPECT_TRUE(connection.Register("host123abc", "host123abc", "pw"));
+    EXPECT_TRUE(connection.Authorize("host123abc", "pw", "job1"));
+    connection.Disconnect();
+    EXPECT_EQ(server.Finish(), clientHeader + registration + login + footer);
+    EXPECT_EQ(seen, (std::vector<std::string>{"iq|error|r1|409", "iq|result|a1|0"}));
+}
+
+TEST_F(jcl_ConnectionTest, RegisterWithEmptyValuesSendsOnlyTheEmail) {
+    const std::string registration = "<iq to=\"127.0.0.1\" type=\"set\"><query "
+                                     "xmlns=\"jabber:iq:register\"><email>dummy</email></query>"
+                                     "</iq>\n";
+    ScriptedServer server({{clientHeader, serverHeader}, {registration, "<iq type='result'/>"}});
+    Open(server);
+    connection.Register("", "", "");
+    connection.Disconnect();
+    EXPECT_TRUE(server.ScriptCompleted());
+    EXPECT_EQ(seen, (std::vector<std::string>{"iq|result||0"}));
+}
+
+TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeGiveUpOnAServerThatNeverAnswers) {
+    ScriptedServer server({{clientHeader, ""}});
+    ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+    connection.SetAnswerTimeout(100);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(connection.Register("n", "u", "p"));
+    EXPECT_TRUE(connection.Authorize("u", "p", "r"));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(150));
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(jcl_Connection::defaultAnswerTimeout, 10000);
+    connection.Disconnect();
+}
+
+// The client says "ping" in a message body; the server answers each ping once.
+void Ping(jcl_Connection& connection) {
+    jcl_Message ping;
+    ping.SetBody("ping");
+    EXPECT_TRUE(connection.Send(ping));
+}
+
+TEST_F(jcl_ConnectionTest, EachReceiveDispatchesTheFirstStanzaOfOneRead) {
+    const std::string kill = "<message from='mon@s/r' type='chat'><body>b</body>"
+                             "<x xmlns='zorvik:msg'><cmd a='1'>Kill</cmd></x></message>";
+    const std::string ping = "<message><body>ping</body></message>\n";
+    ScriptedServer server({{clientHeader, serverHeader},
+                           {ping, kill},
+                           {ping, "<presence type='unavailable'><priority>-3</priority>"
+                                  "</presence><message><body>lost</body></message>"},
+                           {ping, "<unknown><message/></unknown>"},
+                           {ping, "<message><body>cut in ha"},
+                           {ping, "lf</body></message>"},
+                           {ping, "<message><body>not well formed</message>"}});
+    Open(server);
+    for (int k = 0; k < 6; ++k) {
+        Ping(connection);
+        connection.Receive(2000);
+    }
+    connection.Disconnect();
+    EXPECT_TRUE(server.ScriptCompleted());
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{
+                  "message|mon@s/r|b|<x xmlns=\"zorvik:msg\"><cmd a=\"1\">Kill</cmd>\n</x>\n",
+                  "presence|unavailable|-3", "message||cut in ha|", "message||not well formed|"}));
+}
+
+TEST_F(jcl_ConnectionTest, ReceiveWithoutDataTimesOutQuietly) {
+    ScriptedServer server({{clientHeader, serverHeader}});
+    Open(server);
+    const auto start = std::chrono::steady_clock::now();
+    connection.Receive(50);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+    EXPECT_TRUE(seen.empty());
+    connection.Disconnect();
+}
+
+TEST_F(jcl_ConnectionTest, ReceiveWithoutLimitWaitsForTheData) {
+    ScriptedServer server({{clientHeader, ""}, {"ping</body>", "<presence type='probe'/>"}});
+    ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+    std::thread later([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Ping(connection);
+    });
+    connection.Receive(0);
+    later.join();
+    EXPECT_EQ(seen, (std::vector<std::string>{"presence|probe|0"}));
+    connection.Disconnect();
+}
+
+TEST_F(jcl_ConnectionTest, APeerThatClosesIsTheEndOfTheStreamNotAFailure) {
+    ScriptedServer server({{clientHeader, serverHeader}}, ScriptedServer::closeAtOnce);
+    Open(server);
+    server.Finish();
+    EXPECT_NO_THROW(connection.Receive(1000));
+    EXPECT_NO_THROW(connection.Receive(10));
+    EXPECT_TRUE(seen.empty());
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(connection.Send(jcl_Presence())) << "a write to a gone peer is swallowed";
+}
+
+TEST_F(jcl_ConnectionTest, APeerThatResetsRaisesFromTheReadOnceThenReadsNothing) {
+    ScriptedServer server({{clientHeader, serverHeader}}, ScriptedServer::resetAtOnce);
+    Open(server);
+    server.Finish();
+    EXPECT_THROW(connection.Receive(1000), csp_NetworkException);
+    EXPECT_NO_THROW(connection.Receive(10));
+    EXPECT_TRUE(connection.Send(jcl_Presence()));
+    EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(jcl_ConnectionTest, NullHandlerStandsForTheDefault) {
+    ScriptedServer server(
+        {{clientHeader, serverHeader}, {"ping</body>", "<message><body>x</body></message>"}});
+    Open(server);
+    connection.SetMessageHandler(nullptr);
+    Ping(connection);
+    EXPECT_NO_THROW(connection.Receive(2000));
+    EXPECT_TRUE(seen.empty());
+    connection.Disconnect();
+    EXPECT_TRUE(server.ScriptCompleted());
+}
+
+TEST_F(jcl_ConnectionTest, FailedConnectRaisesAndKeepsTheNewHost) {
+    int unusedPort;
+    {
+        csp_TcpSocket probe(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), 0));
+        unusedPort = probe.name().getPort();
+    }
+    EXPECT_THROW(connection.Connect("127.0.0.1", unusedPort), csp_NetworkException);
+    EXPECT_STREQ(connection.GetHost().c_str(), "127.0.0.1");
+    EXPECT_FALSE(connection.IsConnected());
+    EXPECT_NO_THROW(connection.Receive(10));
+    EXPECT_TRUE(connection.Disconnect());
+}
+
+TEST(jcl_Module, InitializeAndFinalizeMoveTheCounterOnlyAtTheEnds) {
+    int count = 0;
+    jcl_initialize(count);
+    jcl_initialize(count);
+    EXPECT_EQ(count, 1);
+    jcl_finalize(count);
+    EXPECT_EQ(count, 1);
+    jcl_finalize(count);
+    EXPECT_EQ(count, 0);
+    jcl_finalize(count);
+    EXPECT_EQ(count, 0) << "an unpaired finalize";
+    jcl_initialize(count);
+    EXPECT_EQ(count, 1);
+    jcl_finalize(count);
+    EXPECT_EQ(count, 0);
+}
+
+} // namespace
