@@ -48,7 +48,9 @@ public:
 
     // These three serialise on the transport lock and let the transport's failures pass.
     void TransmitMessage(const cow_String& encoded);
-    // Does nothing until the transport has been initialised.
+    // Does nothing until the transport has been initialised. A "Kill" found here
+    // reaches the host's kill hook inside the transport lock, so the hook must only
+    // record the request.
     void PollMechanism();
     void CloseMechanism();
 

@@ -143,6 +143,22 @@ TEST_F(ipm_Reporting, BothNoticesDueInOneCallComeErrorFirst) {
         << "each notice is produced once per process";
 }
 
+TEST_F(ipm_Reporting, ANoticeThatCouldNotBeCountedIsStillProducedOnlyOnce) {
+    ScopedEnv warnings("MAX_WARNING_MESSAGES", "1");
+    ReportingJob job;
+    {
+        thr_LockGuard<thr_Mutex> lock(job.Transmitter().GetBufferLock());
+        job.Transmitter().BufferMessage("w\n", "Warning", true);
+    }
+    // With transmission off the notice is not counted, so the count stays at its cap.
+    job.Transmitter().Disable();
+    Report("Info", "a");
+    Report("Info", "b");
+    EXPECT_EQ(job.Transmitter().GetWarningCount(), 1);
+    EXPECT_EQ(job.MessageFileText(),
+              "w\n" + Payload("Info", "a") + warningNotice + Payload("Info", "b"));
+}
+
 TEST_F(ipm_Reporting, AForcedReportPastTheCapIsBufferedAndCounted) {
     ScopedEnv errors("MAX_ERROR_MESSAGES", "1");
     ReportingJob job;
