@@ -42,10 +42,10 @@ using ::gethostname;
 using ::inet_ntoa;
 
 // Windows' select copes with any socket value and restarts nothing, so one call suffices.
-inline int waitUntilReadable(SOCKET socket, long microseconds) {
+inline int waitUntilReadable(SOCKET s, long microseconds) {
     fd_set readSet;
     FD_ZERO(&readSet);
-    FD_SET(socket, &readSet);
+    FD_SET(s, &readSet);
     timeval timeout;
     timeout.tv_sec = microseconds / 1000000;
     timeout.tv_usec = microseconds % 1000000;
