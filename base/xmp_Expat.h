@@ -3,6 +3,11 @@
 
 #include "base/base_Export.h"
 
+// windows.h defines cdecl away; in files that include it first, Expat's handler types
+// would lose their calling convention, and the functions below their link names.
+#if defined(__GNUC__) && defined(__i386__) && !defined(XMLCALL)
+#define XMLCALL __attribute__((__cdecl__))
+#endif
 #include <expat.h>
 
 // The host's event-driven XML parser: Expat's interface under the prefix xmp_.
