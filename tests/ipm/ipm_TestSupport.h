@@ -19,7 +19,25 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#endif
+
 namespace ipm_test {
+
+#if defined(_WIN32)
+// The C runtime's counterparts of the POSIX calls below; an empty value removes a variable.
+inline int setenv(const char* name, const char* value, int) {
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name) {
+    return _putenv_s(name, "");
+}
+inline char* mkdtemp(char* pattern) {
+    return _mktemp(pattern) != nullptr && _mkdir(pattern) == 0 ? pattern : nullptr;
+}
+#endif
 
 using Clock = std::chrono::steady_clock;
 
