@@ -49,14 +49,17 @@
 #include "csp/impl/omi_FatalError.h"
 
 // XMPP client
+#include "jcl/jcl_Connection.h"
 #include "jcl/jcl_DocumentParser.h"
 #include "jcl/jcl_Entity.h"
 #include "jcl/jcl_IQ.h"
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Node.h"
 #include "jcl/jcl_Presence.h"
+#include "jcl/jcl_Stream.h"
 
 // Reporting
+#include "ipm/ipm_DirectMechanism.h"
 #include "ipm/ipm_MessageTask.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_Modules.h"

@@ -4,6 +4,7 @@
 #include "base/base_Modules.h"
 #include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_MessageTransmit.h"
+#include "jcl/jcl_Connection.h"
 
 #include <atomic>
 
@@ -49,6 +50,7 @@ void QORKelCommunications_initialize(int& moduleCount) {
     xmp_initialize(moduleCount);
     utl_initialize(moduleCount);
     csp_initialize(moduleCount);
+    jcl_initialize(moduleCount);
     ipm_initialize(moduleCount);
 }
 
@@ -57,6 +59,7 @@ void QORKelCommunications_finalize(int& moduleCount) {
         return;
     --moduleCount;
     ipm_finalize(moduleCount);
+    jcl_finalize(moduleCount);
     csp_finalize(moduleCount);
     utl_finalize(moduleCount);
     xmp_finalize(moduleCount);
