@@ -22,13 +22,15 @@ std::string TypicalStream(int stanzas) {
         switch (i % 4) {
         case 0:
         case 1:
+            // The report payload: one element per field, each with a type attribute.
             text += "<message to='monitor@server.example/desk' from='job" + n +
                     "@server.example/run' type='chat' id='m" + n +
-                    "'><x xmlns='zorvik:msg'><ipm type=\"Warning\" job=\"job" + n +
-                    "\" time=\"2024-03-01 12:00:00\" handle=\"4711\" heading=\"Solver step " + n +
-                    "\" stepName=\"pressure correction\"><field name=\"residual\" "
-                    "value=\"1.25e-05\"/><field name=\"iteration\" value=\"" +
-                    n + "\"/></ipm></x></message>\n";
+                    "'><x xmlns='zorvik:msg'><Warning><heading type=\"string\">Solver step " + n +
+                    "</heading><residual type=\"real\">1.25e-05</residual><iteration "
+                    "type=\"integer\">" +
+                    n +
+                    "</iteration><phase type=\"symconst\">solve</phase><jobName "
+                    "type=\"string\">job1</jobName></Warning>\n</x></message>\n";
             break;
         case 2:
             text += "<presence from='monitor@server.example/desk' to='job@server.example/run'>"

@@ -14,7 +14,7 @@ const int readBufferSize = 2000;
 jcl_Stream::jcl_Stream(const cow_String& host, unsigned port, int stanzaDepth, csp_TcpSocket socket)
     : socket(socket), parser(nullptr), depth(0), stanzaDepth(stanzaDepth < 1 ? 1 : stanzaDepth),
       root(), current(nullptr), serverAddress(csp_IpAddress(host), static_cast<int>(port)),
-      failed(false), pending() {
+      failed(false), names(), values(), pending() {
     // Raises when the socket has no local address (it was never created or bound).
     socket.name();
     parser = xmp_XML_ParserCreate(nullptr);
@@ -118,10 +118,18 @@ void jcl_Stream::EndElement(void* userData, const char*) {
 
 void jcl_Stream::CharacterData(void* userData, const char* characters, int length) {
     jcl_Stream& stream = *static_cast<jcl_Stream*>(userData);
-    if (stream.current == nullptr)
+    // Outside a stanza (before the first, or the whitespace between two) the text would
+    // only go to a stanza already handed over, which the next one replaces.
+    if (stream.depth < stream.stanzaDepth)
         return;
     try {
-        stream.current->text.append(characters, length, 0, 0x7fffffff);
+        cow_String& text = stream.current->text;
+        // Short texts repeat from stanza to stanza; a later piece copies the shared
+        // string before it appends.
+        if (text.IsEmpty())
+            text = stream.values.Get(characters, length);
+        else
+            text.append(characters, length, 0, 0x7fffffff);
     } catch (...) {
         stream.StopOn(std::current_exception());
     }
@@ -147,9 +155,11 @@ void jcl_Stream::BeginElement(const char* name, const char** attributes) {
         element = &current->children.Get(current->children.Count() - 1);
         element->parent = current;
     }
-    element->SetTagName(name);
+    element->SetTagName(names.Get(name));
+    // Set rather than InsertAttribute: one search instead of two, and the parser never
+    // reports a name twice in one element.
     for (int k = 0; attributes[k] != nullptr && attributes[k + 1] != nullptr; k += 2)
-        element->InsertAttribute(attributes[k], attributes[k + 1]);
+        element->attributes.Set(names.Get(attributes[k]), values.Get(attributes[k + 1]));
     current = element;
 }
 

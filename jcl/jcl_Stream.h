@@ -6,6 +6,7 @@
 #include "csp/csp_SocketAddress.h"
 #include "csp/csp_TcpSocket.h"
 #include "jcl/jcl_Node.h"
+#include "jcl/jcl_TextCache.h"
 
 #include <exception>
 
@@ -71,6 +72,9 @@ private:
     jcl_Node* current;
     csp_SocketAddress serverAddress;
     bool failed;
+    // Names and attribute values apart, so that a value never evicts the name it goes with.
+    jcl_TextCache names;
+    jcl_TextCache values;
     // What a callback threw; raised again once the parser has returned, because an
     // exception must not unwind through the parser's C frames.
     std::exception_ptr pending;
