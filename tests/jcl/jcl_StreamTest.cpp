@@ -2,8 +2,10 @@
 
 #include "ConsoleCapture.h"
 #include "NodeDump.h"
+#include "ScriptedServer.h"
 #include "csp/csp_IpAddress.h"
 #include "csp/csp_SocketAddress.h"
+#include "csp/impl/csp_NetworkEx.h"
 
 #include <gtest/gtest.h>
 
@@ -203,6 +205,74 @@ TEST(jcl_Stream, DestroyingAStreamThatWasNeverConnectedDoesNotEndTheProcess) {
     socket.setToAutoClose(false);
     { jcl_Stream stream("127.0.0.1", 5222, 2, socket); }
     SUCCEED();
+}
+
+// A client socket connected to the server, ready to be handed to a stream.
+csp_TcpSocket ConnectedSocket(const ScriptedServer& server) {
+    csp_TcpSocket socket(csp_TcpSocket::doNotBind);
+    socket.connectTo(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), server.Port()));
+    socket.setToAutoClose(false);
+    return socket;
+}
+
+std::string TrafficText() {
+    std::string input = streamHeader;
+    for (const StanzaCase& c : traffic)
+        input += c.xml;
+    return input;
+}
+
+TEST(jcl_Stream, ProcessReadsSmallPiecesFromTheSocketUntilThePeerCloses) {
+    for (int piece : {1, 3, 7, 2000}) {
+        ScriptedServer server({{"", TrafficText() + "</stream:stream>"}},
+                              ScriptedServer::closeAtOnce, piece);
+        RecordingStream stream(2, ConnectedSocket(server));
+        stream.Process();
+        ASSERT_EQ(stream.stanzas.size(), traffic.size()) << piece;
+        for (size_t k = 0; k < traffic.size(); ++k)
+            EXPECT_EQ(stream.stanzas[k], traffic[k].dump) << piece;
+        EXPECT_FALSE(stream.HasFailed());
+    }
+}
+
+TEST(jcl_Stream, ReadReturnsTheCountThenZeroAtTheEnd) {
+    ScriptedServer server({{"", streamHeader + "<iq id='1'/>"}}, ScriptedServer::closeAtOnce);
+    RecordingStream stream(2, ConnectedSocket(server));
+    server.Finish();
+    int total = 0;
+    int count;
+    while ((count = stream.Read()) > 0)
+        total += count;
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(total, static_cast<int>(streamHeader.size() + 12));
+    EXPECT_EQ(stream.stanzas, std::vector<std::string>{"iq[id=1;]{}()"});
+}
+
+TEST(jcl_Stream, ProcessReturnsOnMalformedInputWhileThePeerStaysOpen) {
+    ScriptedServer server({{"", streamHeader + "<iq id='1'/><bad attr=></bad>"}});
+    {
+        RecordingStream stream(2, ConnectedSocket(server));
+        stream.Process();
+        EXPECT_TRUE(stream.HasFailed());
+        EXPECT_EQ(stream.stanzas, std::vector<std::string>{"iq[id=1;]{}()"});
+    }
+    // The stream's orderly end let the server see the close.
+    EXPECT_TRUE(server.ScriptCompleted());
+}
+
+TEST(jcl_Stream, APeerThatResetsRaisesFromProcessAndTheStreamStillEndsQuietly) {
+    ScriptedServer server({{"", ""}}, ScriptedServer::resetAtOnce);
+    RecordingStream stream(2, ConnectedSocket(server));
+    server.Finish();
+    EXPECT_THROW(stream.Process(), csp_NetworkException);
+}
+
+TEST(jcl_Stream, SetSocketReadsFromTheNewConnection) {
+    ScriptedServer server({{"", streamHeader + "<presence/>"}}, ScriptedServer::closeAtOnce);
+    RecordingStream stream(2, UnconnectedSocket());
+    stream.SetSocket(ConnectedSocket(server));
+    stream.Process();
+    EXPECT_EQ(stream.stanzas, std::vector<std::string>{"presence[]{}()"});
 }
 
 } // namespace
