@@ -9,6 +9,7 @@
 #include "platform/platform_Sockets.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace {
 
@@ -23,15 +24,28 @@ void WriteText(csp_TcpSocket& socket, const cow_String& text) {
 std::atomic<int> moduleUseCount(0);
 
 // 1 when readable, 0 on time-out, SOCKET_ERROR when the wait fails. A timeout of 0
-// or less waits without limit, one second at a time.
+// or less waits without limit. Each platform wait is at most a second, which keeps
+// the microsecond count within a 32-bit long.
 int WaitForData(int descriptor, int timeout) {
-    if (timeout > 0)
-        return wsa::waitUntilReadable(descriptor, static_cast<long>(timeout) * 1000L);
-    int ready;
-    do
-        ready = wsa::waitUntilReadable(descriptor, 1000000L);
-    while (ready == 0);
-    return ready;
+    typedef std::chrono::steady_clock Clock;
+    const bool limited = timeout > 0;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(limited ? timeout : 0);
+    for (;;) {
+        long slice = 1000000L;
+        if (limited) {
+            const long long left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0)
+                return 0;
+            if (left < slice)
+                slice = static_cast<long>(left);
+        }
+        const int ready = wsa::waitUntilReadable(descriptor, slice);
+        if (ready != 0)
+            return ready;
+    }
 }
 
 } // namespace

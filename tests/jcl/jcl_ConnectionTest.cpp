@@ -223,6 +223,19 @@ TEST_F(jcl_ConnectionTest, FailedConnectRaisesAndKeepsTheNewHost) {
     EXPECT_TRUE(connection.Disconnect());
 }
 
+TEST_F(jcl_ConnectionTest, ConnectsAgainAfterDisconnect) {
+    for (int round = 0; round < 2; ++round) {
+        ScriptedServer server(
+            {{clientHeader, serverHeader}, {"ping</body>", "<iq type='result' id='again'/>"}});
+        Open(server);
+        Ping(connection);
+        connection.Receive(2000);
+        EXPECT_TRUE(connection.Disconnect());
+        EXPECT_TRUE(server.ScriptCompleted()) << round;
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"iq|result|again|0", "iq|result|again|0"}));
+}
+
 TEST(jcl_Module, InitializeAndFinalizeMoveTheCounterOnlyAtTheEnds) {
     int count = 0;
     jcl_initialize(count);
