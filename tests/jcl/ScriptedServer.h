@@ -12,15 +12,17 @@
 #include <vector>
 
 // A one-connection server on 127.0.0.1 that replays canned bytes: for each step it
-// reads until what it received since the previous step contains waitFor, then writes
-// reply (in pieces of pieceSize bytes when that is not 0). Every wait gives up after a
-// few seconds, so a test that goes wrong fails instead of hanging.
+// reads until what it received since the previous step contains waitFor, waits
+// delayMilliseconds, then writes reply (in pieces of pieceSize bytes when that is not
+// 0). Every wait gives up after a few seconds, so a test that goes wrong fails instead
+// of hanging.
 class ScriptedServer {
 public:
     enum Ending { waitForClientClose, closeAtOnce, resetAtOnce };
     struct Step {
         std::string waitFor;
         std::string reply;
+        int delayMilliseconds = 0;
     };
 
     explicit ScriptedServer(std::vector<Step> steps, Ending ending = waitForClientClose,
@@ -64,6 +66,7 @@ private:
                         return;
                 }
                 searchFrom = found + step.waitFor.size();
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMilliseconds));
                 Write(peer, step.reply);
             }
             completed = true;
