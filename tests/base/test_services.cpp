@@ -103,7 +103,8 @@ TEST(KillHook, RecordsTheRequestAndCallsTheHostHandler) {
 TEST(FilePath, PlacesTheFileInTheDirectoryAsAnAbsolutePath) {
     namespace fs = std::filesystem;
     cow_String inDirectory = QORBasUtlFilePath("beam.ipm", "/tmp/jobs/../in").AbsolutePathName();
-    EXPECT_EQ(fs::path("/tmp/in/beam.ipm").make_preferred().string(), inDirectory.c_str());
+    // On Windows a rooted path without a drive is not yet absolute.
+    EXPECT_EQ(fs::absolute("/tmp/in/beam.ipm").lexically_normal().string(), inDirectory.c_str());
     cow_String bare = QORBasUtlFilePath("beam.ipm", cow_String()).AbsolutePathName();
     EXPECT_EQ((fs::current_path() / "beam.ipm").string(), bare.c_str());
 }
