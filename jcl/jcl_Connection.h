@@ -48,14 +48,15 @@ public:
     void SetMessageHandler(Handler handler);
     void SetPresenceHandler(Handler handler);
     void SetIQHandler(Handler handler);
-    // Writes the stream footer (when the socket is open) and closes the socket.
+    // Writes the stream footer (when the socket has a peer) and closes the socket.
     // Always true; a failing footer write raises.
     bool Disconnect();
 
     // Whether the socket reports a peer.
     bool IsConnected() const;
 
-    // Milliseconds that Register and Authorize wait for an answer.
+    // Milliseconds that Register and Authorize wait for an answer; 0 or less waits
+    // without limit.
     void SetAnswerTimeout(int milliseconds) { answerTimeout = milliseconds; }
     int GetAnswerTimeout() const { return answerTimeout; }
     const cow_String& GetHost() const { return host; }
