@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -40,11 +41,23 @@ TEST(Platform, ErrorNumbersAreWindowsOwn) {
 
 TEST(Platform, TheLastErrorBelongsToTheCallingThread) {
     csp_TcpSocket never(csp_TcpSocket::doNotBind);
+    // Windows' thread library overwrites the caller's last error when it starts and joins a
+    // thread: start the other thread first and read the error before the join.
+    std::atomic<bool> go{false};
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        while (!go)
+            std::this_thread::yield();
+        wsa::WSASetLastError(WSAETIMEDOUT);
+        done = true;
+    });
     char buffer[4];
     EXPECT_EQ(wsa::recv(never.getDescriptor(), buffer, sizeof buffer, 0), SOCKET_ERROR);
-    std::thread other([] { wsa::WSASetLastError(WSAETIMEDOUT); });
-    other.join();
+    go = true;
+    while (!done)
+        std::this_thread::yield();
     EXPECT_EQ(wsa::WSAGetLastError(), WSAENOTCONN);
+    other.join();
 }
 
 TEST(Platform, StartupGrantsVersionTwoAsked) {

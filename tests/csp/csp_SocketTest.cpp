@@ -2,6 +2,7 @@
 #include "csp/impl/csp_NetworkEx.h"
 #include "csp_TestSupport.h"
 #include "platform/platform_Sockets.h"
+#include "windows/UnderWine.h"
 
 #include <gtest/gtest.h>
 
@@ -367,12 +368,15 @@ TEST(Socket, OptionsReadBackWhatWasSet) {
         EXPECT_EQ(socket.getReuseAddress(), pattern[1]);
     }
 
-    socket.setRouting(false);
-    EXPECT_EQ(socket.getIntOption(SO_DONTROUTE), 1);
-    EXPECT_FALSE(socket.getRouting());
-    socket.setRouting(true);
-    EXPECT_EQ(socket.getIntOption(SO_DONTROUTE), 0);
-    EXPECT_TRUE(socket.getRouting());
+    // Wine reports SO_DONTROUTE as set whatever was set.
+    if (!RunningUnderWine()) {
+        socket.setRouting(false);
+        EXPECT_EQ(socket.getIntOption(SO_DONTROUTE), 1);
+        EXPECT_FALSE(socket.getRouting());
+        socket.setRouting(true);
+        EXPECT_EQ(socket.getIntOption(SO_DONTROUTE), 0);
+        EXPECT_TRUE(socket.getRouting());
+    }
 
     // Some systems report more buffer than was asked for (Linux doubles it).
     socket.setReceiveBufferSize(20000);
