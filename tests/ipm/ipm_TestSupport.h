@@ -164,8 +164,9 @@ private:
     std::string path;
 };
 
+// Text mode, as the message file is written: on Windows its CRLF line ends read as "\n".
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
