@@ -14,8 +14,7 @@ target_link_libraries(QORKelCommunications INTERFACE $<INSTALL_INTERFACE:EXPAT::
 install(TARGETS QORKelCommunications EXPORT QORKelCommunicationsTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    INCLUDES DESTINATION ${QORKEL_INSTALL_INCLUDEDIR})
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # Globbed, so that every module's later headers are installed without a change here.
 foreach(folder base cow csp csp/impl jcl ipm platform)
@@ -42,6 +41,7 @@ install(FILES
 # The .pc file finds its prefix from its own location, so an install with
 # `cmake --install --prefix` anywhere stays usable.
 file(RELATIVE_PATH QORKEL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" QORKEL_PC_TO_PREFIX "${QORKEL_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/QORKelCommunications.pc.in
     ${PROJECT_BINARY_DIR}/QORKelCommunications.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/QORKelCommunications.pc
