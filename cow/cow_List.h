@@ -51,16 +51,21 @@ public:
     int Count() const { return count; }
 
     cow_List& Append(const T& v) {
-        if (CanAppendInPlace()) {
-            Put(count, v);
-            ++count;
-            return *this;
+        // Fast path: the next slot is in the block that holds the last element, nothing is
+        // shared, and the directory already has the size Resize would give it. Fields are
+        // read once: a store of T = int could otherwise force them to be reloaded.
+        const int size = count;
+        const int position = offset + size;
+        const int blockShift = shift;
+        if (size > 0 && (position & ((1 << blockShift) - 1)) != 0 && *refCount == 1) {
+            Block* block = blocks[position >> blockShift];
+            if (block->RefCount() == 1 && blockSlots == WantedSlots(size + 1)) {
+                new (block->RawSlot(position & ((1 << blockShift) - 1))) T(v);
+                count = size + 1;
+                return *this;
+            }
         }
-        Resize(count + 1);
-        MakeWritable(count, count);
-        Put(count, v);
-        ++count;
-        return *this;
+        return AppendToNewBlock(v);
     }
 
     cow_List& Prepend(const T& v) {
@@ -264,11 +269,11 @@ private:
             }
         }
         blockSlots += 16;
-        blocks =
-            static_cast<Block**>(mem_Malloc(static_cast<std::size_t>(blockSlots) * sizeof(Block*)));
-        if (blocks == nullptr) {
+        try {
+            blocks = NewDirectory(blockSlots);
+        } catch (...) {
             mem_Free(refCount);
-            throw std::bad_alloc();
+            throw;
         }
         for (int b = 0; b < blockSlots; ++b)
             blocks[b] = nullptr;
@@ -317,13 +322,13 @@ private:
         return (static_cast<std::int64_t>(b) << shift) - offset;
     }
 
-    // Fast path of Append: the next slot is in the block that holds the last element,
-    // nothing is shared, and the directory already has the size Resize would give it.
-    bool CanAppendInPlace() const {
-        const int position = offset + count;
-        if (count == 0 || (position & Mask()) == 0 || *refCount != 1)
-            return false;
-        return blocks[position >> shift]->RefCount() == 1 && blockSlots == WantedSlots(count + 1);
+    // Append when the next slot needs a new block, a bigger directory or a private copy.
+    cow_List& AppendToNewBlock(const T& v) {
+        Resize(count + 1);
+        MakeWritable(count, count);
+        Put(count, v);
+        ++count;
+        return *this;
     }
 
     static std::int32_t* NewCounter() {
@@ -334,14 +339,14 @@ private:
     void Detach() {
         if (*refCount <= 1)
             return;
-        Block** own = nullptr;
-        if (blockSlots > 0) {
-            own = static_cast<Block**>(
-                mem_Malloc(static_cast<std::size_t>(blockSlots) * sizeof(Block*)));
-            if (own == nullptr)
-                throw std::bad_alloc();
+        Block** own = blockSlots > 0 ? NewDirectory(blockSlots) : nullptr;
+        std::int32_t* ownCount;
+        try {
+            ownCount = NewCounter();
+        } catch (...) {
+            mem_Free(own);
+            throw;
         }
-        std::int32_t* ownCount = NewCounter();
         --*refCount;
         refCount = ownCount;
         for (int b = 0; b < blockSlots; ++b) {
@@ -432,13 +437,35 @@ private:
             DestroyAt(k);
     }
 
+    // The directory grows and shrinks in steps of 16 entries, but its allocation only in
+    // powers of two: a list built by appending would otherwise move its whole directory
+    // every 16 blocks.
+    static int DirectoryCapacity(int entries) {
+        int capacity = 16;
+        while (capacity < entries)
+            capacity *= 2;
+        return entries == 0 ? 0 : capacity;
+    }
+
+    static Block** NewDirectory(int entries) {
+        void* directory =
+            mem_Malloc(static_cast<std::size_t>(DirectoryCapacity(entries)) * sizeof(Block*));
+        if (directory == nullptr)
+            throw std::bad_alloc();
+        return static_cast<Block**>(directory);
+    }
+
     void ResizeDirectory(int wanted) {
         if (wanted == blockSlots)
             return;
-        void* resized = mem_Realloc(blocks, static_cast<std::size_t>(wanted) * sizeof(Block*));
-        if (wanted > 0 && resized == nullptr)
-            throw std::bad_alloc();
-        blocks = static_cast<Block**>(resized);
+        const int capacity = DirectoryCapacity(wanted);
+        if (capacity != DirectoryCapacity(blockSlots)) {
+            void* resized =
+                mem_Realloc(blocks, static_cast<std::size_t>(capacity) * sizeof(Block*));
+            if (capacity > 0 && resized == nullptr)
+                throw std::bad_alloc();
+            blocks = static_cast<Block**>(resized);
+        }
         for (int b = blockSlots; b < wanted; ++b)
             blocks[b] = nullptr;
         blockSlots = wanted;
