@@ -5,6 +5,7 @@
 #include "jcl/jcl_IQ.h"
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
+#include "windows/UnderWine.h"
 
 #include <gtest/gtest.h>
 
@@ -183,6 +184,8 @@ TEST_F(jcl_ConnectionTest, APeerThatClosesIsTheEndOfTheStreamNotAFailure) {
 }
 
 TEST_F(jcl_ConnectionTest, APeerThatResetsRaisesFromTheReadOnceThenReadsNothing) {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine reads a reset that arrives before recv as the end of the stream";
     ScriptedServer server({{clientHeader, serverHeader}}, ScriptedServer::resetAtOnce);
     Open(server);
     server.Finish();

@@ -6,6 +6,7 @@
 #include "csp/csp_IpAddress.h"
 #include "csp/csp_SocketAddress.h"
 #include "csp/impl/csp_NetworkEx.h"
+#include "windows/UnderWine.h"
 
 #include <gtest/gtest.h>
 
@@ -261,6 +262,8 @@ TEST(jcl_Stream, ProcessReturnsOnMalformedInputWhileThePeerStaysOpen) {
 }
 
 TEST(jcl_Stream, APeerThatResetsRaisesFromProcessAndTheStreamStillEndsQuietly) {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine reads a reset that arrives before recv as the end of the stream";
     ScriptedServer server({{"", ""}}, ScriptedServer::resetAtOnce);
     RecordingStream stream(2, ConnectedSocket(server));
     server.Finish();
