@@ -60,6 +60,7 @@
 
 // Reporting
 #include "ipm/ipm_DirectMechanism.h"
+#include "ipm/ipm_JabberMechanism.h"
 #include "ipm/ipm_MessageTask.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_Modules.h"

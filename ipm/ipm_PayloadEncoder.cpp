@@ -3,6 +3,7 @@
 #include "base/omi_AlertListener.h"
 #include "base/utl_HostName.h"
 #include "ipm/ipm_MessageTransmit.h"
+#include "ipm/ipm_WellFormedText.h"
 
 #include <cmath>
 #include <cstring>
@@ -124,6 +125,30 @@ void appendCow(std::string& out, const cow_String& text) {
     out.append(text.c_str(), static_cast<std::size_t>(text.length()));
 }
 
+// A caller's text as the variant writes it; escaped says whether its key is escaped.
+void appendText(std::string& out, const char* text, std::size_t length, bool escaped,
+                ipm_PayloadEncoder::TextForm form) {
+    if (form == ipm_PayloadEncoder::TextsAsGiven) {
+        if (escaped)
+            appendEscaped(out, text);
+        else
+            out.append(text, length);
+    } else if (escaped) {
+        ipm_WellFormedText::AppendRepaired(out, text, length);
+    } else {
+        ipm_WellFormedText::Append(out, text, length);
+    }
+}
+
+void appendText(std::string& out, const char* text, bool escaped,
+                ipm_PayloadEncoder::TextForm form) {
+    appendText(out, text, std::strlen(text), escaped, form);
+}
+
+void appendText(std::string& out, const cow_String& text, ipm_PayloadEncoder::TextForm form) {
+    appendText(out, text.c_str(), static_cast<std::size_t>(text.length()), false, form);
+}
+
 bool isPhaseKey(const Field& field) {
     return field.keyLength == 5 && std::memcmp(field.key, "phase", 5) == 0;
 }
@@ -131,8 +156,9 @@ bool isPhaseKey(const Field& field) {
 } // namespace
 
 ipm_PayloadEncoder::ipm_PayloadEncoder(const char* const* escapedKeys, int escapedKeyCount,
-                                       RealForm realForm)
-    : escapedKeys(escapedKeys), escapedKeyCount(escapedKeyCount), realForm(realForm) {}
+                                       RealForm realForm, TextForm textForm)
+    : escapedKeys(escapedKeys), escapedKeyCount(escapedKeyCount), realForm(realForm),
+      textForm(textForm) {}
 
 const ipm_PayloadEncoder& ipm_PayloadEncoder::Direct() {
     static const ipm_PayloadEncoder direct(directEscapedKeys, 4, RealsClampedToFloat);
@@ -140,7 +166,7 @@ const ipm_PayloadEncoder& ipm_PayloadEncoder::Direct() {
 }
 
 const ipm_PayloadEncoder& ipm_PayloadEncoder::Jabber() {
-    static const ipm_PayloadEncoder jabber(jabberEscapedKeys, 2, RealsAsGiven);
+    static const ipm_PayloadEncoder jabber(jabberEscapedKeys, 2, RealsAsGiven, TextsWellFormed);
     return jabber;
 }
 
@@ -197,17 +223,14 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
             appendCow(out, cow_String(ReportedReal(values.NextReal())));
             break;
         case StringField:
-            if (IsEscapedKey(field.key, field.keyLength))
-                appendEscaped(out, values.NextText());
-            else
-                out += values.NextText();
+            appendText(out, values.NextText(), IsEscapedKey(field.key, field.keyLength), textForm);
             break;
         case BooleanField:
-            out += values.NextText();
+            appendText(out, values.NextText(), false, textForm);
             break;
         default: {
             const char* text = values.NextText();
-            out += text;
+            appendText(out, text, false, textForm);
             if (phaseSeen)
                 transmitter.SetPhase(text);
         }
@@ -219,15 +242,15 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
 
     if (!phaseSeen) {
         out += "<phase type=\"symconst\">";
-        appendCow(out, transmitter.GetPhase());
+        appendText(out, transmitter.GetPhase(), textForm);
         out += "</phase>";
     }
     out += "<jobName type=\"string\">";
-    appendCow(out, jobName);
+    appendText(out, jobName, textForm);
     out += "</jobName>";
     if (started) {
         out += "<clientHost type=\"string\">";
-        appendCow(out, utl_getHostName());
+        appendText(out, utl_getHostName(), textForm);
         out += "</clientHost><handle type=\"integer\">";
         appendCow(out, cow_String(omi_Singleton<omi_AlertListener>::Instance().GetHandle()));
         out += "</handle>";

@@ -12,14 +12,20 @@ class ipm_MessageTransmit;
 class QORKEL_API ipm_PayloadEncoder {
 public:
     enum RealForm { RealsAsGiven, RealsClampedToFloat };
+    // TextsAsGiven copies the caller's texts (escaping the escaped keys). TextsWellFormed
+    // keeps a text that is well-formed XML content in UTF-8 as it is and repairs any
+    // other (see ipm_WellFormedText): an XMPP server drops the whole stream on the
+    // first stanza that is not well-formed, losing every later report.
+    enum TextForm { TextsAsGiven, TextsWellFormed };
 
     // escapedKeys: the keys whose string values have & < > escaped; the array must
     // outlive the encoder.
-    ipm_PayloadEncoder(const char* const* escapedKeys, int escapedKeyCount, RealForm realForm);
+    ipm_PayloadEncoder(const char* const* escapedKeys, int escapedKeyCount, RealForm realForm,
+                       TextForm textForm = TextsAsGiven);
 
     // The direct TCP variant: four escaped keys, reals clamped.
     static const ipm_PayloadEncoder& Direct();
-    // The Jabber variant: two escaped keys, reals unchanged.
+    // The Jabber variant: two escaped keys, reals unchanged, texts well-formed.
     static const ipm_PayloadEncoder& Jabber();
 
     // Reads and updates the transmitter's phase. A null type is the empty name, a
@@ -35,6 +41,7 @@ private:
     const char* const* escapedKeys;
     int escapedKeyCount;
     RealForm realForm;
+    TextForm textForm;
 };
 
 #endif

@@ -71,13 +71,13 @@ TEST_F(PayloadTest, StartedReportCarriesClientHostAndHandle) {
 TEST_F(PayloadTest, EachKindTakesItsValuesInOrderFromItsOwnArray) {
     const int integers[] = {7, -3};
     const double reals[] = {1.5, -0.25};
-    const char* texts[] = {"hello", "true", "RUNNING", "x&y"};
+    const char* texts[] = {"hello", "true", "RUNNING", "x&amp;y"};
     EXPECT_EQ(Encode(ipm_PayloadEncoder::Jabber(), "Status",
                      "a=%i b=%r c=%s d=%B e=%E f=%I g=%R note=%S", integers, reals, texts),
               "<Status><a type=\"integer\">7</a><b type=\"float\">1.5</b>"
               "<c type=\"string\">hello</c><d type=\"boolean\">true</d>"
               "<e type=\"symconst\">RUNNING</e><f type=\"integer\">-3</f>"
-              "<g type=\"float\">-0.25</g><note type=\"string\">x&y</note>"
+              "<g type=\"float\">-0.25</g><note type=\"string\">x&amp;y</note>"
               "<phase type=\"symconst\"></phase>" +
                   tail + "</Status>\n");
 }
@@ -121,10 +121,10 @@ TEST_F(PayloadTest, StringFieldsAreEscapedOnlyUnderTheVariantsKeys) {
     const EscapeCase cases[] = {
         {"heading", "<<a>>", "&lt;&lt;a&gt;&gt;", "&lt;&lt;a&gt;&gt;"},
         {"stepName", "a&b", "a&amp;b", "a&amp;b"},
-        {"message", "x<y", "x&lt;y", "x<y"},
-        {"file", "a>b&c", "a&gt;b&amp;c", "a>b&c"},
-        {"note", "<&>", "<&>", "<&>"},
-        {"Message", "<", "<", "<"},                  // keys compare case-sensitively
+        {"message", "<i>x</i>", "&lt;i&gt;x&lt;/i&gt;", "<i>x</i>"},
+        {"file", "a>b&amp;c", "a&gt;b&amp;amp;c", "a>b&amp;c"},
+        {"note", "<b/>&amp;", "<b/>&amp;", "<b/>&amp;"},
+        {"Message", "<br/>", "<br/>", "<br/>"},      // keys compare case-sensitively
         {"heading", "&lt;", "&amp;lt;", "&amp;lt;"}, // ampersands first, once
     };
     for (const EscapeCase& c : cases) {
@@ -211,12 +211,12 @@ TEST_F(PayloadTest, TransportsEncodeWithTheirOwnJobName) {
     RecordingMechanism jabber(recording, ipm_PayloadEncoder::Jabber());
     direct.SetJobName("d");
     jabber.SetJobName("j");
-    const char* texts[] = {"<"};
+    const char* texts[] = {"<b/>"};
     EXPECT_EQ(std::string(direct.Encode("R", "message=%s", nullptr, nullptr, texts, false).c_str()),
-              "<R><message type=\"string\">&lt;</message><phase type=\"symconst\"></phase>"
+              "<R><message type=\"string\">&lt;b/&gt;</message><phase type=\"symconst\"></phase>"
               "<jobName type=\"string\">d</jobName></R>\n");
     EXPECT_EQ(std::string(jabber.Encode("R", "message=%s", nullptr, nullptr, texts, false).c_str()),
-              "<R><message type=\"string\"><</message><phase type=\"symconst\"></phase>"
+              "<R><message type=\"string\"><b/></message><phase type=\"symconst\"></phase>"
               "<jobName type=\"string\">j</jobName></R>\n");
 }
 
