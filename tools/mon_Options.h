@@ -1,0 +1,20 @@
+#ifndef TOOLS_MON_OPTIONS_H
+#define TOOLS_MON_OPTIONS_H
+
+#include <string>
+
+// The monitor's command line.
+struct mon_Options {
+    std::string address = "127.0.0.1";
+    int port = 0; // 0: a free port the system picks
+    std::string portFile;
+    int killAfter = 0;
+    bool exitWhenIdle = false;
+    bool help = false;
+
+    // False with a reason in `error` for an unknown option or a bad value.
+    bool Parse(int argc, const char* const* argv, std::string& error);
+    static const char* Usage();
+};
+
+#endif

@@ -1,0 +1,54 @@
+#ifndef TOOLS_MON_REPORTSTREAM_H
+#define TOOLS_MON_REPORTSTREAM_H
+
+#include "QORKelCommunications.h"
+#include "mon_Report.h"
+
+#include <string>
+
+// Turns received bytes, cut anywhere, into reports. On a direct connection the job's name
+// comes first as raw bytes, up to the first payload's "<"; the payloads follow back to back
+// and are read as the children of one enclosing element, so line feeds inside values are
+// only text. A payload that arrives whole on its own (as in a chat message) is read the
+// same way without the name.
+class mon_ReportStream {
+public:
+    enum Framing { JobNameThenPayloads, PayloadsOnly };
+
+    class Sink {
+    public:
+        virtual ~Sink() = default;
+        virtual void JobNamed(const std::string& name) = 0;
+        virtual void ReportArrived(const mon_Report& report) = 0;
+    };
+
+    mon_ReportStream(Sink& sink, Framing framing);
+    mon_ReportStream(const mon_ReportStream&) = delete;
+    mon_ReportStream& operator=(const mon_ReportStream&) = delete;
+    ~mon_ReportStream();
+
+    // False once the bytes are not well-formed; nothing more is read after that.
+    bool Feed(const char* data, int length);
+    bool Failed() const { return !error.empty(); }
+    const std::string& Error() const { return error; }
+    bool HasJobName() const { return nameComplete; }
+    const std::string& JobName() const { return jobName; }
+
+private:
+    Sink& sink;
+    XML_Parser parser;
+    bool nameComplete;
+    std::string jobName;
+    std::string error;
+    int depth;
+    mon_Report report;
+    mon_Report::Field field;
+
+    bool parse(const char* data, int length);
+    static void XMLCALL startElement(void* userData, const XML_Char* name,
+                                     const XML_Char** attributes);
+    static void XMLCALL endElement(void* userData, const XML_Char* name);
+    static void XMLCALL characterData(void* userData, const XML_Char* text, int length);
+};
+
+#endif
