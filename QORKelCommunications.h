@@ -57,6 +57,7 @@
 #include "jcl/jcl_Node.h"
 #include "jcl/jcl_Presence.h"
 #include "jcl/jcl_Stream.h"
+#include "jcl/jcl_TextCache.h"
 
 // Reporting
 #include "ipm/ipm_DirectMechanism.h"
