@@ -1,0 +1,31 @@
+# End-to-end tests against a private XMPP server (Prosody) on 127.0.0.1:5222 with the
+# virtual host "localhost". The server is a fixture: started before the tests that need
+# it and stopped after them; the port lock keeps two servers from ever overlapping.
+find_program(QORKEL_BASH bash)
+file(GLOB xmpp_e2e_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/../e2e/*.cpp)
+if(QORKEL_BASH AND xmpp_e2e_sources)
+    add_executable(test_xmpp_e2e ${xmpp_e2e_sources})
+    target_link_libraries(test_xmpp_e2e PRIVATE qorkel_static GTest::gtest GTest::gtest_main)
+    target_include_directories(test_xmpp_e2e PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+    qorkel_apply_options(test_xmpp_e2e)
+
+    set(xmpp_server_script ${PROJECT_SOURCE_DIR}/scripts/xmpp-test-server)
+    set(xmpp_server_state ${PROJECT_BINARY_DIR}/xmpp-test-server)
+    add_test(NAME xmpp_server_start
+        COMMAND ${QORKEL_BASH} ${xmpp_server_script} start ${xmpp_server_state})
+    add_test(NAME xmpp_server_stop
+        COMMAND ${QORKEL_BASH} ${xmpp_server_script} stop ${xmpp_server_state})
+    set_tests_properties(xmpp_server_start PROPERTIES
+        FIXTURES_SETUP xmpp_server RESOURCE_LOCK xmpp_port_5222)
+    set_tests_properties(xmpp_server_stop PROPERTIES
+        FIXTURES_CLEANUP xmpp_server RESOURCE_LOCK xmpp_port_5222)
+
+    # Tests that stop and restart the server find it through these.
+    set(QORKEL_XMPP_TEST_ENVIRONMENT
+        "QORKEL_XMPP_SERVER_SCRIPT=${xmpp_server_script}"
+        "QORKEL_XMPP_SERVER_STATE=${xmpp_server_state}")
+    add_test(NAME xmpp_e2e COMMAND test_xmpp_e2e)
+    set_tests_properties(xmpp_e2e PROPERTIES
+        FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222
+        ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}" TIMEOUT 300)
+endif()
