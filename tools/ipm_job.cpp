@@ -68,6 +68,7 @@ void tellWhereReportsGo(const ipm_MessageTransmit& transmitter) {
         std::printf("ipm_job: no monitor reachable at %s:%s (or -message NONE); "
                     "running without reports\n",
                     option("listener_name").c_str(), option("direct_port").c_str());
+    std::fflush(stdout);
 }
 
 int runJob() {
@@ -79,8 +80,9 @@ int runJob() {
 
     job_Simulation simulation(positiveOption("steps", defaultSteps),
                               positiveOption("delay_ms", defaultDelayMilliseconds));
-    const bool completed = simulation.Run();
+    simulation.Start();
     tellWhereReportsGo(transmitter);
+    const bool completed = simulation.RunSteps();
     if (transmitter.IsDisabled())
         std::printf("ipm_job: the monitor connection was lost; later reports went only to "
                     "the message file\n");

@@ -14,8 +14,11 @@ const char* const phases[] = {"Preprocessing", "Analysis", "Postprocessing"};
 job_Simulation::job_Simulation(int steps, int stepMilliseconds)
     : steps(steps), stepMilliseconds(stepMilliseconds), stepsDone(0) {}
 
-bool job_Simulation::Run() {
+void job_Simulation::Start() {
     reportStart();
+}
+
+bool job_Simulation::RunSteps() {
     for (int step = 1; step <= steps; ++step) {
         if (phase != phaseOf(step))
             reportHeading(phaseOf(step));

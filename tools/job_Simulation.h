@@ -10,8 +10,10 @@ class job_Simulation {
 public:
     job_Simulation(int steps, int stepMilliseconds);
 
+    // The start report: the first one, which connects the transport.
+    void Start();
     // True when every step ran, false when the monitor stopped the job.
-    bool Run();
+    bool RunSteps();
     int StepsDone() const { return stepsDone; }
     int Steps() const { return steps; }
 

@@ -11,10 +11,20 @@ struct mon_Options {
     int killAfter = 0;
     bool exitWhenIdle = false;
     bool help = false;
+    // Over Jabber: the server (its virtual host's name) and the listener's account.
+    std::string msgserver;
+    std::string account = "monitor";
+    std::string password; // empty: the account name
+    std::string resource = "console";
+    std::string readyFile;
 
     // False with a reason in `error` for an unknown option or a bad value.
     bool Parse(int argc, const char* const* argv, std::string& error);
     static const char* Usage();
+
+private:
+    static bool isJabberOption(const std::string& option);
+    void setJabberOption(const std::string& option, const std::string& value);
 };
 
 #endif

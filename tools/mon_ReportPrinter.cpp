@@ -91,10 +91,14 @@ mon_JobCounts mon_ReportPrinter::Counts(const std::string& job) const {
     return found == counts.end() ? mon_JobCounts() : found->second;
 }
 
-std::string mon_ReportPrinter::Summary(const std::string& job) const {
+std::string mon_ReportPrinter::Tally(const std::string& job) const {
     const mon_JobCounts seen = Counts(job);
-    return job + ": " + std::to_string(seen.reports) + " reports, " + std::to_string(seen.errors) +
-           " errors, " + std::to_string(seen.warnings) + " warnings";
+    return std::to_string(seen.reports) + " reports, " + std::to_string(seen.errors) + " errors, " +
+           std::to_string(seen.warnings) + " warnings";
+}
+
+std::string mon_ReportPrinter::Summary(const std::string& job) const {
+    return job + ": " + Tally(job);
 }
 
 void mon_ReportPrinter::writeLine(const std::string& text) {

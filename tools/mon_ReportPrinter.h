@@ -18,6 +18,8 @@ public:
     void Print(const std::string& job, const mon_Report& report);
     // A line of the monitor's own, marked so that it stands apart from the reports.
     void Note(const std::string& text);
+    // "12 reports, 2 errors, 3 warnings"
+    std::string Tally(const std::string& job) const;
     // "beam: 12 reports, 2 errors, 3 warnings"
     std::string Summary(const std::string& job) const;
     mon_JobCounts Counts(const std::string& job) const;

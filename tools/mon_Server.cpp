@@ -64,7 +64,7 @@ bool mon_Server::readJobs() {
             ++job;
             continue;
         }
-        printer.Note((*job)->Name() + " disconnected; " + printer.Summary((*job)->Name()));
+        printer.Note((*job)->Name() + " disconnected: " + printer.Tally((*job)->Name()));
         job = jobs.erase(job);
     }
     return busy;

@@ -70,7 +70,7 @@ grep -Eq "^[0-9:]{8}  beam +Stopped +\[[A-Za-z]+\]  status=Killed" "$out" || fai
 sent=$(payloads_in "$work/in/beam.ipm")
 shown=$(grep -Ec "^[0-9:]{8}  beam " "$out")
 [ "$sent" -eq "$shown" ] || fail "message file has $sent reports, monitor showed $shown"
-grep -q -- "-- beam disconnected; beam: $sent reports, " "$out" || fail "no per-job summary"
+grep -q -- "-- beam disconnected: $sent reports, " "$out" || fail "no per-job summary"
 
 # 2. Two jobs at once, one stopped by a command typed at the monitor; the other finishes.
 mkfifo "$work/commands"
@@ -98,7 +98,7 @@ grep -q "finished all 6 steps" "$work/beta-job.out" || fail "beta did not finish
 grep -q -- "-- sent Kill to alpha after" "$work/typed.out" || fail "typed kill not shown"
 grep -Eq "  beta +Finished +\[Postprocessing\]  status=Completed" "$work/typed.out" \
     || fail "beta's end not shown"
-grep -q -- "-- beta disconnected; beta: $(payloads_in "$work/in/beta.ipm") reports, 2 errors, " \
+grep -q -- "-- beta disconnected: $(payloads_in "$work/in/beta.ipm") reports, 2 errors, " \
     "$work/typed.out" || fail "beta's counts wrong"
 
 # 3. Without a monitor the job runs to its end and says that nothing was sent.
