@@ -4,6 +4,8 @@
 //
 //   ipm_job -direct_port N [-listener_name H] [-job NAME] [-message on|NONE] [-indir DIR]
 //           [-steps N] [-delay_ms M]
+//   ipm_job -msgserver S [-listener_name A] [-listener_resource R] [...]   over Jabber, to
+//           the monitor logged in as A@S/R (default monitor@S/console)
 
 #include "QORKelCommunications.h"
 #include "job_KillWait.h"
@@ -24,8 +26,11 @@ const int defaultDelayMilliseconds = 300;
 std::vector<std::string> argumentsWithDefaults(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     const utl_CommandLine given(argc, argv);
-    const char* const defaults[][2] = {
-        {"job", "demo"}, {"message", "on"}, {"listener_name", "127.0.0.1"}};
+    const bool jabber = given.IsMember("msgserver");
+    const char* const defaults[][2] = {{"job", "demo"},
+                                       {"message", "on"},
+                                       {"listener_name", jabber ? "monitor" : "127.0.0.1"},
+                                       {"listener_resource", "console"}};
     for (const auto& option : defaults) {
         if (!given.IsMember(option[0])) {
             arguments.push_back(std::string("-") + option[0]);
@@ -52,13 +57,28 @@ std::string option(const char* name) {
     return thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue(name).c_str();
 }
 
+bool overJabber() {
+    return !option("msgserver").empty();
+}
+
 // The one place that decides how reports travel.
 ipm_TransmissionMechanism* chooseTransport() {
+    if (overJabber())
+        return new ipm_JabberMechanism;
     return new ipm_DirectMechanism;
 }
 
 void tellWhereReportsGo(const ipm_MessageTransmit& transmitter) {
-    if (option("direct_port").empty())
+    const std::string monitor =
+        option("listener_name") + "@" + option("msgserver") + "/" + option("listener_resource");
+    if (overJabber() && transmitter.IsMechanismReady())
+        std::printf("ipm_job: reporting through the Jabber server %s to %s as job %s\n",
+                    option("msgserver").c_str(), monitor.c_str(), transmitter.GetJobName().c_str());
+    else if (overJabber())
+        std::printf("ipm_job: no Jabber server reachable at %s (or -message NONE); "
+                    "running without reports\n",
+                    option("msgserver").c_str());
+    else if (option("direct_port").empty())
         std::printf("ipm_job: no -direct_port given; running without reports (start "
                     "ipm_monitor and pass the port it prints)\n");
     else if (transmitter.IsEnabled())
@@ -95,6 +115,13 @@ int runJob() {
 
     transmitter.RequestStop();
     delivery.join();
+    // Over Jabber the monitor learns that the job has gone from its farewell.
+    if (overJabber() && transmitter.IsMechanismReady() && !transmitter.IsDisabled()) {
+        try {
+            transmitter.CloseMechanism();
+        } catch (...) {
+        }
+    }
     return 0;
 }
 

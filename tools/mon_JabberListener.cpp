@@ -37,8 +37,7 @@ void appendAllText(const jcl_Node& node, std::string& out) {
 void registerAccount(const mon_Options& options) {
     jcl_Connection connection;
     connection.Connect(options.msgserver.c_str(), mon_JabberListener::serverPort);
-    connection.Register(options.account.c_str(), options.account.c_str(),
-                        options.password.c_str());
+    connection.Register(options.account.c_str(), options.account.c_str(), options.password.c_str());
     connection.Disconnect();
 }
 
@@ -191,7 +190,7 @@ void mon_JabberListener::handlePresence(const jcl_Node& presence) {
     const auto gone = jobs.find(name);
     if (gone == jobs.end())
         return;
-    printer.Note(name + " disconnected; " + printer.Summary(name));
+    printer.Note(name + " disconnected: " + printer.Tally(name));
     jobs.erase(gone);
 }
 
@@ -234,8 +233,7 @@ void mon_JabberListener::sendKill(const std::string& name, Job& job) {
     command.SetX("Kill");
     try {
         write(command.Serialize().c_str());
-        printer.Note("sent Kill to " + name + " after " + std::to_string(job.reports) +
-                     " reports");
+        printer.Note("sent Kill to " + name + " after " + std::to_string(job.reports) + " reports");
     } catch (const csp_NetworkException&) {
         printer.Note("could not send Kill to " + name + ": connection lost");
     }

@@ -42,11 +42,12 @@ bool mon_JobConnection::ReadAvailable() {
         // A reset reads as an end of stream on some platforms; both end the job's connection.
         count = 0;
     }
-    if (count <= 0)
+    if (count <= 0) {
+        stream.Finish();
         return false;
+    }
     if (!stream.Feed(received, count)) {
-        printer.Note(Name() + ": unreadable report stream (" + stream.Error() +
-                     "), connection closed");
+        printer.Note(Name() + ": this is no report stream; connection closed");
         return false;
     }
     return true;
@@ -73,8 +74,17 @@ void mon_JobConnection::JobNamed(const std::string& name) {
 }
 
 void mon_JobConnection::ReportArrived(const mon_Report& report) {
-    ++reports;
     printer.Print(Name(), report);
+    counted();
+}
+
+void mon_JobConnection::ReportUnreadable(const std::string& raw, const std::string& reason) {
+    printer.PrintUnreadable(Name(), raw, reason);
+    counted();
+}
+
+void mon_JobConnection::counted() {
+    ++reports;
     if (killAfter > 0 && reports >= killAfter)
         SendKill();
 }

@@ -19,7 +19,7 @@ public:
 
     bool IsReadable() const;
     // Takes what has arrived; false once the connection is over (closed by the job, reset,
-    // or carrying something that is not a report stream).
+    // or carrying something that is not a report stream at all).
     bool ReadAvailable();
     void SendKill();
 
@@ -29,6 +29,7 @@ public:
 
     void JobNamed(const std::string& name) override;
     void ReportArrived(const mon_Report& report) override;
+    void ReportUnreadable(const std::string& raw, const std::string& reason) override;
 
 private:
     csp_TcpSocket socket;
@@ -38,6 +39,8 @@ private:
     int killAfter;
     int reports;
     bool killSent;
+
+    void counted();
 };
 
 #endif

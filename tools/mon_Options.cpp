@@ -24,9 +24,9 @@ bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
             help = true;
         } else if (option == "-exit_when_idle") {
             exitWhenIdle = true;
-        } else if (!hasValue && (option == "-port" || option == "-address" ||
-                                 option == "-port_file" || option == "-kill_after" ||
-                                 isJabberOption(option))) {
+        } else if (!hasValue &&
+                   (option == "-port" || option == "-address" || option == "-port_file" ||
+                    option == "-kill_after" || isJabberOption(option))) {
             error = option + " needs a value";
             return false;
         } else if (option == "-port") {

@@ -69,21 +69,28 @@ std::string mon_ReportPrinter::Describe(const std::string& job, const mon_Report
 }
 
 void mon_ReportPrinter::Print(const std::string& job, const mon_Report& report) {
-    count(job, report);
+    count(job, report.Type());
     writeLine(clockTime() + "  " + Describe(job, report));
+}
+
+void mon_ReportPrinter::PrintUnreadable(const std::string& job, const std::string& raw,
+                                        const std::string& reason) {
+    count(job, std::string());
+    writeLine(clockTime() + "  " + padded(job, 10) + "  unreadable (" + reason +
+              "): " + Shown(raw));
 }
 
 void mon_ReportPrinter::Note(const std::string& text) {
     writeLine(clockTime() + "  -- " + text);
 }
 
-void mon_ReportPrinter::count(const std::string& job, const mon_Report& report) {
-    mon_JobCounts& job_counts = counts[job];
-    ++job_counts.reports;
-    if (report.Type() == "Error")
-        ++job_counts.errors;
-    else if (report.Type() == "Warning")
-        ++job_counts.warnings;
+void mon_ReportPrinter::count(const std::string& job, const std::string& type) {
+    mon_JobCounts& seen = counts[job];
+    ++seen.reports;
+    if (type == "Error")
+        ++seen.errors;
+    else if (type == "Warning")
+        ++seen.warnings;
 }
 
 mon_JobCounts mon_ReportPrinter::Counts(const std::string& job) const {

@@ -16,6 +16,8 @@ public:
     explicit mon_ReportPrinter(std::FILE* out);
 
     void Print(const std::string& job, const mon_Report& report);
+    // A payload that could not be read, shown raw; it counts as a report.
+    void PrintUnreadable(const std::string& job, const std::string& raw, const std::string& reason);
     // A line of the monitor's own, marked so that it stands apart from the reports.
     void Note(const std::string& text);
     // "12 reports, 2 errors, 3 warnings"
@@ -33,7 +35,7 @@ private:
     std::FILE* out;
     std::map<std::string, mon_JobCounts> counts;
 
-    void count(const std::string& job, const mon_Report& report);
+    void count(const std::string& job, const std::string& type);
     void writeLine(const std::string& text);
 };
 

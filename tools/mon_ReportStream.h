@@ -11,6 +11,10 @@
 // and are read as the children of one enclosing element, so line feeds inside values are
 // only text. A payload that arrives whole on its own (as in a chat message) is read the
 // same way without the name.
+//
+// Jobs do not escape every value, so a payload may be ill-formed. Its raw text is handed
+// on as unreadable and reading starts again at the next payload, found where a line feed
+// that ends a tag is followed by "<".
 class mon_ReportStream {
 public:
     enum Framing { JobNameThenPayloads, PayloadsOnly };
@@ -20,6 +24,8 @@ public:
         virtual ~Sink() = default;
         virtual void JobNamed(const std::string& name) = 0;
         virtual void ReportArrived(const mon_Report& report) = 0;
+        // raw: the payload's bytes without the blanks around them.
+        virtual void ReportUnreadable(const std::string& raw, const std::string& reason) = 0;
     };
 
     mon_ReportStream(Sink& sink, Framing framing);
@@ -27,10 +33,12 @@ public:
     mon_ReportStream& operator=(const mon_ReportStream&) = delete;
     ~mon_ReportStream();
 
-    // False once the bytes are not well-formed; nothing more is read after that.
+    // False once the bytes cannot be a report stream at all (no payload starts again
+    // within a megabyte); nothing more is read after that.
     bool Feed(const char* data, int length);
-    bool Failed() const { return !error.empty(); }
-    const std::string& Error() const { return error; }
+    // The stream has ended: a payload left unfinished is handed on as unreadable.
+    void Finish();
+    bool Failed() const { return failed; }
     bool HasJobName() const { return nameComplete; }
     const std::string& JobName() const { return jobName; }
 
@@ -38,13 +46,20 @@ private:
     Sink& sink;
     XML_Parser parser;
     bool nameComplete;
+    bool failed;
+    bool skipping;
+    bool reportCompleted;
     std::string jobName;
-    std::string error;
+    // Raw bytes since the last payload that was read whole.
+    std::string unread;
+    std::string parseError;
     int depth;
     mon_Report report;
     mon_Report::Field field;
 
-    bool parse(const char* data, int length);
+    void startParser();
+    void parseSegments(const char* data, int length);
+    void skipToNextPayload(const char* data, int length);
     static void XMLCALL startElement(void* userData, const XML_Char* name,
                                      const XML_Char** attributes);
     static void XMLCALL endElement(void* userData, const XML_Char* name);

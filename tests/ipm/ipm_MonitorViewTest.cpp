@@ -22,6 +22,9 @@ public:
             text += " " + field.key + "(" + field.type + ")=" + field.value;
         seen.push_back(text);
     }
+    void ReportUnreadable(const std::string& raw, const std::string&) override {
+        seen.push_back("unreadable:" + raw);
+    }
     std::vector<std::string> seen;
 };
 
@@ -38,6 +41,7 @@ Fed FeedInPieces(const std::string& bytes, std::size_t piece, mon_ReportStream::
     const std::size_t step = piece == 0 ? bytes.size() : piece;
     for (std::size_t at = 0; at < bytes.size() && ok; at += step)
         ok = stream.Feed(bytes.data() + at, int(std::min(step, bytes.size() - at)));
+    stream.Finish();
     return Fed{sink.seen, ok};
 }
 
@@ -69,19 +73,28 @@ TEST(MonitorReportStream, NameAndPayloadsComeOutTheSameHoweverTheBytesAreCut) {
          mon_ReportStream::JobNameThenPayloads,
          {"job:b" + nul + "x", stepSeen},
          true},
-        // A payload still open: nothing comes out before its end tag.
+        // A payload cut off by the end of the stream is shown as it came.
         {"beam" + stepPayload.substr(0, stepPayload.size() - 8),
          mon_ReportStream::JobNameThenPayloads,
-         {"job:beam"},
+         {"job:beam", "unreadable:" + stepPayload.substr(0, stepPayload.size() - 8)},
          true},
+        // Ill-formed payloads are shown raw and reading goes on with the next one.
         {"beam" + stepPayload + "<Info><a>x</b></Info>\n" + stepPayload,
          mon_ReportStream::JobNameThenPayloads,
-         {"job:beam", stepSeen},
-         false},
+         {"job:beam", stepSeen, "unreadable:<Info><a>x</b></Info>", stepSeen},
+         true},
         {"beam" + stepPayload + "<Info>A & B</Info>\n",
          mon_ReportStream::JobNameThenPayloads,
-         {"job:beam", stepSeen},
-         false},
+         {"job:beam", stepSeen, "unreadable:<Info>A & B</Info>"},
+         true},
+        {"beam<Info><m>x<y</m></Info>\n<Info>&</Info>\n" + infoPayload,
+         mon_ReportStream::JobNameThenPayloads,
+         {"job:beam", "unreadable:<Info><m>x<y</m></Info>", "unreadable:<Info>&</Info>", infoSeen},
+         true},
+        {"<Step>1 < 2</Step>\n" + stepPayload,
+         mon_ReportStream::PayloadsOnly,
+         {"unreadable:<Step>1 < 2</Step>", stepSeen},
+         true},
         {infoPayload, mon_ReportStream::PayloadsOnly, {infoSeen}, true},
         {stepPayload + infoPayload, mon_ReportStream::PayloadsOnly, {stepSeen, infoSeen}, true},
     };
@@ -94,13 +107,17 @@ TEST(MonitorReportStream, NameAndPayloadsComeOutTheSameHoweverTheBytesAreCut) {
     }
 }
 
-TEST(MonitorReportStream, AFailedStreamSaysWhyAndTakesNothingMore) {
+TEST(MonitorReportStream, BytesWithNoPayloadInAMegabyteAreNoReportStream) {
     CollectingSink sink;
     mon_ReportStream stream(sink, mon_ReportStream::JobNameThenPayloads);
-    const std::string broken = "beam<Info></Step>";
-    EXPECT_FALSE(stream.Feed(broken.data(), int(broken.size())));
-    EXPECT_FALSE(stream.Error().empty());
+    const std::string junk(4096, '&');
+    bool ok = stream.Feed("beam<", 5);
+    for (int i = 0; i < 300 && ok; ++i)
+        ok = stream.Feed(junk.data(), int(junk.size()));
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(stream.Failed());
     EXPECT_FALSE(stream.Feed(stepPayload.data(), int(stepPayload.size())));
+    stream.Finish();
     EXPECT_EQ(sink.seen, std::vector<std::string>{"job:beam"});
 }
 
@@ -159,7 +176,8 @@ TEST(MonitorReportPrinter, CountsReportsErrorsAndWarningsPerJob) {
         for (const char* type : {"Error", "Warning", "Warning", "Step", "error"})
             printer.Print("beam", mon_Report(type));
         printer.Print("other", mon_Report("Error"));
-        EXPECT_EQ(printer.Summary("beam"), "beam: 5 reports, 1 errors, 2 warnings");
+        printer.PrintUnreadable("beam", "<Error>&</Error>", "not well-formed");
+        EXPECT_EQ(printer.Summary("beam"), "beam: 6 reports, 1 errors, 2 warnings");
         EXPECT_EQ(printer.Summary("other"), "other: 1 reports, 1 errors, 0 warnings");
         EXPECT_EQ(printer.Counts("nobody").reports, 0);
         printer.Note("done");
@@ -169,7 +187,7 @@ TEST(MonitorReportPrinter, CountsReportsErrorsAndWarningsPerJob) {
     for (int c; (c = std::fgetc(out)) != EOF;)
         lines += c == '\n';
     std::fclose(out);
-    EXPECT_EQ(lines, 7);
+    EXPECT_EQ(lines, 8);
 }
 
 } // namespace
