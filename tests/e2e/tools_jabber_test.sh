@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The demo job against the monitor over the private Jabber server of the test fixture
+# (127.0.0.1:5222, virtual host "localhost").
+#   tools_jabber_test.sh <ipm_monitor> <ipm_job>
+set -euo pipefail
+monitor=$1
+job=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for file in "$work"/*.out; do echo "--- $file" >&2; cat "$file" >&2; done
+    exit 1
+}
+
+# Starts the monitor logged in as monitor@localhost/console; sets monitor_pid.
+start_monitor() {
+    local name=$1 input=$2
+    shift 2
+    rm -f "$work/$name.ready"
+    "$monitor" -msgserver localhost -ready_file "$work/$name.ready" -exit_when_idle "$@" \
+        <"$input" >"$work/$name.out" 2>&1 &
+    monitor_pid=$!
+    pids+=("$monitor_pid")
+    for _ in $(seq 200); do
+        [ -s "$work/$name.ready" ] && break
+        kill -0 "$monitor_pid" 2>/dev/null || fail "$name: monitor ended before logging in"
+        sleep 0.05
+    done
+    [ "$(cat "$work/$name.ready" 2>/dev/null)" = "monitor@localhost/console" ] ||
+        fail "$name: monitor not logged in"
+}
+
+wait_monitor() {
+    local name=$1
+    for _ in $(seq 200); do
+        kill -0 "$monitor_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after its jobs left"
+    wait "$monitor_pid" || fail "$name: monitor exit status $?"
+}
+
+payloads_in() { grep -o '</jobName>' "$1" | wc -l; }
+
+# 1. The monitor sends Kill after 8 reports; the job stops early, every report it made was
+#    shown, and its farewell tells the monitor that it has gone.
+mkdir -p "$work/in"
+start_monitor killed /dev/null -kill_after 8
+"$job" -msgserver localhost -job beam -indir "$work/in" -steps 60 -delay_ms 80 \
+    >"$work/killed-job.out" 2>&1 || fail "job exit status $?"
+wait_monitor killed
+out=$work/killed.out
+grep -q "reporting through the Jabber server localhost to monitor@localhost/console as job beam" \
+    "$work/killed-job.out" || fail "job did not say where it reports"
+step=$(sed -n "s/.*Kill after step \([0-9]*\) of 60.*/\1/p" "$work/killed-job.out")
+[ -n "$step" ] && [ "$step" -lt 60 ] || fail "job ran on after the Kill (step '$step')"
+grep -Eq -- "-- beam reporting as [^@ ]+@localhost/beam" "$out" || fail "job's arrival not shown"
+grep -q -- "-- sent Kill to beam after 8 reports" "$out" || fail "Kill not shown"
+grep -Eq "^[0-9:]{8}  beam +Started +program=ipm_job .*clientHost=" "$out" || fail "no Started line"
+grep -Eq "^[0-9:]{8}  beam +Step +\[Preprocessing\]  step=1  stepName=\"Preprocessing step 1\"" \
+    "$out" || fail "no first step line"
+grep -Eq "^[0-9:]{8}  beam +Stopped +\[[A-Za-z]+\]  status=Killed" "$out" || fail "no Stopped line"
+sent=$(payloads_in "$work/in/beam.ipm")
+shown=$(grep -Ec "^[0-9:]{8}  beam " "$out")
+[ "$sent" -eq "$shown" ] || fail "message file has $sent reports, monitor showed $shown"
+grep -q -- "-- beam disconnected: $sent reports, " "$out" || fail "no per-job summary"
+
+# 2. Two jobs at once through the same account, one stopped by a command typed at the
+#    monitor; the other finishes.
+mkfifo "$work/commands"
+exec 3<>"$work/commands"
+start_monitor typed "$work/commands"
+"$job" -msgserver localhost -job alpha -indir "$work/in" -steps 200 -delay_ms 50 \
+    >"$work/alpha-job.out" 2>&1 &
+alpha=$!
+pids+=("$alpha")
+"$job" -msgserver localhost -job beta -indir "$work/in" -steps 6 -delay_ms 50 \
+    >"$work/beta-job.out" 2>&1 &
+beta=$!
+pids+=("$beta")
+for _ in $(seq 400); do
+    grep -Eq "  alpha +Step .*step=3 " "$work/typed.out" && break
+    sleep 0.05
+done
+echo "kill alpha" >&3
+wait "$alpha" || fail "alpha exit status $?"
+wait "$beta" || fail "beta exit status $?"
+wait_monitor typed
+exec 3>&-
+grep -q "stopped early by the monitor's Kill" "$work/alpha-job.out" || fail "alpha not stopped"
+grep -q "finished all 6 steps" "$work/beta-job.out" || fail "beta did not finish"
+grep -q -- "-- sent Kill to alpha after" "$work/typed.out" || fail "typed kill not shown"
+grep -Eq "  beta +Finished +\[Postprocessing\]  status=Completed" "$work/typed.out" \
+    || fail "beta's end not shown"
+grep -q -- "-- beta disconnected: $(payloads_in "$work/in/beta.ipm") reports, 2 errors, " \
+    "$work/typed.out" || fail "beta's counts wrong"
+
+# 3. Without a server the job runs to its end and says that nothing was sent.
+"$job" -msgserver 127.0.0.2 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
+    >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
+grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||
+    fail "lonely job did not say so"
+grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
+echo "tools over Jabber: all checks passed"
