@@ -197,8 +197,11 @@ void mon_JabberListener::handlePresence(const jcl_Node& presence) {
 void mon_JabberListener::execute(const std::string& command) {
     std::istringstream words(command);
     std::string verb;
+    words >> verb;
+    // A job's name may hold blanks: the argument is the rest of the line.
     std::string argument;
-    words >> verb >> argument;
+    std::getline(words >> std::ws, argument);
+    argument.erase(argument.find_last_not_of(" \t\r") + 1);
     if (verb.empty())
         return;
     if (verb == "kill" && !argument.empty())
