@@ -10,7 +10,11 @@
 class aio_ostream;
 
 // The list of a host's addresses is instantiated once, inside the library.
+// A Windows host makes its own: MinGW imports the inline members of an imported instantiation,
+// which the DLL does not export.
+#if !defined(_WIN32) || defined(QORKEL_BUILDING) || defined(QORKEL_STATIC)
 extern template class QORKEL_API cow_List<csp_IpAddress>;
+#endif
 
 // The result of a name-service lookup: official name, aliases and IPv4 addresses.
 class QORKEL_API csp_Host {

@@ -9,7 +9,11 @@
 class jcl_Node;
 
 // The list of children is instantiated once, inside the library.
+// A Windows host makes its own: MinGW imports the inline members of an imported instantiation,
+// which the DLL does not export.
+#if !defined(_WIN32) || defined(QORKEL_BUILDING) || defined(QORKEL_STATIC)
 extern template class QORKEL_API cow_List<jcl_Node>;
+#endif
 
 // One XML element held in memory. Every member shares its storage on copy, so a
 // node, even the root of a large tree, is copied in constant time.
