@@ -32,7 +32,8 @@ start_monitor() {
         sleep 0.05
     done
     [ -s "$work/$name.port" ] || fail "$name: no port file"
-    port=$(cat "$work/$name.port")
+    # A Windows monitor writes the file in text mode, with CRLF.
+    port=$(tr -d '\r' <"$work/$name.port")
     grep -q "listening on 127.0.0.1:$port" "$work/$name.out" || fail "$name: port not printed"
 }
 
