@@ -18,3 +18,30 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     add_test(NAME windows_dll_host
         COMMAND windows_dll_host -job dllhost -message on -indir ${CMAKE_CURRENT_BINARY_DIR}/dll_host)
 endif()
+
+# The demo job against the monitor, direct and over the XMPP server, as the Linux build runs
+# them: the same scripts, given wrappers that start the Windows programs through the emulator.
+if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_BUILD_TOOLS
+   AND EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " QORKEL_EMULATOR_COMMAND)
+    # The tools find the DLL through Wine's search path, as the drive Z: that Wine maps to /.
+    string(REPLACE "/" "\\" dll_directory "Z:${PROJECT_BINARY_DIR}")
+    foreach(tool ipm_monitor ipm_job)
+        file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/emulated/${tool}
+            CONTENT "#!/bin/sh\nWINEPATH='${dll_directory}' exec ${QORKEL_EMULATOR_COMMAND} \"$<TARGET_FILE:${tool}>\" \"$@\"\n"
+            FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                WORLD_READ WORLD_EXECUTE)
+    endforeach()
+    set(emulated ${CMAKE_CURRENT_BINARY_DIR}/emulated)
+    add_test(NAME windows_tools_demo
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ipm/tools_demo_test.sh
+            ${emulated}/ipm_monitor ${emulated}/ipm_job)
+    set_tests_properties(windows_tools_demo PROPERTIES TIMEOUT 240)
+    if(TEST xmpp_server_start)
+        add_test(NAME windows_xmpp_tools_demo
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/tools_jabber_test.sh
+                ${emulated}/ipm_monitor ${emulated}/ipm_job)
+        set_tests_properties(windows_xmpp_tools_demo PROPERTIES
+            FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222 TIMEOUT 300)
+    endif()
+endif()
