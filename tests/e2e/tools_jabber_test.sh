@@ -33,7 +33,8 @@ start_monitor() {
         kill -0 "$monitor_pid" 2>/dev/null || fail "$name: monitor ended before logging in"
         sleep 0.05
     done
-    [ "$(cat "$work/$name.ready" 2>/dev/null)" = "monitor@localhost/console" ] ||
+    # A Windows monitor writes the file in text mode, with CRLF.
+    [ "$(tr -d '\r' <"$work/$name.ready" 2>/dev/null)" = "monitor@localhost/console" ] ||
         fail "$name: monitor not logged in"
 }
 
