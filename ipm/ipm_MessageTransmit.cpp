@@ -108,7 +108,7 @@ void ipm_MessageTransmit::BufferMessage(const cow_String& encoded, const cow_Str
                                         bool force) {
     if (!enabled.load())
         return;
-    if (!mechanismReady.load() && !InitializeMechanism()) {
+    if (!mechanismReady.load() && !initializeMechanismKeeping(encoded)) {
         enabled.store(false);
         return;
     }
@@ -122,6 +122,18 @@ void ipm_MessageTransmit::BufferMessage(const cow_String& encoded, const cow_Str
         return;
     buffer.Append(encoded);
     hasMessages.store(true);
+}
+
+// A transport that raises while initialising (an unreachable server) is tried again by
+// the next report; the message file is open by then and still records this one.
+bool ipm_MessageTransmit::initializeMechanismKeeping(const cow_String& encoded) {
+    try {
+        return InitializeMechanism();
+    } catch (...) {
+        if (logToFile)
+            logFile.Append(encoded);
+        throw;
+    }
 }
 
 void ipm_MessageTransmit::ClearMessageBuffer() {

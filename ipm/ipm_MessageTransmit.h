@@ -114,6 +114,7 @@ private:
     void readCaps();
     void readCommandLine();
     void openMessageFile();
+    bool initializeMechanismKeeping(const cow_String& encoded);
 };
 
 extern template class QORKEL_API thr_GlobalSingletonBase<ipm_MessageTransmit>;
