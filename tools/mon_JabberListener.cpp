@@ -1,7 +1,8 @@
 #include "mon_JabberListener.h"
 
+#include "mon_Command.h"
+
 #include <chrono>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -194,24 +195,24 @@ void mon_JabberListener::handlePresence(const jcl_Node& presence) {
     jobs.erase(gone);
 }
 
-void mon_JabberListener::execute(const std::string& command) {
-    std::istringstream words(command);
-    std::string verb;
-    words >> verb;
-    // A job's name may hold blanks: the argument is the rest of the line.
-    std::string argument;
-    std::getline(words >> std::ws, argument);
-    argument.erase(argument.find_last_not_of(" \t\r") + 1);
-    if (verb.empty())
-        return;
-    if (verb == "kill" && !argument.empty())
-        kill(argument);
-    else if (verb == "list")
+void mon_JabberListener::execute(const std::string& line) {
+    const mon_Command command = mon_Command::Parse(line);
+    switch (command.kind) {
+    case mon_Command::kill:
+        kill(command.argument);
+        break;
+    case mon_Command::list:
         listJobs();
-    else if (verb == "quit" || verb == "exit")
+        break;
+    case mon_Command::quit:
         quitRequested = true;
-    else
-        printer.Note("commands: kill <job> | kill all | list | quit");
+        break;
+    case mon_Command::unknown:
+        printer.Note(mon_Command::Usage());
+        break;
+    case mon_Command::nothing:
+        break;
+    }
 }
 
 void mon_JabberListener::kill(const std::string& name) {

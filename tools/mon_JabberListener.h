@@ -60,7 +60,7 @@ private:
     void handleMessage(const jcl_Node& message);
     void handlePresence(const jcl_Node& presence);
     void handleAnswer(const jcl_Node& iq);
-    void execute(const std::string& command);
+    void execute(const std::string& line);
     void kill(const std::string& job);
     void sendKill(const std::string& name, Job& job);
     void listJobs();

@@ -33,7 +33,7 @@ private:
 
     bool acceptWaitingJob();
     bool readJobs();
-    void execute(const std::string& command);
+    void execute(const std::string& line);
     void kill(const std::string& job);
     void listJobs();
     bool finished() const;
