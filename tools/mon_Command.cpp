@@ -22,3 +22,23 @@ mon_Command mon_Command::Parse(const std::string& line) {
         command.kind = unknown;
     return command;
 }
+
+void mon_Command::Run(const std::string& line, const Actions& actions) {
+    const mon_Command command = Parse(line);
+    switch (command.kind) {
+    case kill:
+        actions.kill(command.argument);
+        break;
+    case list:
+        actions.list();
+        break;
+    case quit:
+        actions.quit();
+        break;
+    case unknown:
+        actions.note(Usage());
+        break;
+    case nothing:
+        break;
+    }
+}

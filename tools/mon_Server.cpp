@@ -72,23 +72,9 @@ bool mon_Server::readJobs() {
 }
 
 void mon_Server::execute(const std::string& line) {
-    const mon_Command command = mon_Command::Parse(line);
-    switch (command.kind) {
-    case mon_Command::kill:
-        kill(command.argument);
-        break;
-    case mon_Command::list:
-        listJobs();
-        break;
-    case mon_Command::quit:
-        quitRequested = true;
-        break;
-    case mon_Command::unknown:
-        printer.Note(mon_Command::Usage());
-        break;
-    case mon_Command::nothing:
-        break;
-    }
+    mon_Command::Run(line, {[this](const std::string& job) { kill(job); }, [this] { listJobs(); },
+                            [this] { quitRequested = true; },
+                            [this](const std::string& text) { printer.Note(text); }});
 }
 
 void mon_Server::kill(const std::string& job) {

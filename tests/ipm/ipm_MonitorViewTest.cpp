@@ -1,6 +1,7 @@
 #include "ipm_TestSupport.h"
 
 #include "ipm/ipm_DirectMechanism.h"
+#include "mon_Command.h"
 #include "mon_ReportPrinter.h"
 #include "mon_ReportStream.h"
 
@@ -191,3 +192,33 @@ TEST(MonitorReportPrinter, CountsReportsErrorsAndWarningsPerJob) {
 }
 
 } // namespace
+
+TEST(MonitorCommands, TypedLinesBecomeCommandsWithTheRestOfTheLineAsTheJob) {
+    struct Case {
+        const char* line;
+        mon_Command::Kind kind;
+        const char* argument;
+    } cases[] = {
+        {"kill beam", mon_Command::kill, "beam"},
+        {"  kill   my job 2 \r", mon_Command::kill, "my job 2"},
+        {"kill all", mon_Command::kill, "all"},
+        {"kill", mon_Command::unknown, ""},
+        {"list", mon_Command::list, ""},
+        {"exit", mon_Command::quit, ""},
+        {"quit now", mon_Command::quit, "now"},
+        {"   ", mon_Command::nothing, ""},
+        {"Kill beam", mon_Command::unknown, "beam"},
+    };
+    for (const Case& c : cases) {
+        const mon_Command command = mon_Command::Parse(c.line);
+        EXPECT_EQ(c.kind, command.kind) << c.line;
+        EXPECT_EQ(c.argument, command.argument) << c.line;
+    }
+    std::string done;
+    mon_Command::Actions actions{[&](const std::string& job) { done += "kill:" + job + ";"; },
+                                 [&] { done += "list;"; }, [&] { done += "quit;"; },
+                                 [&](const std::string& text) { done += "note:" + text + ";"; }};
+    for (const char* line : {"kill a b", "list", "", "help", "quit"})
+        mon_Command::Run(line, actions);
+    EXPECT_EQ(std::string("kill:a b;list;note:") + mon_Command::Usage() + ";quit;", done);
+}

@@ -13,7 +13,8 @@ if(NOT (QORKEL_BUILD_TOOLS AND EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt
     set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/ipm/ipm_MonitorViewTest.cpp
         PROPERTIES HEADER_FILE_ONLY ON)
 else()
-    target_sources(test_ipm PRIVATE ${PROJECT_SOURCE_DIR}/tools/mon_ReportStream.cpp
+    target_sources(test_ipm PRIVATE ${PROJECT_SOURCE_DIR}/tools/mon_Command.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/mon_ReportStream.cpp
                                     ${PROJECT_SOURCE_DIR}/tools/mon_ReportPrinter.cpp)
     target_include_directories(test_ipm PRIVATE ${PROJECT_SOURCE_DIR}/tools)
     if(QORKEL_BASH AND NOT WIN32)
