@@ -4,19 +4,8 @@
 set -euo pipefail
 monitor=$1
 job=$2
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    for file in "$work"/*.out; do echo "--- $file" >&2; cat "$file" >&2; done
-    exit 1
-}
+# shellcheck source=../tools_test_common.sh
+source "$(dirname "$0")/../tools_test_common.sh"
 
 # Starts the monitor with the given options; sets monitor_pid and port.
 start_monitor() {
