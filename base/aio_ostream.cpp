@@ -1,6 +1,7 @@
 #include "base/aio_ostream.h"
 
 aio_ostream aio_cout(stdout);
+aio_ostream aio_cerr(stderr);
 
 aio_ostream::aio_ostream(std::FILE* target) : target(target) {}
 

@@ -34,5 +34,8 @@ QORKEL_API aio_ostream& operator<<(aio_ostream& stream, int value);
 
 // Standard output.
 QORKEL_API extern aio_ostream aio_cout;
+// Standard error: the library's one-line warnings about the job's options and its
+// message file, which the job's user must see even when standard output is a log.
+QORKEL_API extern aio_ostream aio_cerr;
 
 #endif
