@@ -25,6 +25,8 @@
 #undef SO_OOBINLINE
 #undef SO_SNDBUF
 #undef SO_RCVBUF
+#undef SO_SNDTIMEO
+#undef SO_RCVTIMEO
 #undef SO_ERROR
 #undef SO_TYPE
 #define SOL_SOCKET 0xffff
@@ -38,6 +40,8 @@
 #define SO_OOBINLINE 0x0100
 #define SO_SNDBUF 0x1001
 #define SO_RCVBUF 0x1002
+#define SO_SNDTIMEO 0x1005
+#define SO_RCVTIMEO 0x1006
 #define SO_ERROR 0x1007
 #define SO_TYPE 0x1008
 
@@ -130,14 +134,18 @@ QORKEL_API int bind(SOCKET socket, const sockaddr* address, int length);
 QORKEL_API int listen(SOCKET socket, int backlog);
 QORKEL_API SOCKET accept(SOCKET socket, sockaddr* address, int* length);
 QORKEL_API int connect(SOCKET socket, const sockaddr* address, int length);
-// Never raises SIGPIPE: a peer that has gone makes the call fail.
+// Never raises SIGPIPE: a peer that has gone makes the call fail. A blocking socket whose
+// send time-out (SO_SNDTIMEO) passes without progress fails with WSAETIMEDOUT; one that made
+// some progress answers the short count.
 QORKEL_API int send(SOCKET socket, const char* data, int length, int flags);
+// The receive time-out (SO_RCVTIMEO) fails the same way, with WSAETIMEDOUT.
 QORKEL_API int recv(SOCKET socket, char* buffer, int size, int flags);
 QORKEL_API int recvfrom(SOCKET socket, char* buffer, int size, int flags, sockaddr* from,
                         int* fromLength);
 // A connection that the peer has already torn down shuts down without complaint.
 QORKEL_API int shutdown(SOCKET socket, int how);
-// The linger record is Windows' 4 bytes: 16-bit on-flag, then 16-bit seconds.
+// The linger record is Windows' 4 bytes: 16-bit on-flag, then 16-bit seconds; the send and
+// receive time-outs are Windows' 4-byte count of milliseconds (0: none).
 QORKEL_API int setsockopt(SOCKET socket, int level, int option, const char* value, int length);
 QORKEL_API int getsockopt(SOCKET socket, int level, int option, char* value, int* length);
 // An unbound socket has no name: WSAEINVAL.
@@ -155,6 +163,16 @@ QORKEL_API char* inet_ntoa(in_addr address);
 // (also above FD_SETSIZE), resuming after signals. A socket that is not connected is never
 // readable, as under Windows. Answers 1, 0 on time-out, or SOCKET_ERROR.
 QORKEL_API int waitUntilReadable(SOCKET socket, long microseconds);
+
+// connect that gives up once the time has passed (WSAETIMEDOUT); the socket is then left
+// half-connected and must be reset before it is used again. The socket is blocking again
+// afterwards, whatever the outcome.
+QORKEL_API int connectWithin(SOCKET socket, const sockaddr* address, int length, long microseconds);
+
+// Wakes the calls other threads are blocked in on this socket (a connect in progress, a send,
+// a wait for data) and makes later ones fail at once; the descriptor stays open until it is
+// closed. The caller keeps the descriptor from being closed meanwhile.
+QORKEL_API int interruptSocket(SOCKET socket);
 
 } // namespace wsa
 

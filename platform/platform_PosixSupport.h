@@ -21,6 +21,10 @@ bool systemOption(int level, int option, int& systemLevel, int& systemOptionName
 // True when the level and option are Windows' linger option, whose record needs translating.
 bool isLingerOption(int level, int option);
 
+// True when the level and option are Windows' send or receive time-out, whose value is a count
+// of milliseconds to translate into the system's time record.
+bool isTimeoutOption(int level, int option);
+
 // True when the level and option are Windows' pending-error option, whose value is an error
 // number to translate.
 bool isErrorOption(int level, int option);

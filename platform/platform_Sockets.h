@@ -13,6 +13,8 @@
 //   setsockopt, getsockopt, getsockname, getpeername
 //   wsa::gethostbyname, gethostbyaddr, gethostname, inet_ntoa
 //   wsa::waitUntilReadable(socket, microseconds): 1 readable, 0 timed out, SOCKET_ERROR
+//   wsa::connectWithin(socket, address, length, microseconds): connect with a time limit
+//   wsa::interruptSocket(socket): wakes the calls other threads are blocked in on it
 //   the macros INVALID_SOCKET, SOCKET_ERROR, SD_*, WSAE*, SOL_SOCKET and SO_* (Windows values)
 // The byte-order conversions (htonl, ntohl, htons, ntohs) and inet_addr are the system's own,
 // called unqualified: some systems define them as macros.

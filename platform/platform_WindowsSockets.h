@@ -52,6 +52,55 @@ inline int waitUntilReadable(SOCKET s, long microseconds) {
     return ::select(0, &readSet, nullptr, nullptr, &timeout);
 }
 
+// The attempt runs non-blocking, so that select can bound it; the outcome is read back from
+// the socket's pending error.
+inline int connectWithin(SOCKET s, const sockaddr* address, int length, long microseconds) {
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) == SOCKET_ERROR)
+        return SOCKET_ERROR;
+    int result = ::connect(s, address, length);
+    int error = result == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+    if (result == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
+        fd_set writeSet;
+        fd_set errorSet;
+        FD_ZERO(&writeSet);
+        FD_ZERO(&errorSet);
+        FD_SET(s, &writeSet);
+        FD_SET(s, &errorSet);
+        timeval timeout;
+        timeout.tv_sec = microseconds / 1000000;
+        timeout.tv_usec = microseconds % 1000000;
+        const int ready = ::select(0, nullptr, &writeSet, &errorSet, &timeout);
+        if (ready == 0) {
+            error = WSAETIMEDOUT;
+        } else if (ready == SOCKET_ERROR) {
+            error = ::WSAGetLastError();
+        } else if (FD_ISSET(s, &errorSet)) {
+            int pending = 0;
+            int pendingLength = sizeof pending;
+            ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&pending),
+                         &pendingLength);
+            error = pending != 0 ? pending : WSAECONNREFUSED;
+        } else {
+            result = 0;
+            error = 0;
+        }
+    }
+    u_long blocking = 0;
+    ::ioctlsocket(s, FIONBIO, &blocking);
+    if (result == SOCKET_ERROR || error != 0) {
+        ::WSASetLastError(error);
+        return SOCKET_ERROR;
+    }
+    return 0;
+}
+
+// Windows wakes a blocked send or receive on a shut-down socket; a connect in progress runs
+// to the bound its caller gave it.
+inline int interruptSocket(SOCKET s) {
+    return ::shutdown(s, SD_BOTH);
+}
+
 } // namespace wsa
 
 #endif

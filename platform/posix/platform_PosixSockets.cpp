@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -135,6 +137,77 @@ int getLinger(int descriptor, int level, int option, char* value, int* length) {
     return 0;
 }
 
+// Windows keeps the send and receive time-outs as a count of milliseconds.
+int setTimeout(int descriptor, int level, int option, const char* value, int length) {
+    std::uint32_t milliseconds = 0;
+    if (value == nullptr || length < static_cast<int>(sizeof milliseconds))
+        return failWith(WSAEFAULT);
+    std::memcpy(&milliseconds, value, sizeof milliseconds);
+    timeval systemRecord;
+    systemRecord.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    systemRecord.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+    if (::setsockopt(descriptor, level, option, &systemRecord, sizeof systemRecord) != 0)
+        return failWithSystemError();
+    return 0;
+}
+
+int getTimeout(int descriptor, int level, int option, char* value, int* length) {
+    if (value == nullptr || length == nullptr || *length < static_cast<int>(sizeof(std::uint32_t)))
+        return failWith(WSAEFAULT);
+    timeval systemRecord;
+    socklen_t systemLength = sizeof systemRecord;
+    if (::getsockopt(descriptor, level, option, &systemRecord, &systemLength) != 0)
+        return failWithSystemError();
+    const std::uint32_t milliseconds =
+        static_cast<std::uint32_t>(systemRecord.tv_sec * 1000 + systemRecord.tv_usec / 1000);
+    std::memcpy(value, &milliseconds, sizeof milliseconds);
+    *length = sizeof milliseconds;
+    return 0;
+}
+
+bool isBlocking(int descriptor) {
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) == 0;
+}
+
+// A blocking socket reports an expired send or receive time-out as "would block"; Windows
+// reports it as a time-out.
+int failWithTransferError(int descriptor) {
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && isBlocking(descriptor))
+        return failWith(WSAETIMEDOUT);
+    return failWithSystemError();
+}
+
+bool setBlocking(int descriptor, bool blocking) {
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0)
+        return false;
+    const int wanted = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
+    return wanted == flags || ::fcntl(descriptor, F_SETFL, wanted) == 0;
+}
+
+// The outcome of a non-blocking connect that the system reports as under way.
+int awaitConnection(int descriptor, long microseconds) {
+    short happened = 0;
+    const int ready = pollOne(descriptor, POLLOUT, happened, microseconds);
+    if (ready < 0)
+        return failWithSystemError();
+    if (ready == 0)
+        return failWith(WSAETIMEDOUT);
+    // Through the stand-in: the option names in this file are Windows' numbers.
+    int error = 0;
+    int errorLength = sizeof error;
+    if (wsa::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                        &errorLength) != 0)
+        return SOCKET_ERROR;
+    if (error != 0)
+        return failWith(error);
+    // A connect that another thread interrupted ends without an error, and without a peer.
+    if (!hasPeer(descriptor))
+        return failWith(WSAECONNABORTED);
+    return 0;
+}
+
 } // namespace
 
 namespace wsa {
@@ -243,7 +316,7 @@ int send(SOCKET s, const char* data, int length, int flags) {
             continue;
         if (errno == EPIPE)
             return failWith(brokenPipeError(s));
-        return failWithSystemError();
+        return failWithTransferError(s);
     }
 }
 
@@ -255,7 +328,7 @@ int recv(SOCKET s, char* buffer, int size, int flags) {
         if (received >= 0)
             return static_cast<int>(received);
         if (errno != EINTR)
-            return failWithSystemError();
+            return failWithTransferError(s);
     }
 }
 
@@ -306,6 +379,8 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
         return failWith(WSAENOPROTOOPT);
     if (wsa_posix::isLingerOption(level, option))
         return setLinger(s, systemLevel, systemOption, value, length);
+    if (wsa_posix::isTimeoutOption(level, option))
+        return setTimeout(s, systemLevel, systemOption, value, length);
     if (length < 0)
         return failWith(WSAEFAULT);
     if (::setsockopt(s, systemLevel, systemOption, value, static_cast<socklen_t>(length)) != 0)
@@ -320,6 +395,8 @@ int getsockopt(SOCKET s, int level, int option, char* value, int* length) {
         return failWith(WSAENOPROTOOPT);
     if (wsa_posix::isLingerOption(level, option))
         return getLinger(s, systemLevel, systemOption, value, length);
+    if (wsa_posix::isTimeoutOption(level, option))
+        return getTimeout(s, systemLevel, systemOption, value, length);
     if (length == nullptr || *length < 0)
         return failWith(WSAEFAULT);
     socklen_t systemLength = static_cast<socklen_t>(*length);
@@ -375,6 +452,32 @@ int waitUntilReadable(SOCKET s, long microseconds) {
     // A bare hang-up is a stream socket that never connected: Windows reports nothing for it
     // and lets the time run out.
     sleepUntil(deadline);
+    return 0;
+}
+
+int connectWithin(SOCKET s, const sockaddr* address, int length, long microseconds) {
+    if (length < 0)
+        return failWith(WSAEFAULT);
+    if (!setBlocking(s, false))
+        return failWithSystemError();
+    int result = ::connect(s, address, static_cast<socklen_t>(length));
+    if (result != 0) {
+        if (errno == EINPROGRESS || errno == EINTR)
+            result = awaitConnection(s, microseconds < 0 ? 0 : microseconds);
+        else
+            result = failWithSystemError();
+    }
+    const int error = WSAGetLastError();
+    setBlocking(s, true);
+    WSASetLastError(error);
+    return result == 0 ? 0 : SOCKET_ERROR;
+}
+
+// The system's own shutdown, whatever state the connection is in: on a connect in progress it
+// abandons the attempt, which the stand-in's shutdown (modelled on Windows) refuses to do.
+int interruptSocket(SOCKET s) {
+    if (::shutdown(s, SHUT_RDWR) != 0 && errno != ENOTCONN)
+        return failWithSystemError();
     return 0;
 }
 
