@@ -2,6 +2,7 @@
 
 #include "base/aio_ostream.h"
 #include "base/atr_translate.h"
+#include "csp/impl/csp_HostLookup.h"
 #include "csp/impl/csp_NetworkEx.h"
 
 #include <cstring>
@@ -40,22 +41,29 @@ csp_Host::csp_Host(const hostent& entry) {
 }
 
 csp_Host::csp_Host(const cow_String& hostName) {
-    const hostent* entry = wsa::gethostbyname(hostName.c_str());
-    if (entry == nullptr)
-        csp_NetworkException::throwError(csp_NetworkException::invalid_host,
-                                         translatedDetail(hostName));
-    // The platform's record is overwritten by the thread's next lookup: copy it at once.
-    fill(*entry);
+    fillFromLookup(csp_HostLookup::byName(hostName.c_str(), lookupTimeoutMilliseconds),
+                   translatedDetail(hostName));
 }
 
 csp_Host::csp_Host(const csp_IpAddress& address) {
-    const in_addr networkOrder = address.getInAddr();
-    const hostent* entry =
-        wsa::gethostbyaddr(reinterpret_cast<const char*>(&networkOrder), 4, AF_INET);
-    if (entry == nullptr)
-        csp_NetworkException::throwError(csp_NetworkException::invalid_host,
-                                         translatedDetail(address.toString()));
-    fill(*entry);
+    fillFromLookup(csp_HostLookup::byAddress(address.getInAddr(), lookupTimeoutMilliseconds),
+                   translatedDetail(address.toString()));
+}
+
+void csp_Host::setLookupGiveUpCheck(GiveUpCheck check) {
+    csp_HostLookup::setGiveUpCheck(check);
+}
+
+void csp_Host::fillFromLookup(const csp_HostLookup::Result& result, const cow_String& detail) {
+    if (result.outcome == csp_HostLookup::timedOut)
+        csp_NetworkException::throwError(csp_NetworkException::system_call_timout, detail);
+    if (result.outcome == csp_HostLookup::notFound)
+        csp_NetworkException::throwError(csp_NetworkException::invalid_host, detail);
+    name = cow_String(result.name.c_str());
+    for (const std::string& alias : result.aliases)
+        aliases.Append(cow_String(alias.c_str()));
+    for (const in_addr& address : result.addresses)
+        addresses.Append(csp_IpAddress(address));
 }
 
 void csp_Host::fill(const hostent& entry) {

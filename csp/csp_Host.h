@@ -5,6 +5,7 @@
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
 #include "csp/csp_IpAddress.h"
+#include "csp/impl/csp_HostLookup.h"
 #include "platform/platform_Sockets.h"
 
 class aio_ostream;
@@ -21,9 +22,17 @@ class QORKEL_API csp_Host {
 public:
     csp_Host();
     explicit csp_Host(const hostent& entry);
-    // Look-ups; a name or address that does not resolve raises invalid_host.
+    // Look-ups; a name or address that does not resolve raises invalid_host. A name service
+    // that does not answer within lookupTimeoutMilliseconds raises system_call_timout.
     explicit csp_Host(const cow_String& name);
     explicit csp_Host(const csp_IpAddress& address);
+
+    static constexpr int lookupTimeoutMilliseconds = 10000;
+    // Lets the calling thread stop waiting for a lookup early: while it waits, check is asked
+    // every few milliseconds, and an answer of true ends the wait as a time-out does. Null
+    // (the default) waits the whole time. It applies to the calling thread only.
+    typedef bool (*GiveUpCheck)();
+    static void setLookupGiveUpCheck(GiveUpCheck check);
 
     bool isDefined() const { return !name.IsEmpty(); }
     cow_String getName() const { return name; }
@@ -52,6 +61,7 @@ private:
     cow_List<csp_IpAddress> addresses;
 
     void fill(const hostent& entry);
+    void fillFromLookup(const csp_HostLookup::Result& result, const cow_String& detail);
 };
 
 QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_Host& host);

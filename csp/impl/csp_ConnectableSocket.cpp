@@ -8,10 +8,17 @@
 
 namespace {
 
-[[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
-    csp_NetworkException exception(csp_NetworkException::system_call_failure,
-                                   atr_translate(text).Result());
+[[noreturn]] void raise(int code, const char* text, int line) {
+    csp_NetworkException exception(code, atr_translate(text).Result());
     exception.Throw("csp/impl/csp_ConnectableSocket", line);
+}
+
+[[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
+    raise(csp_NetworkException::system_call_failure, text, line);
+}
+
+[[noreturn]] void raiseTimeout(const char* text, int line) {
+    raise(csp_NetworkException::system_call_timout, text, line);
 }
 
 } // namespace
@@ -29,9 +36,14 @@ void csp_ConnectableSocket::connectTo(const csp_SocketAddress& address) {
 }
 
 void csp_ConnectableSocket::connectTo(const sockaddr* address, int length) {
-    if (wsa::connect(descriptor, address, length) == SOCKET_ERROR)
+    if (wsa::connectWithin(descriptor, address, length, connectTimeoutMilliseconds * 1000L) ==
+        SOCKET_ERROR) {
+        if (wsa::WSAGetLastError() == WSAETIMEDOUT)
+            raiseTimeout("Timed out in csp_ConnectableSocket::connectTo", __LINE__);
         raiseSystemCallFailure("Error in csp_ConnectableSocket::connectTo", __LINE__);
+    }
     clearStatus();
+    setIntOption(SO_SNDTIMEO, sendTimeoutMilliseconds);
 }
 
 int csp_ConnectableSocket::read(void* buffer, int size) {
@@ -62,6 +74,20 @@ int csp_ConnectableSocket::write(const void* data, int length) {
     }
     status &= static_cast<unsigned short>(~endOfStreamSeen);
     return sent;
+}
+
+void csp_ConnectableSocket::writeAll(const void* data, int length) {
+    const char* const bytes = static_cast<const char*>(data);
+    int written = 0;
+    while (written < length) {
+        const int sent = write(bytes + written, length - written);
+        if (sent <= 0) {
+            status |= failed;
+            csp_NetworkException::throwError(csp_NetworkException::write_failed,
+                                             "connection no longer writable");
+        }
+        written += sent;
+    }
 }
 
 int csp_ConnectableSocket::receiveFrom(csp_SocketAddress& from, void* buffer, int size) {

@@ -12,6 +12,13 @@ class aio_ostream;
 // from a repeated one.
 class QORKEL_API csp_ConnectableSocket : public csp_Socket {
 public:
+    // A connect that has not completed by then raises system_call_timout; the socket must be
+    // reset before the next attempt.
+    static constexpr int connectTimeoutMilliseconds = 5000;
+    // Once connected, a send that makes no progress for this long fails (write_failed): a
+    // peer that stops reading cannot hold the writer for ever.
+    static constexpr int sendTimeoutMilliseconds = 5000;
+
     explicit csp_ConnectableSocket(int descriptor);
     csp_ConnectableSocket(int type, int family, int protocol);
     csp_ConnectableSocket(const csp_ConnectableSocket& other) = default;
@@ -20,13 +27,18 @@ public:
     csp_ConnectableSocket& operator=(csp_ConnectableSocket&& other) noexcept = default;
     ~csp_ConnectableSocket() override;
 
-    // Clears the status word except endOfStreamIsError.
+    // Gives up after connectTimeoutMilliseconds. Clears the status word except
+    // endOfStreamIsError and bounds every later send by sendTimeoutMilliseconds.
     void connectTo(const csp_SocketAddress& address);
 
     // One platform call each; the count may be short. -1 without a call once a read or
     // write has failed.
     int read(void* buffer, int size);
     int write(const void* data, int length);
+    // Writes every byte, one write after another; raises write_failed (with the socket marked
+    // failed) when a write fails or the connection takes nothing more, so that no caller can
+    // leave half a message on the wire unnoticed.
+    void writeAll(const void* data, int length);
     int receiveFrom(csp_SocketAddress& from, void* buffer, int size);
 
     csp_SocketAddress peerAddress() const;

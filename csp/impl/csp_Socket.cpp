@@ -65,6 +65,7 @@ csp_Socket::csp_Socket(csp_Socket&& other) noexcept
 
 csp_Socket& csp_Socket::operator=(const csp_Socket& other) {
     if (this != &other) {
+        std::lock_guard<std::mutex> guard(descriptorGuard);
         letGoOfDescriptor(other.descriptor);
         descriptor = other.descriptor;
         autoClose = other.autoClose;
@@ -75,6 +76,7 @@ csp_Socket& csp_Socket::operator=(const csp_Socket& other) {
 
 csp_Socket& csp_Socket::operator=(csp_Socket&& other) noexcept {
     if (this != &other) {
+        std::lock_guard<std::mutex> guard(descriptorGuard);
         letGoOfDescriptor(other.descriptor);
         descriptor = other.descriptor;
         autoClose = other.autoClose;
@@ -91,17 +93,29 @@ csp_Socket::~csp_Socket() {
 
 void csp_Socket::letGoOfDescriptor(int incoming) {
     if (autoClose && descriptor != incoming)
-        close();
+        closeDescriptor();
 }
 
-void csp_Socket::close() {
+void csp_Socket::closeDescriptor() {
     if (descriptor != -1)
         wsa::closesocket(descriptor);
     descriptor = -1;
 }
 
+void csp_Socket::close() {
+    std::lock_guard<std::mutex> guard(descriptorGuard);
+    closeDescriptor();
+}
+
+void csp_Socket::interrupt() {
+    std::lock_guard<std::mutex> guard(descriptorGuard);
+    if (descriptor != -1)
+        wsa::interruptSocket(descriptor);
+}
+
 void csp_Socket::reset(int type, int family, int protocol) {
-    close();
+    std::lock_guard<std::mutex> guard(descriptorGuard);
+    closeDescriptor();
     const wsa::SOCKET created = wsa::socket(family, type, protocol);
     if (created == INVALID_SOCKET)
         raiseSystemCallFailure("Error in csp_Socket::reset", __LINE__);

@@ -5,6 +5,8 @@
 #include "csp/csp_SocketAddress.h"
 #include "platform/platform_Sockets.h"
 
+#include <mutex>
+
 class aio_ostream;
 
 // Owns a platform socket descriptor (-1: not open). Copies refer to the same platform
@@ -34,6 +36,10 @@ public:
 
     // Harmless on a socket that is not open; the status word is kept.
     void close();
+    // For another thread than the one using the socket: wakes the calls it is blocked in on
+    // this socket (connect, send, a wait for data) and makes later ones fail, until the socket
+    // is reset. Safe against this object's own close and reset; never raises.
+    void interrupt();
     // A fresh descriptor in place of the current one; status and autoClose are kept.
     void reset(int type, int family, int protocol);
     void bind(const csp_SocketAddress& address);
@@ -92,6 +98,9 @@ private:
     };
 
     ServiceReference service;
+    // Held while the descriptor is replaced or closed, so that interrupt() never reaches a
+    // descriptor number that the system has meanwhile handed to someone else.
+    std::mutex descriptorGuard;
 
 protected:
     enum StatusBit : unsigned short {
@@ -106,6 +115,7 @@ protected:
 
 private:
     void letGoOfDescriptor(int incoming);
+    void closeDescriptor();
 };
 
 QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_Socket& socket);

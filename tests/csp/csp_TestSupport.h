@@ -26,6 +26,16 @@ inline csp_TcpSocket loopbackListener() {
     return listener;
 }
 
+// A listener on a port of 127.0.0.1 that was in use shortly before, such as a monitor's that
+// comes back: connections of the earlier one may linger.
+inline csp_TcpSocket loopbackListenerOn(int port, int backlog = 4) {
+    csp_TcpSocket listener(csp_TcpSocket::doNotBind);
+    listener.setReuseAddress(true);
+    listener.bind(loopback(port));
+    listener.listen(backlog);
+    return listener;
+}
+
 inline csp_TcpSocket connectedTo(const csp_TcpSocket& listener) {
     csp_TcpSocket client(csp_TcpSocket::doNotBind);
     client.connectTo(loopback(listener.name().getPort()));
