@@ -17,8 +17,9 @@ const int readBufferSize = 2000;
 
 void IgnoreStanza(jcl_Connection&, jcl_Entity&) {}
 
+// Whole or failed: half a stanza left on the stream would make the server drop it.
 void WriteText(csp_TcpSocket& socket, const cow_String& text) {
-    socket.write(text.c_str(), text.length());
+    socket.writeAll(text.c_str(), text.length());
 }
 
 std::atomic<int> moduleUseCount(0);
@@ -149,14 +150,27 @@ void jcl_Connection::SetIQHandler(Handler handler) {
 
 bool jcl_Connection::Disconnect() {
     // A second Disconnect, or one without a connection, has no stream to close.
-    if (socket.isOpen() && socket.isConnected())
-        WriteText(socket, "</stream:stream>\n");
+    try {
+        if (socket.isOpen() && socket.isConnected())
+            WriteText(socket, "</stream:stream>\n");
+    } catch (...) {
+        socket.close();
+        throw;
+    }
     socket.close();
     return true;
 }
 
 bool jcl_Connection::IsConnected() const {
     return socket.isConnected();
+}
+
+bool jcl_Connection::IsUsable() const {
+    return socket.canRead();
+}
+
+void jcl_Connection::Interrupt() {
+    socket.interrupt();
 }
 
 void jcl_initialize(int& moduleCount) {

@@ -49,11 +49,17 @@ public:
     void SetPresenceHandler(Handler handler);
     void SetIQHandler(Handler handler);
     // Writes the stream footer (when the socket has a peer) and closes the socket.
-    // Always true; a failing footer write raises.
+    // Always true; a failing footer write raises, after the socket is closed.
     bool Disconnect();
 
     // Whether the socket reports a peer.
     bool IsConnected() const;
+    // False once a read or a write has failed (a write that made no progress for 5 s
+    // included) or the server has ended its stream: the connection is of no further use.
+    bool IsUsable() const;
+    // For another thread than the one using the connection: wakes a call blocked on the
+    // network and makes later ones fail, until the next Connect.
+    void Interrupt();
 
     // Milliseconds that Register and Authorize wait for an answer; 0 or less waits
     // without limit.
