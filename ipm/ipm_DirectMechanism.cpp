@@ -7,6 +7,7 @@
 #include "csp/csp_SocketAddress.h"
 #include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_PayloadEncoder.h"
+#include "ipm/ipm_Warning.h"
 #include "platform/platform_Sockets.h"
 
 #include <algorithm>
@@ -27,7 +28,9 @@ bool holdsKillCommand(const char* received, int count) {
 
 } // namespace
 
-ipm_DirectMechanism::ipm_DirectMechanism() : socket(csp_TcpSocket::doNotBind), connected(false) {}
+ipm_DirectMechanism::ipm_DirectMechanism()
+    : socket(csp_TcpSocket::doNotBind), connected(false), interrupted(false),
+      portRefusalTold(false) {}
 
 ipm_DirectMechanism::~ipm_DirectMechanism() {
     try {
@@ -41,10 +44,18 @@ ipm_DirectMechanism::~ipm_DirectMechanism() {
 }
 
 bool ipm_DirectMechanism::Initialize() {
+    int port = 0;
+    if (interrupted.load() || !listenerPort(port))
+        return false;
     const utl_CommandLine& commandLine = thr_GlobalSingleton<utl_CommandLine>::Instance();
-    const csp_IpAddress listenerHost(commandLine.ConstGetValue("listener_name"));
-    const int port = std::atoi(commandLine.ConstGetValue("direct_port").c_str());
-    const csp_SocketAddress listener(listenerHost, port);
+    const csp_SocketAddress listener(csp_IpAddress(commandLine.ConstGetValue("listener_name")),
+                                     port);
+    connected = false;
+    // A socket that connected before, or whose attempt timed out, cannot connect again.
+    socket.reset();
+    // Checked after the reset: an interrupt that came before it reached the old socket only.
+    if (interrupted.load())
+        return false;
     try {
         socket.connectTo(listener);
     } catch (...) {
@@ -53,8 +64,22 @@ bool ipm_DirectMechanism::Initialize() {
     connected = true;
     socket.setKeepAlives(true);
     const cow_String& name = GetJobName();
-    writeAll(name.c_str(), name.length());
+    socket.writeAll(name.c_str(), name.length());
     return true;
+}
+
+bool ipm_DirectMechanism::listenerPort(int& port) {
+    const cow_String text =
+        thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue("direct_port");
+    if (ParsePort(text, port))
+        return true;
+    if (!portRefusalTold) {
+        portRefusalTold = true;
+        ipm_warn("-direct_port " + ipm_shown(text) +
+                 " is not a port number from 1 to 65535: reports are not delivered, only "
+                 "written to the message file");
+    }
+    return false;
 }
 
 cow_String ipm_DirectMechanism::Encode(const char* type, const char* format, const int* integers,
@@ -65,24 +90,27 @@ cow_String ipm_DirectMechanism::Encode(const char* type, const char* format, con
 }
 
 void ipm_DirectMechanism::Close() {
-    socket.shutdown();
-}
-
-void ipm_DirectMechanism::Transmit(const cow_String& payload) {
-    writeAll(payload.c_str(), payload.length());
+    if (!connected)
+        return;
+    connected = false;
+    try {
+        socket.shutdown();
+    } catch (const csp_NetworkException&) {
+    }
 }
 
 // A single write may take only part of the bytes; the rest must follow at once, or two
 // payloads would run into each other (or one be cut) on the listener's side.
-void ipm_DirectMechanism::writeAll(const char* data, int length) {
-    int written = 0;
-    while (written < length) {
-        const int sent = socket.write(data + written, length - written);
-        if (sent <= 0)
-            csp_NetworkException::throwError(csp_NetworkException::write_failed,
-                                             "connection no longer writable");
-        written += sent;
-    }
+void ipm_DirectMechanism::Transmit(const cow_String& payload) {
+    if (!connected)
+        csp_NetworkException::throwError(csp_NetworkException::write_failed,
+                                         "not connected to the listener");
+    socket.writeAll(payload.c_str(), payload.length());
+}
+
+void ipm_DirectMechanism::Interrupt() {
+    interrupted.store(true);
+    socket.interrupt();
 }
 
 void ipm_DirectMechanism::Poll() {

@@ -1,22 +1,45 @@
 #include "ipm/ipm_MessageFile.h"
 
-ipm_MessageFile::ipm_MessageFile() : file(nullptr) {}
+#include "ipm/ipm_Warning.h"
+
+#include <string>
+
+ipm_MessageFile::ipm_MessageFile()
+    : file(platform_file::noHandle), openFailureTold(false), appendFailureTold(false),
+      failedAppends(0) {}
 
 ipm_MessageFile::~ipm_MessageFile() {
-    if (file)
-        std::fclose(file);
+    platform_file::close(file);
 }
 
-bool ipm_MessageFile::Open(const cow_String& path) {
-    if (file)
+bool ipm_MessageFile::Open(const cow_String& filePath) {
+    if (IsOpen())
         return true;
-    file = std::fopen(path.c_str(), "a");
-    return file != nullptr;
+    path = filePath;
+    std::string reason;
+    file = platform_file::openForAppend(path.c_str(), reason);
+    if (IsOpen() || openFailureTold)
+        return IsOpen();
+    openFailureTold = true;
+    ipm_warn("cannot write the message file " + std::string(path.c_str()) + " (" + reason +
+             "; check -indir): the reports are delivered but not recorded");
+    return false;
 }
 
-void ipm_MessageFile::Append(const cow_String& text) {
-    if (!file)
-        return;
-    std::fwrite(text.c_str(), 1, static_cast<std::size_t>(text.length()), file);
-    std::fflush(file);
+bool ipm_MessageFile::Append(const cow_String& text) {
+    if (!IsOpen())
+        return false;
+    std::string reason;
+    if (platform_file::appendWhole(file, text.c_str(), static_cast<std::size_t>(text.length()),
+                                   reason))
+        return true;
+    ++failedAppends;
+    if (!appendFailureTold) {
+        appendFailureTold = true;
+        ipm_warn("the message file " + std::string(path.c_str()) + " cannot take a whole report (" +
+                 reason +
+                 "): the part written was cut off again; reports that do not fit are "
+                 "delivered but not recorded");
+    }
+    return false;
 }

@@ -2,11 +2,13 @@
 #define IPM_IPM_MESSAGEFILE_H
 
 #include "base/cow_String.h"
+#include "platform/platform_Files.h"
 
-#include <cstdio>
-
-// The job's message file: every buffered report, appended as it is made. Each
-// report is flushed at once, so a job that crashes keeps the reports that explain it.
+// The job's message file: every buffered report, appended as it is made, one write each, so
+// that a job that crashes keeps the reports that explain it. A symbolic link planted at its
+// path is refused, not followed. A report the disk cannot take whole is cut off again, so
+// the file never ends in half a line. The first failure to open and the first failure to
+// write are each told to the user on standard error.
 class ipm_MessageFile {
 public:
     ipm_MessageFile();
@@ -14,14 +16,22 @@ public:
     ipm_MessageFile& operator=(const ipm_MessageFile&) = delete;
     ~ipm_MessageFile();
 
-    // Opens the file for appending (an existing file is never truncated).
+    // Opens the file for appending (an existing file is never truncated); true when open.
+    // A failed open may be tried again; it is told only the first time.
     bool Open(const cow_String& path);
-    bool IsOpen() const { return file != nullptr; }
-    // Writes the text's bytes unchanged; a payload may hold '%', so never as a format.
-    void Append(const cow_String& text);
+    bool IsOpen() const { return file != platform_file::noHandle; }
+    const cow_String& GetPath() const { return path; }
+    // Writes the text's bytes unchanged, or none of them; false when they are not in the file.
+    bool Append(const cow_String& text);
+    // Reports that could not be written since the file was opened.
+    int GetFailedAppends() const { return failedAppends; }
 
 private:
-    std::FILE* file;
+    platform_file::Handle file;
+    cow_String path;
+    bool openFailureTold;
+    bool appendFailureTold;
+    int failedAppends;
 };
 
 #endif

@@ -1,64 +1,231 @@
 #include "ipm/ipm_MessageTask.h"
 
-#include "base/QORBasUtlsleep.h"
-#include "base/thr_LockGuard.h"
+#include "csp/csp_Host.h"
 #include "ipm/ipm_MessageTransmit.h"
+#include "ipm/ipm_TaskRegistry.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
 
 namespace {
 
-const int cycleMilliseconds = 100;
-const int reportSpacingMilliseconds = 60;
+typedef std::chrono::steady_clock Clock;
 
-// The reports buffered so far; later ones wait for the next batch.
-cow_List<cow_String> takeBatch(ipm_MessageTransmit& transmitter) {
-    thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
-    cow_List<cow_String> batch = transmitter.GetMessageBuffer();
-    transmitter.ClearMessageBuffer();
-    return batch;
+const Clock::duration idlePause = std::chrono::milliseconds(100);
+const Clock::duration reportSpacing = std::chrono::milliseconds(60);
+const Clock::duration firstRetry = std::chrono::seconds(1);
+const Clock::duration longestRetry = std::chrono::seconds(60);
+// How often a pause looks whether the task is to end.
+const Clock::duration pauseSlice = std::chrono::milliseconds(20);
+
+// The transmitter this thread's Run serves; alive for as long as Run is.
+thread_local ipm_MessageTransmit* served = nullptr;
+
+// A name server that never answers must not hold the task once shut-down gives up on it.
+bool lookupGivenUp() {
+    return served != nullptr && served->IsAbandoned();
 }
 
-void deliver(ipm_MessageTransmit& transmitter, const cow_List<cow_String>& batch) {
-    for (int i = 0; i < batch.Count(); ++i) {
-        transmitter.TransmitMessage(batch.ConstGet(i));
-        QORBasUtlsleep(reportSpacingMilliseconds);
+std::string reportsText(int count) {
+    return std::to_string(count) + (count == 1 ? " report was" : " reports were");
+}
+
+class Delivery {
+public:
+    explicit Delivery(ipm_MessageTransmit& transmitter) : transmitter(transmitter) {}
+
+    void Serve() {
+        while (!transmitter.IsAbandoned() && (transmitter.IsMechanismReady() ? deliver() : setUp()))
+            ;
     }
-}
 
-// Returns on a stop request found with an empty buffer; transport failures pass.
-void serve(ipm_MessageTransmit& transmitter) {
-    for (;;) {
-        transmitter.PollMechanism();
-        // The stop request is read before the buffer: a report buffered before the
-        // request is then certain to be seen and delivered first.
-        const bool stopRequested = transmitter.IsStopRequested();
-        if (transmitter.HasMessages())
-            deliver(transmitter, takeBatch(transmitter));
-        else if (stopRequested)
-            return;
-        QORBasUtlsleep(cycleMilliseconds);
+private:
+    ipm_MessageTransmit& transmitter;
+    Clock::duration retryDelay = firstRetry;
+    Clock::time_point nextAttempt = Clock::now();
+    Clock::time_point lastTransmission = Clock::now() - reportSpacing;
+    bool attempted = false;
+    bool everUp = false;
+    bool reconnectionToTell = false;
+
+    bool wantsTransport() const { return transmitter.IsEnabled() && transmitter.HasMechanism(); }
+
+    // False when the task is to end.
+    bool setUp() {
+        const bool stopping = transmitter.IsStopRequested();
+        // A stop that finds the transport down ends the task at once, unless it has not yet
+        // been tried: a short job still delivers to a monitor that is there.
+        if (stopping && (attempted || !wantsTransport()))
+            return false;
+        if (!wantsTransport()) {
+            pause(idlePause);
+            return true;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!stopping && now < nextAttempt) {
+            pause(std::min<Clock::duration>(nextAttempt - now, idlePause));
+            return true;
+        }
+        attempted = true;
+        if (!initialize()) {
+            retryLater();
+            return true;
+        }
+        retryDelay = firstRetry;
+        reconnectionToTell = everUp;
+        everUp = true;
+        return true;
     }
-}
+
+    bool initialize() {
+        try {
+            return transmitter.InitializeMechanism();
+        } catch (...) {
+            return false;
+        }
+    }
+
+    void retryLater() {
+        nextAttempt = Clock::now() + retryDelay;
+        retryDelay = std::min(retryDelay * 2, longestRetry);
+    }
+
+    // One step of delivery: a poll, then a report (or the notice) once the spacing since the
+    // last one has passed. Polling through the spacing is what lets a "Kill" through while a
+    // long backlog is delivered. False when the task is to end.
+    bool deliver() {
+        try {
+            transmitter.PollMechanism();
+            // Replaced or closed meanwhile: set up again first.
+            if (!transmitter.IsMechanismReady())
+                return true;
+            const Clock::time_point now = Clock::now();
+            if (now < lastTransmission + reportSpacing) {
+                pause(
+                    std::min<Clock::duration>(lastTransmission + reportSpacing - now, pauseSlice));
+                return true;
+            }
+            if (reconnectionToTell || transmitter.GetUndeliveredCount() > 0) {
+                tellUndelivered();
+                return true;
+            }
+            cow_String report;
+            if (!transmitter.TakeNextMessage(report)) {
+                if (transmitter.IsStopRequested())
+                    return false;
+                pause(idlePause);
+                return true;
+            }
+            transmit(report);
+        } catch (...) {
+            // The transmitter has marked the transport down; the next step sets it up again.
+            retryLater();
+        }
+        return true;
+    }
+
+    void transmit(const cow_String& report) {
+        try {
+            transmitter.TransmitMessage(report);
+        } catch (...) {
+            transmitter.ReturnMessage();
+            throw;
+        }
+        transmitter.MessageDelivered();
+        lastTransmission = Clock::now();
+    }
+
+    // Goes on the wire only: the message file holds every report already.
+    void tellUndelivered() {
+        const int undelivered = transmitter.GetUndeliveredCount();
+        const std::string text = noticeText(undelivered);
+        const int integers[] = {undelivered};
+        const char* const texts[] = {text.c_str()};
+        const cow_String notice = transmitter.Encode("Notice", "message=%s undelivered=%i",
+                                                     integers, nullptr, texts, false);
+        if (!notice.IsEmpty())
+            transmitter.TransmitMessage(notice);
+        transmitter.UndeliveredTold(undelivered);
+        reconnectionToTell = false;
+        lastTransmission = Clock::now();
+    }
+
+    std::string noticeText(int undelivered) {
+        std::string text = reconnectionToTell
+                               ? "The connection to the monitor was lost and is back. "
+                               : "More reports waited for delivery than MAX_PENDING_MESSAGES (" +
+                                     std::to_string(transmitter.GetMaxPendingMessages()) +
+                                     ") allows. ";
+        text += reportsText(undelivered) + " dropped from the backlog and not delivered";
+        if (reconnectionToTell)
+            text += "; reports sent just before the connection was lost may be missing too";
+        text += ".";
+        const int unlogged = transmitter.GetUnloggedCount();
+        if (!transmitter.IsMessageFileOpen())
+            text += " There is no message file to read them in.";
+        else if (unlogged > 0)
+            text += " The message file " + std::string(transmitter.GetMessageFilePath().c_str()) +
+                    " holds every report but " + std::to_string(unlogged) +
+                    " that it could not take.";
+        else
+            text += " The message file " + std::string(transmitter.GetMessageFilePath().c_str()) +
+                    " holds every report.";
+        return text;
+    }
+
+    // Sleeps, but not past the moment the task is to end.
+    void pause(Clock::duration duration) {
+        const Clock::time_point end = Clock::now() + duration;
+        for (;;) {
+            if (transmitter.IsAbandoned())
+                return;
+            if (transmitter.IsStopRequested() && !transmitter.IsMechanismReady() && attempted)
+                return;
+            const Clock::time_point now = Clock::now();
+            if (now >= end)
+                return;
+            std::this_thread::sleep_for(std::min<Clock::duration>(end - now, pauseSlice));
+        }
+    }
+};
 
 } // namespace
 
-ipm_MessageTask::ipm_MessageTask() = default;
+ipm_MessageTask::ipm_MessageTask()
+    : generation(ipm_MessageTransmit::Instance().GetGeneration()), registered(true) {
+    ipm_TaskRegistry::Register(generation);
+}
 
-ipm_MessageTask::~ipm_MessageTask() = default;
+ipm_MessageTask::~ipm_MessageTask() {
+    if (registered)
+        ipm_TaskRegistry::Deregister(generation);
+}
 
 void ipm_MessageTask::Run(int) {
-    ipm_MessageTransmit* transmitter;
-    try {
-        transmitter = &ipm_MessageTransmit::Instance();
-    } catch (...) {
+    const bool wasRegistered = registered;
+    registered = false;
+    if (!ipm_TaskRegistry::Enter(generation, wasRegistered))
+        return;
+    ipm_MessageTransmit* const transmitter =
+        thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance();
+    if (transmitter == nullptr || transmitter->GetGeneration() != generation) {
+        ipm_TaskRegistry::Leave(generation);
         return;
     }
     transmitter->TaskEntered();
+    transmitter->SetFinished(false);
+    served = transmitter;
+    csp_Host::setLookupGiveUpCheck(lookupGivenUp);
     try {
-        serve(*transmitter);
+        Delivery(*transmitter).Serve();
     } catch (...) {
-        transmitter->Disable();
     }
+    csp_Host::setLookupGiveUpCheck(nullptr);
+    served = nullptr;
     transmitter->SetFinished(true);
-    // The last touch: shut-down may destroy the transmitter from here on.
     transmitter->TaskLeft();
+    // The last touch: shut-down may destroy the transmitter from here on.
+    ipm_TaskRegistry::Leave(generation);
 }

@@ -4,16 +4,28 @@
 #include "base/QORBasTixThreadTask.h"
 #include "base/base_Export.h"
 
-// Delivers the buffered reports and polls the transport for the monitor's
-// commands. The host runs Run on a thread of its own; it returns after a stop
-// request once the buffer is empty, or at once when the transport fails (which
-// switches transmission off). Nothing escapes Run.
+// Delivers the queued reports and polls the transport for the monitor's commands. The host
+// constructs it (after the transmitter's settings are in place) and runs Run on a thread of
+// its own. Run sets the transport up, delivers the reports oldest first at least 60 ms
+// apart, polling between them, and when the transport cannot be set up or fails, tries
+// again 1 s later, then after twice as long each time up to a minute, keeping the report
+// that failed; back up, it first tells the monitor how many reports it dropped meanwhile.
+//
+// Run returns after a stop request once nothing waits for delivery, or at once when the
+// transport is down after a failed attempt; and as soon as shut-down gives up on it. A Run
+// that starts after the library has shut down returns at once. Nothing escapes Run.
 class QORKEL_API ipm_MessageTask : public QORBasTixThreadTask {
 public:
+    // Registers the task with the transmitter (creating it if need be), so that shut-down
+    // waits for a Run that has not begun yet.
     ipm_MessageTask();
     ~ipm_MessageTask() override;
 
     void Run(int unused) override;
+
+private:
+    unsigned long generation;
+    bool registered;
 };
 
 #endif

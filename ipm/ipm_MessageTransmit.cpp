@@ -4,9 +4,14 @@
 #include "base/thr_GlobalSingletonImpl.h"
 #include "base/thr_LockGuard.h"
 #include "base/utl_CommandLine.h"
+#include "ipm/ipm_PayloadEncoder.h"
+#include "ipm/ipm_TaskRegistry.h"
 #include "ipm/ipm_TransmissionMechanism.h"
+#include "ipm/ipm_Warning.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 QORKEL_INSTANTIATE_GLOBAL_SINGLETON(ipm_MessageTransmit);
 
@@ -14,15 +19,18 @@ namespace {
 
 const int defaultMaxErrorMessages = 50;
 const int defaultMaxWarningMessages = 200;
-const int expectedBufferedReports = 50;
+const int defaultMaxPendingMessages = 1000;
+const int longestJobName = 200;
 
-// A cap from the environment; unset, zero, negative or unreadable keeps the default.
-int capFromEnvironment(const char* name, int defaultCap) {
+std::atomic<unsigned long> lastGeneration{0};
+
+// A count from the environment; unset, zero, negative or unreadable keeps the default.
+int countFromEnvironment(const char* name, int defaultCount) {
     const char* value = std::getenv(name);
     if (value == nullptr)
-        return defaultCap;
-    const int cap = std::atoi(value);
-    return cap > 0 ? cap : defaultCap;
+        return defaultCount;
+    const int count = std::atoi(value);
+    return count > 0 ? count : defaultCount;
 }
 
 // Counts a capped report type; false when the report is over its cap and not forced.
@@ -30,20 +38,50 @@ bool countAgainstCap(std::atomic<int>& count, int cap, bool force) {
     return count.fetch_add(1) + 1 <= cap || force;
 }
 
+// The job name becomes a file name inside indir: nothing in it may lead out of indir or
+// name something else than a file there (a drive, a stream).
+bool isPlainFileName(const cow_String& name) {
+    if (name.IsEmpty() || name.length() > longestJobName || name == "." || name == "..")
+        return false;
+    for (int i = 0; i < name.length(); ++i) {
+        const unsigned char character = static_cast<unsigned char>(name[i]);
+        if (character == '/' || character == '\\' || character == ':' || character < 0x20)
+            return false;
+    }
+    return true;
+}
+
+// Reports made before the host installs a transport are still recorded and queued; this
+// variant escapes what either transport escapes and keeps every text well-formed, so that
+// both can carry its payloads.
+const ipm_PayloadEncoder& encoderWithoutTransport() {
+    static const char* const escapedKeys[] = {"heading", "stepName", "message", "file"};
+    static const ipm_PayloadEncoder encoder(escapedKeys, 4, ipm_PayloadEncoder::RealsClampedToFloat,
+                                            ipm_PayloadEncoder::TextsWellFormed);
+    return encoder;
+}
+
 } // namespace
 
 ipm_MessageTransmit::ipm_MessageTransmit()
     : mechanism(nullptr), enabled(false), maxErrorMessages(defaultMaxErrorMessages),
-      maxWarningMessages(defaultMaxWarningMessages), errorCount(0), warningCount(0),
-      mechanismReady(false), finished(true), jobName("Unknown"),
-      buffer(cow_ListSized, expectedBufferedReports), hasMessages(false), stopRequested(false),
-      logToFile(true), disabled(false), bufferLock(0), mechanismLock(0), phaseLock(0),
-      errorNoticeClaimed(false), warningNoticeClaimed(false), tasksRunning(0) {
-    readCaps();
+      maxWarningMessages(defaultMaxWarningMessages), maxPendingMessages(defaultMaxPendingMessages),
+      errorCount(0), warningCount(0), mechanismReady(false), finished(true), jobName("Unknown"),
+      backlog(countFromEnvironment("MAX_PENDING_MESSAGES", defaultMaxPendingMessages)),
+      hasMessages(false), stopRequested(false), abandoned(false), logToFile(true), disabled(false),
+      bufferLock(0), mechanismLock(0), phaseLock(0), errorNoticeClaimed(false),
+      warningNoticeClaimed(false), tasksRunning(0), connectionAttempts(0), directCallersWaiting(0),
+      generation(++lastGeneration) {
+    readSettings();
     readCommandLine();
+    ipm_TaskRegistry::Open(generation);
 }
 
 ipm_MessageTransmit::~ipm_MessageTransmit() {
+    RequestStop();
+    if (ipm_TaskRegistry::Close(generation))
+        Abandon();
+    ipm_TaskRegistry::WaitForRunningTasks(generation);
     delete mechanism.exchange(nullptr);
 }
 
@@ -51,9 +89,10 @@ ipm_MessageTransmit& ipm_MessageTransmit::Instance() {
     return thr_GlobalSingleton<ipm_MessageTransmit>::Instance();
 }
 
-void ipm_MessageTransmit::readCaps() {
-    maxErrorMessages = capFromEnvironment("MAX_ERROR_MESSAGES", defaultMaxErrorMessages);
-    maxWarningMessages = capFromEnvironment("MAX_WARNING_MESSAGES", defaultMaxWarningMessages);
+void ipm_MessageTransmit::readSettings() {
+    maxErrorMessages = countFromEnvironment("MAX_ERROR_MESSAGES", defaultMaxErrorMessages);
+    maxWarningMessages = countFromEnvironment("MAX_WARNING_MESSAGES", defaultMaxWarningMessages);
+    maxPendingMessages = backlog.GetBound();
 }
 
 void ipm_MessageTransmit::readCommandLine() {
@@ -61,107 +100,180 @@ void ipm_MessageTransmit::readCommandLine() {
     if (!commandLine.IsMember("job"))
         return;
     jobName = commandLine.ConstGetValue("job");
-    enabled.store(commandLine.IsMember("message") &&
-                  commandLine.ConstGetValue("message") != "NONE");
+    const bool wanted =
+        commandLine.IsMember("message") && commandLine.ConstGetValue("message") != "NONE";
+    if (wanted && !isPlainFileName(jobName)) {
+        ipm_warn("-job " + ipm_shown(jobName) +
+                 " is not a plain file name (1 to 200 characters, no path separator, no ':', "
+                 "not \".\" or \"..\"): reporting is off");
+        return;
+    }
+    enabled.store(wanted);
 }
 
 void ipm_MessageTransmit::SetMechanism(ipm_TransmissionMechanism* newMechanism) {
-    thr_LockGuard<thr_Mutex> transport(mechanismLock);
-    if (newMechanism != mechanism.load()) {
-        delete mechanism.exchange(newMechanism);
-        mechanismReady.store(false);
-    }
-    if (newMechanism)
+    std::lock_guard<std::mutex> oneAtATime(replaceLock);
+    if (newMechanism) {
         newMechanism->SetJobName(jobName);
-}
-
-void ipm_MessageTransmit::openMessageFile() {
-    const cow_String directory =
-        thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue("indir");
-    logFile.Open(QORBasUtlFilePath(jobName + ".ipm", directory).AbsolutePathName());
+        newMechanism->transmitter = this;
+    }
+    ipm_TransmissionMechanism* const old = mechanism.load();
+    if (old == newMechanism)
+        return;
+    // A call blocked in the old transport would otherwise hold the transport lock, and this
+    // caller with it, until the network answers.
+    if (old)
+        old->Interrupt();
+    thr_LockGuard<thr_Mutex> transport(mechanismLock);
+    {
+        std::unique_lock<std::shared_mutex> swap(swapLock);
+        mechanism.store(newMechanism);
+    }
+    mechanismReady.store(false);
+    delete old;
 }
 
 bool ipm_MessageTransmit::InitializeMechanism() {
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
-    ipm_TransmissionMechanism* transportInUse = mechanism.load();
+    ipm_TransmissionMechanism* const transportInUse = mechanism.load();
     if (transportInUse == nullptr)
         return false;
-    if (logToFile && !logFile.IsOpen())
-        openMessageFile();
+    mechanismReady.store(false);
+    struct CountAttempt {
+        std::atomic<int>& attempts;
+        ~CountAttempt() { attempts.fetch_add(1); }
+    } counted{connectionAttempts};
     const bool ready = transportInUse->Initialize();
     mechanismReady.store(ready);
-    if (ready)
-        finished.store(false);
     return ready;
 }
 
 cow_String ipm_MessageTransmit::Encode(const char* type, const char* format, const int* integers,
                                        const double* reals, const char* const* texts,
                                        bool started) const {
-    ipm_TransmissionMechanism* encoder = mechanism.load();
-    if (!enabled.load() || encoder == nullptr)
+    if (!enabled.load())
         return cow_String();
-    return encoder->Encode(type, format, integers, reals, texts, started);
+    std::shared_lock<std::shared_mutex> inUse(swapLock);
+    if (const ipm_TransmissionMechanism* encoder = mechanism.load())
+        return encoder->Encode(type, format, integers, reals, texts, started);
+    // The encoders update the phase, which is guarded by its own lock.
+    return encoderWithoutTransport().Encode(const_cast<ipm_MessageTransmit&>(*this), jobName, type,
+                                            format, integers, reals, texts, started);
 }
 
 void ipm_MessageTransmit::BufferMessage(const cow_String& encoded, const cow_String& type,
                                         bool force) {
     if (!enabled.load())
         return;
-    if (!mechanismReady.load() && !initializeMechanismKeeping(encoded)) {
-        enabled.store(false);
-        return;
-    }
     if (logToFile)
-        logFile.Append(encoded);
+        logReport(encoded);
     if (disabled.load())
         return;
     if (type == "Error" && !countAgainstCap(errorCount, maxErrorMessages, force))
         return;
     if (type == "Warning" && !countAgainstCap(warningCount, maxWarningMessages, force))
         return;
-    buffer.Append(encoded);
+    backlog.Append(encoded, force || type == "Error" || type == "Warning");
     hasMessages.store(true);
 }
 
-// A transport that raises while initialising (an unreachable server) is tried again by
-// the next report; the message file is open by then and still records this one.
-bool ipm_MessageTransmit::initializeMechanismKeeping(const cow_String& encoded) {
-    try {
-        return InitializeMechanism();
-    } catch (...) {
-        if (logToFile)
-            logFile.Append(encoded);
-        throw;
+// Opened on first use, and tried again by later reports while it cannot be opened.
+void ipm_MessageTransmit::logReport(const cow_String& encoded) {
+    if (!logFile.IsOpen()) {
+        const cow_String directory =
+            thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue("indir");
+        logFile.Open(QORBasUtlFilePath(jobName + ".ipm", directory).AbsolutePathName());
     }
+    logFile.Append(encoded);
 }
 
 void ipm_MessageTransmit::ClearMessageBuffer() {
-    buffer = cow_List<cow_String>(cow_ListSized, expectedBufferedReports);
+    backlog.Clear();
     hasMessages.store(false);
 }
 
 cow_List<cow_String> ipm_MessageTransmit::GetMessageBuffer() const {
-    return buffer;
+    return backlog.Waiting();
+}
+
+bool ipm_MessageTransmit::TakeNextMessage(cow_String& report) {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    const bool taken = backlog.TakeOldest(report);
+    hasMessages.store(!backlog.IsEmpty());
+    return taken;
+}
+
+void ipm_MessageTransmit::MessageDelivered() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    backlog.Delivered();
+}
+
+void ipm_MessageTransmit::ReturnMessage() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    backlog.PutBack();
+    hasMessages.store(!backlog.IsEmpty());
+}
+
+template <class Call> void ipm_MessageTransmit::onTransport(Call call) {
+    ipm_TransmissionMechanism* const transportInUse = mechanism.load();
+    if (transportInUse == nullptr)
+        return;
+    try {
+        call(*transportInUse);
+    } catch (...) {
+        mechanismReady.store(false);
+        throw;
+    }
 }
 
 void ipm_MessageTransmit::TransmitMessage(const cow_String& encoded) {
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
-    if (ipm_TransmissionMechanism* transportInUse = mechanism.load())
-        transportInUse->Transmit(encoded);
+    onTransport([&](ipm_TransmissionMechanism& t) { t.Transmit(encoded); });
+}
+
+bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded) {
+    if (!mechanismReady.load())
+        return false;
+    directCallersWaiting.fetch_add(1);
+    mechanismLock.Lock();
+    directCallersWaiting.fetch_sub(1);
+    struct Release {
+        thr_Mutex& lock;
+        ~Release() { lock.Unlock(); }
+    } transport{mechanismLock};
+    if (!mechanismReady.load() || mechanism.load() == nullptr)
+        return false;
+    onTransport([&](ipm_TransmissionMechanism& t) { t.Transmit(encoded); });
+    return true;
+}
+
+// The message task polls almost without a pause while it delivers; a reporting thread
+// that waits for the transport gets it first instead of waiting for a gap.
+void ipm_MessageTransmit::letDirectCallersGoFirst() const {
+    for (int i = 0; i < 20 && directCallersWaiting.load() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void ipm_MessageTransmit::PollMechanism() {
+    letDirectCallersGoFirst();
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
-    ipm_TransmissionMechanism* transportInUse = mechanism.load();
-    if (transportInUse && mechanismReady.load())
-        transportInUse->Poll();
+    if (mechanismReady.load())
+        onTransport([](ipm_TransmissionMechanism& t) { t.Poll(); });
 }
 
 void ipm_MessageTransmit::CloseMechanism() {
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
-    if (ipm_TransmissionMechanism* transportInUse = mechanism.load())
+    if (ipm_TransmissionMechanism* transportInUse = mechanism.load()) {
+        mechanismReady.store(false);
         transportInUse->Close();
+    }
+}
+
+void ipm_MessageTransmit::Abandon() {
+    abandoned.store(true);
+    std::lock_guard<std::mutex> noReplacement(replaceLock);
+    if (ipm_TransmissionMechanism* transportInUse = mechanism.load())
+        transportInUse->Interrupt();
 }
 
 void ipm_MessageTransmit::SetPhase(const cow_String& newPhase) {
@@ -186,4 +298,34 @@ bool ipm_MessageTransmit::ClaimWarningNotice() {
         return false;
     warningNoticeClaimed = true;
     return true;
+}
+
+int ipm_MessageTransmit::GetPendingCount() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return backlog.Pending();
+}
+
+int ipm_MessageTransmit::GetUndeliveredCount() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return backlog.GetDropped();
+}
+
+void ipm_MessageTransmit::UndeliveredTold(int count) {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    backlog.ForgetDropped(count);
+}
+
+int ipm_MessageTransmit::GetUnloggedCount() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return logFile.GetFailedAppends();
+}
+
+cow_String ipm_MessageTransmit::GetMessageFilePath() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return logFile.GetPath();
+}
+
+bool ipm_MessageTransmit::IsMessageFileOpen() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return logFile.IsOpen();
 }

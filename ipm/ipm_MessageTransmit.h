@@ -6,52 +6,72 @@
 #include "base/thr_GlobalSingleton.h"
 #include "base/thr_Mutex.h"
 #include "cow/cow_List.h"
+#include "ipm/ipm_MessageBacklog.h"
 #include "ipm/ipm_MessageFile.h"
 
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
 
 class ipm_TransmissionMechanism;
 
 // The one process-wide object every report passes through: it encodes through the
 // installed transport, appends to the message file, applies the error and warning
-// caps and keeps the buffer the message task delivers.
+// caps and keeps the backlog the message task delivers. The reporting calls never wait
+// on the network: the message task alone sets the transport up, and does it again
+// after a failure.
 //
-// Locks: bufferLock guards the buffer, the counters and the notice claims; the
-// transport lock serialises everything done on the transport. When both are held,
-// bufferLock is taken first (only the first buffered report does so, to initialise
-// the transport); the message task never holds both.
+// Locks: bufferLock guards the backlog, the counters, the notice claims and the message
+// file; the transport lock serialises everything done on the transport; the swap lock
+// keeps a transport that Encode uses from being deleted under it. No two of them are
+// ever taken the other way round: the transport lock may be held while the swap lock is
+// taken, bufferLock is never held with either.
 class QORKEL_API ipm_MessageTransmit {
 public:
     ipm_MessageTransmit();
     ipm_MessageTransmit(const ipm_MessageTransmit&) = delete;
     ipm_MessageTransmit& operator=(const ipm_MessageTransmit&) = delete;
+    // Ends a message task that still serves it (giving up on delivery), then destroys
+    // the transport and closes the message file.
     ~ipm_MessageTransmit();
 
     static ipm_MessageTransmit& Instance();
 
-    // Takes ownership; a transport installed earlier is destroyed and the new one
-    // waits for the next buffered report to initialise it.
+    // Takes ownership; a transport installed earlier is interrupted and destroyed once no
+    // call uses it any more, and the message task sets the new one up. Safe at any time.
     void SetMechanism(ipm_TransmissionMechanism* newMechanism);
-    // Opens the message file and initialises the transport; false when there is no
-    // transport or it is not ready. Failures the transport raises pass through.
+    // Sets the transport up (connects, logs in); false when there is none or it is not
+    // ready. Failures the transport raises pass through. The message task calls it.
     bool InitializeMechanism();
 
-    // The payload of the installed transport; empty while reporting is off.
+    // The payload of the installed transport; without one, the payload every transport
+    // can carry. Empty while reporting is off.
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const;
-    // Logs, counts and buffers one report. Call with bufferLock held.
+    // Logs, counts and queues one report. Call with bufferLock held.
     void BufferMessage(const cow_String& encoded, const cow_String& type, bool force);
-    // Call with bufferLock held.
+    // Drops the reports waiting for delivery. Call with bufferLock held.
     void ClearMessageBuffer();
-    // A copy sharing the buffer's contents. Call with bufferLock held.
+    // A copy of the reports waiting for delivery. Call with bufferLock held.
     cow_List<cow_String> GetMessageBuffer() const;
 
-    // These three serialise on the transport lock and let the transport's failures pass.
+    // For the message task, each taking bufferLock itself: the oldest waiting report, taken
+    // out for delivery (false when none waits); then either delivered, or put back first in
+    // line after a failure.
+    bool TakeNextMessage(cow_String& report);
+    void MessageDelivered();
+    void ReturnMessage();
+
+    // These serialise on the transport lock and let the transport's failures pass; a failure
+    // marks the transport down, so that the message task sets it up again.
     void TransmitMessage(const cow_String& encoded);
-    // Does nothing until the transport has been initialised. A "Kill" found here
-    // reaches the host's kill hook inside the transport lock, so the hook must only
-    // record the request.
+    // Hands the report to a transport that is up, on the caller's thread; one that is not up
+    // gets nothing. True when the report was handed over.
+    bool TransmitIfReady(const cow_String& encoded);
+    // Does nothing until the transport is up. A "Kill" found here reaches the host's kill
+    // hook inside the transport lock, so the hook must only record the request.
     void PollMechanism();
+    // Closes the transport; the message task sets it up again unless it is ending.
     void CloseMechanism();
 
     void SetPhase(const cow_String& newPhase);
@@ -62,8 +82,12 @@ public:
     bool ClaimErrorNotice();
     bool ClaimWarningNotice();
 
-    // Asks the message task to end once it finds the buffer empty.
+    // Asks the message task to end once nothing waits for delivery, or at once while the
+    // transport is down after a failed attempt.
     void RequestStop() { stopRequested.store(true); }
+    // Makes the message task give up at once: it stops between two reports and a call
+    // blocked on the network is interrupted. Shut-down does this once its deadline passes.
+    void Abandon();
 
     // The message task brackets its Run with these, so that shut-down knows
     // whether it must wait before destroying the transmitter.
@@ -75,23 +99,47 @@ public:
     int GetWarningCount() const { return warningCount.load(); }
     int GetMaxErrorMessages() const { return maxErrorMessages; }
     int GetMaxWarningMessages() const { return maxWarningMessages; }
+    // MAX_PENDING_MESSAGES: the most reports that wait for delivery (beyond it the oldest
+    // that may go is dropped).
+    int GetMaxPendingMessages() const { return maxPendingMessages; }
     const cow_String& GetJobName() const { return jobName; }
     bool IsEnabled() const { return enabled.load(); }
+    // The transport is up: set up and not failed since.
     bool IsMechanismReady() const { return mechanismReady.load(); }
     bool HasMechanism() const { return mechanism.load() != nullptr; }
     bool HasMessages() const { return hasMessages.load(); }
     bool IsStopRequested() const { return stopRequested.load(); }
+    bool IsAbandoned() const { return abandoned.load(); }
     bool IsFinished() const { return finished.load(); }
     bool IsDisabled() const { return disabled.load(); }
     void Disable() { disabled.store(true); }
     void SetFinished(bool value) { finished.store(value); }
     thr_Mutex& GetBufferLock() { return bufferLock; }
 
+    // Times the transport has been set up or tried to be, counted once each attempt is over.
+    int GetConnectionAttempts() const { return connectionAttempts.load(); }
+    // Reports waiting for delivery, the one being delivered included.
+    int GetPendingCount();
+    // Reports dropped for the backlog's bound and not yet told to the monitor.
+    int GetUndeliveredCount();
+    // The monitor has been told of `count` undelivered reports.
+    void UndeliveredTold(int count);
+    // Reports that could not be written to the message file.
+    int GetUnloggedCount();
+    // The message file's path once a report has tried to open it; empty before.
+    cow_String GetMessageFilePath();
+    bool IsMessageFileOpen();
+
+    // Each transmitter has a number of its own, so that a task can tell whether the
+    // transmitter it was made for is the one that exists now.
+    unsigned long GetGeneration() const { return generation; }
+
 private:
     std::atomic<ipm_TransmissionMechanism*> mechanism;
     std::atomic<bool> enabled;
     int maxErrorMessages;
     int maxWarningMessages;
+    int maxPendingMessages;
     std::atomic<int> errorCount;
     std::atomic<int> warningCount;
     std::atomic<bool> mechanismReady;
@@ -99,22 +147,30 @@ private:
     cow_String jobName;
     cow_String phase;
     ipm_MessageFile logFile;
-    cow_List<cow_String> buffer;
+    ipm_MessageBacklog backlog;
     std::atomic<bool> hasMessages;
     std::atomic<bool> stopRequested;
+    std::atomic<bool> abandoned;
     bool logToFile;
     std::atomic<bool> disabled;
     thr_Mutex bufferLock;
     thr_Mutex mechanismLock;
+    mutable std::shared_mutex swapLock;
+    std::mutex replaceLock;
     mutable thr_Mutex phaseLock;
     bool errorNoticeClaimed;
     bool warningNoticeClaimed;
     std::atomic<int> tasksRunning;
+    std::atomic<int> connectionAttempts;
+    std::atomic<int> directCallersWaiting;
+    const unsigned long generation;
 
-    void readCaps();
+    void readSettings();
     void readCommandLine();
-    void openMessageFile();
-    bool initializeMechanismKeeping(const cow_String& encoded);
+    void logReport(const cow_String& encoded);
+    void letDirectCallersGoFirst() const;
+    // Runs a call on the transport under the transport lock; a failure marks it down.
+    template <class Call> void onTransport(Call call);
 };
 
 extern template class QORKEL_API thr_GlobalSingletonBase<ipm_MessageTransmit>;

@@ -1,19 +1,22 @@
 #include "ipm/ipm_Modules.h"
 
-#include "base/QORBasUtlsleep.h"
 #include "base/base_Modules.h"
 #include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_MessageTransmit.h"
+#include "ipm/ipm_TaskRegistry.h"
 #include "jcl/jcl_Connection.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 
 namespace {
 
 std::atomic<int> libraryUseCount{0};
 std::atomic<int> reportingUseCount{0};
 
-const int taskWaitMilliseconds = 10;
+const int defaultShutdownSeconds = 30;
+const int longestShutdownSeconds = 24 * 60 * 60;
 
 // True for the first user only.
 bool firstUser(std::atomic<int>& useCount) {
@@ -28,14 +31,28 @@ bool lastUser(std::atomic<int>& useCount) {
     return current == 1;
 }
 
-// The transmitter must outlive every Run that uses it. A task still polling (the
-// usual case when nothing was reported) is asked to stop; it drains the buffer first.
-void waitForMessageTask(ipm_MessageTransmit& transmitter) {
-    if (!transmitter.IsTaskRunning())
-        return;
+// IPM_SHUTDOWN_SECONDS: how long shut-down lets the message task deliver what waits; 0 does
+// not wait. Anything else than a number from 0 up keeps the default.
+int shutdownSeconds() {
+    const char* value = std::getenv("IPM_SHUTDOWN_SECONDS");
+    if (value == nullptr || *value == '\0')
+        return defaultShutdownSeconds;
+    char* end = nullptr;
+    const long seconds = std::strtol(value, &end, 10);
+    if (*end != '\0' || seconds < 0)
+        return defaultShutdownSeconds;
+    return seconds > longestShutdownSeconds ? longestShutdownSeconds : static_cast<int>(seconds);
+}
+
+// The message task is asked to stop, which it does once nothing waits for delivery; past
+// the deadline it is made to give up, and the transmitter's destruction waits for it to
+// leave Run. Every report is in the message file by then.
+void stopDelivery(ipm_MessageTransmit& transmitter) {
+    const ipm_TaskRegistry::Clock::time_point deadline =
+        ipm_TaskRegistry::Clock::now() + std::chrono::seconds(shutdownSeconds());
     transmitter.RequestStop();
-    while (transmitter.IsTaskRunning())
-        QORBasUtlsleep(taskWaitMilliseconds);
+    if (!ipm_TaskRegistry::WaitUntilIdle(transmitter.GetGeneration(), deadline))
+        transmitter.Abandon();
 }
 
 } // namespace
@@ -78,6 +95,6 @@ void ipm_finalize(int& moduleCount) {
         return;
     --moduleCount;
     if (ipm_MessageTransmit* transmitter = thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
-        waitForMessageTask(*transmitter);
+        stopDelivery(*transmitter);
     thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
 }

@@ -10,9 +10,10 @@
 QORKEL_API void QORKelCommunications_initialize(int& moduleCount);
 QORKEL_API void QORKelCommunications_finalize(int& moduleCount);
 
-// The reporting module. Its last finalisation stops a running message task (once
-// the buffer is drained), waits until the task has left Run, and destroys the
-// transmitter, which closes the transport and the message file.
+// The reporting module. Its last finalisation asks the message task to stop and gives it
+// IPM_SHUTDOWN_SECONDS (default 30) to deliver what waits, also when its Run has not begun
+// yet; then makes it give up, waits until it has left Run, and destroys the transmitter,
+// which closes the transport and the message file. Every report is in the file by then.
 QORKEL_API void ipm_initialize(int& moduleCount);
 QORKEL_API void ipm_finalize(int& moduleCount);
 

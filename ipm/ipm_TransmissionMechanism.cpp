@@ -2,14 +2,33 @@
 
 #include "ipm/ipm_MessageTransmit.h"
 
-ipm_TransmissionMechanism::ipm_TransmissionMechanism() = default;
+ipm_TransmissionMechanism::ipm_TransmissionMechanism() : transmitter(nullptr) {}
 
 ipm_TransmissionMechanism::~ipm_TransmissionMechanism() = default;
 
+void ipm_TransmissionMechanism::Interrupt() {}
+
+bool ipm_TransmissionMechanism::ParsePort(const cow_String& text, int& port) {
+    if (text.IsEmpty() || text.length() > 5)
+        return false;
+    int value = 0;
+    for (int i = 0; i < text.length(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    if (value < 1 || value > 65535)
+        return false;
+    port = value;
+    return true;
+}
+
+// An installed transport encodes for its own transmitter, which may be on its way out (its
+// singleton slot already empty) while a last notice is encoded.
 cow_String ipm_TransmissionMechanism::EncodePayload(const ipm_PayloadEncoder& variant,
                                                     const char* type, const char* format,
                                                     const int* integers, const double* reals,
                                                     const char* const* texts, bool started) const {
-    return variant.Encode(ipm_MessageTransmit::Instance(), jobName, type, format, integers, reals,
-                          texts, started);
+    ipm_MessageTransmit& owner = transmitter ? *transmitter : ipm_MessageTransmit::Instance();
+    return variant.Encode(owner, jobName, type, format, integers, reals, texts, started);
 }

@@ -5,9 +5,12 @@
 #include "base/cow_String.h"
 #include "ipm/ipm_PayloadEncoder.h"
 
+class ipm_MessageTransmit;
+
 // A transport that carries report payloads to the monitor and watches for its
 // commands. The transmitter owns it and serialises Initialize, Transmit, Poll and
-// Close on one lock; Encode runs on the reporting thread without that lock.
+// Close on one lock; Encode runs on the reporting threads without that lock, and
+// Interrupt on whichever thread gives up on the transport.
 class QORKEL_API ipm_TransmissionMechanism {
 public:
     ipm_TransmissionMechanism();
@@ -15,7 +18,8 @@ public:
     ipm_TransmissionMechanism& operator=(const ipm_TransmissionMechanism&) = delete;
     virtual ~ipm_TransmissionMechanism();
 
-    // True when the transport is ready to transmit. May throw.
+    // True when the transport is ready to transmit. May throw. Called again, from the start,
+    // to set up a transport that failed or could not be set up.
     virtual bool Initialize() = 0;
     // The report payload of this transport's variant (see EncodePayload).
     virtual cow_String Encode(const char* type, const char* format, const int* integers,
@@ -25,9 +29,16 @@ public:
     virtual void Transmit(const cow_String& payload) = 0;
     // Looks for commands from the monitor. May throw.
     virtual void Poll() = 0;
+    // Called from another thread than the one using the transport, to give up on it for
+    // good: a call blocked on the network returns (or raises) soon, and later ones fail.
+    // Must be safe while another call runs. The default does nothing.
+    virtual void Interrupt();
 
     const cow_String& GetJobName() const { return jobName; }
     void SetJobName(const cow_String& name) { jobName = name; }
+
+    // A TCP port in decimal, 1 to 65535, and nothing else.
+    static bool ParsePort(const cow_String& text, int& port);
 
 protected:
     // The whole of a transport's Encode: the payload in the given variant, carrying
@@ -37,7 +48,11 @@ protected:
                              const char* const* texts, bool started) const;
 
 private:
+    friend class ipm_MessageTransmit;
+
     cow_String jobName;
+    // The transmitter that installed this transport; null until then.
+    ipm_MessageTransmit* transmitter;
 };
 
 #endif

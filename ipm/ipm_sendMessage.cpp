@@ -59,7 +59,8 @@ void sendMessageDirect(const char* type, const char* format, const int* integers
                        const double* reals, const char* const* texts) {
     const ReportType report(type);
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
-    transmitter.TransmitMessage(
+    // Encoded even when it is dropped: a phase it carries still counts for later reports.
+    transmitter.TransmitIfReady(
         transmitter.Encode(report.name.c_str(), format, integers, reals, texts, report.started));
 }
 
@@ -67,7 +68,7 @@ void sendMessageDirect(const char* type, const char* format, const int* integers
 
 // A C or Fortran caller cannot catch an exception, and one unwinding through its
 // frames ends the process: every failure stops here. The transmitter's state stays
-// consistent (a transport that failed to initialise is tried again next time).
+// consistent (a transport that failed is set up again by the message task).
 int ipm_sendMessage(const char* type, const char* format, const int* integers, const double* reals,
                     const char* const* texts) {
     if (type == nullptr)

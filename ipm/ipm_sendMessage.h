@@ -16,12 +16,16 @@ extern "C" {
 #endif
 
 /* Logs the report to the message file, applies the error and warning caps and
- * leaves it for the message task to deliver. */
+ * leaves it for the message task to deliver. Never waits on the network: only on
+ * the local disk and on other reporting threads. */
 QORKEL_API int ipm_sendMessage(const char* type, const char* format, const int* integers,
                                const double* reals, const char* const* texts);
 
 /* Hands the report to the transport at once, on the calling thread: not logged,
- * not counted, not capped. */
+ * not counted, not capped. Only a transport that is up takes it; while none is (not
+ * set up yet, or failed and not back yet) the report is dropped without a word.
+ * The write gives up after 5 s without progress, and the transport then counts as
+ * failed. */
 QORKEL_API int ipm_sendMessageDirect(const char* type, const char* format, const int* integers,
                                      const double* reals, const char* const* texts);
 

@@ -109,7 +109,7 @@ TEST_F(ipm_ConcurrentReports, EveryReportIsLoggedOnceWholeAndInOrderAndTheBuffer
         EXPECT_EQ(nextSeq[t], reportsPerThread) << "thread " << t;
     EXPECT_EQ(Count(lines, errorNoticeText), 1);
     EXPECT_EQ(job.recording->Transmitted(), expectedDelivery);
-    EXPECT_EQ(job.recording->overlaps, 0);
+    EXPECT_EQ(job.recording->Overlaps(), 0);
 }
 
 TEST_F(ipm_ConcurrentReports, EachLimitNoticeAppearsOnceWhenThreadsReachTheCapTogether) {

@@ -7,30 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 using namespace ipm_test;
 
 namespace {
-
-// Runs the message task on a thread of its own, as a host does.
-class TaskThread {
-public:
-    TaskThread() : thread([this] { task.Run(0); }) {}
-    ~TaskThread() {
-        if (thread.joinable()) {
-            if (ipm_MessageTransmit* transmitter =
-                    thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
-                transmitter->RequestStop();
-            thread.join();
-        }
-    }
-    void Join() { thread.join(); }
-
-private:
-    ipm_MessageTask task;
-    std::thread thread;
-};
 
 void Report(const std::string& text) {
     const char* texts[] = {text.c_str()};
@@ -56,12 +35,11 @@ void ReportRange(int first, int last) {
 }
 
 bool WaitUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 1000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
+    return Eventually(condition);
+}
+
+std::string Notice(int undelivered, const std::string& file) {
+    return NoticePayload(true, undelivered, file);
 }
 
 // A host lets its task thread reach Run before it shuts the library down.
@@ -114,40 +92,47 @@ TEST_F(ipm_MessageTaskTest, AStopRequestEndsTheTaskOnlyAfterTheBufferIsDrained) 
     EXPECT_TRUE(job.Transmitter().IsFinished());
 }
 
-TEST_F(ipm_MessageTaskTest, AFailingTransmissionDropsTheBatchAndDisablesTransmission) {
+TEST_F(ipm_MessageTaskTest, AFailedTransmissionIsSentAgainOnANewConnectionAfterANotice) {
     ReportingJob job;
     job.recording->failTransmitNumber = 2;
     ReportRange(1, 3);
     TaskThread task;
-    task.Join(); // ends by itself, without a stop request
-    EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 1));
-    EXPECT_TRUE(job.Transmitter().IsDisabled());
-    EXPECT_TRUE(job.Transmitter().IsFinished());
+    ASSERT_TRUE(WaitUntil([&] { return job.recording->Transmitted().size() >= 4; }));
+    const std::vector<std::string> expected = {Payload("r1"), Notice(0, job.MessageFile()),
+                                               Payload("r2"), Payload("r3")};
+    EXPECT_EQ(job.recording->Transmitted(), expected) << "nothing lost, nothing twice";
+    const std::vector<Clock::time_point> attempts = job.recording->InitializeTimes();
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_GE(attempts[1] - attempts[0], std::chrono::milliseconds(900)) << "a second's pause";
+    EXPECT_FALSE(job.Transmitter().IsDisabled());
 
     Report("r4");
-    EXPECT_FALSE(job.Transmitter().HasMessages());
     EXPECT_EQ(job.MessageFileText(), Payload("r1") + Payload("r2") + Payload("r3") + Payload("r4"))
-        << "the message file goes on";
+        << "the message file goes on, without the notice";
 }
 
-TEST_F(ipm_MessageTaskTest, AFailingPollEndsTheTaskBeforeAnyDelivery) {
+TEST_F(ipm_MessageTaskTest, AFailingPollSetsTheTransportUpAgainBeforeDelivering) {
     ReportingJob job;
     job.recording->failPoll = true;
     ReportRange(1, 2);
     TaskThread task;
-    task.Join();
-    EXPECT_TRUE(job.recording->Transmitted().empty());
-    EXPECT_TRUE(job.Transmitter().IsDisabled());
-    EXPECT_TRUE(job.Transmitter().IsFinished());
-    Report("r3");
-    EXPECT_EQ(job.MessageFileText(), Payload("r1") + Payload("r2") + Payload("r3"));
+    ASSERT_TRUE(WaitUntil([&] { return job.recording->Polls() > 0; }));
+    job.recording->failPoll = false;
+    ASSERT_TRUE(WaitUntil([&] { return job.recording->Transmitted().size() >= 3; }));
+    EXPECT_EQ(
+        job.recording->Transmitted(),
+        (std::vector<std::string>{Notice(0, job.MessageFile()), Payload("r1"), Payload("r2")}));
+    EXPECT_GE(job.recording->InitializeCalls(), 2);
+    EXPECT_FALSE(job.Transmitter().IsDisabled());
 }
 
 TEST_F(ipm_MessageTaskTest, TheTransportSeesOneCallAtATime) {
     ReportingJob job;
     job.recording->transmitMilliseconds = 3;
-    Report("r0"); // initialises the transport, so that the task polls it
+    Report("r0");
     TaskThread task;
+    // Reports made directly before the transport is up are dropped.
+    ASSERT_TRUE(WaitUntil([&] { return job.Transmitter().IsMechanismReady(); }));
     std::vector<std::thread> hosts;
     for (int t = 0; t < 3; ++t)
         hosts.emplace_back([] {
@@ -163,15 +148,17 @@ TEST_F(ipm_MessageTaskTest, TheTransportSeesOneCallAtATime) {
     task.Join();
     EXPECT_EQ(job.recording->Transmitted().size(), 45u + 6u);
     EXPECT_GT(job.recording->Polls(), 0);
-    EXPECT_EQ(job.recording->overlaps, 0);
+    EXPECT_EQ(job.recording->Overlaps(), 0);
 }
 
-TEST_F(ipm_MessageTaskTest, TheTaskDoesNotPollAnUninitialisedTransport) {
+TEST_F(ipm_MessageTaskTest, TheTaskPollsOnlyATransportItHasSetUp) {
     ReportingJob job;
+    job.recording->initializeResult = false;
     TaskThread task;
+    ASSERT_TRUE(WaitUntil([&] { return job.recording->InitializeCalls() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     EXPECT_EQ(job.recording->Polls(), 0);
-    Report("r1");
+    job.recording->initializeResult = true;
     ASSERT_TRUE(WaitUntil([&] { return job.recording->Polls() > 0; }));
 }
 
@@ -223,7 +210,7 @@ TEST_F(ipm_LibraryLifecycle, FinalisingWaitsForTheTaskToDeliverEverythingAndLeav
         job.Transmitter().RequestStop();
         QORKelCommunications_finalize(counter);
         EXPECT_EQ(job.recording->Transmitted(), Payloads(1, 4));
-        EXPECT_TRUE(job.recording->destroyed);
+        EXPECT_TRUE(job.recording->Destroyed());
         EXPECT_EQ(thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance(), nullptr);
     }
 }
@@ -244,10 +231,12 @@ TEST_F(ipm_LibraryLifecycle, FinalisingWithoutATaskDoesNotWaitForOne) {
     QORKelCommunications_initialize(counter);
     {
         ReportingJob job;
-        Report("r1"); // the transport is ready, so finished is false
-        ASSERT_FALSE(job.Transmitter().IsFinished());
+        Report("r1");
+        const Clock::time_point start = Clock::now();
         QORKelCommunications_finalize(counter);
-        EXPECT_TRUE(job.recording->destroyed);
+        EXPECT_LT(SecondsSince(start), 5.0);
+        EXPECT_TRUE(job.recording->Destroyed());
+        EXPECT_EQ(job.MessageFileText(), Payload("r1"));
     }
 }
 

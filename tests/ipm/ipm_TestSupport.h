@@ -1,16 +1,24 @@
 #ifndef TESTS_IPM_IPM_TESTSUPPORT_H
 #define TESTS_IPM_IPM_TESTSUPPORT_H
 
+#include "base/aio_ostream.h"
+#include "base/eli_KillSignal.h"
 #include "base/thr_GlobalSingleton.h"
 #include "base/utl_CommandLine.h"
+#include "ipm/ipm_MessageTask.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_TransmissionMechanism.h"
+#include "ipm/ipm_sendMessage.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -42,23 +50,35 @@ inline char* mkdtemp(char* pattern) {
 using Clock = std::chrono::steady_clock;
 
 // What a RecordingMechanism saw and how it is to behave. Shared, so that a test
-// can read it after the transmitter has destroyed the mechanism.
+// can read it after the transmitter has destroyed the mechanism. The knobs are atomic, so
+// that a test may turn them while the message task runs.
 struct Recording {
     std::mutex mutex;
+    std::condition_variable interrupted;
     std::vector<std::string> transmitted;
     std::vector<Clock::time_point> transmitTimes;
+    std::vector<Clock::time_point> initializeTimes;
     int initializeCalls = 0;
+    int transmitCalls = 0;
     int polls = 0;
     int closes = 0;
+    int interrupts = 0;
     bool destroyed = false;
     // Calls that overlapped another call on the same transport.
     int overlaps = 0;
 
-    bool initializeResult = true;
-    int initializeFailuresToThrow = 0;
-    int failTransmitNumber = 0; // 1-based; 0 never fails
-    bool failPoll = false;
-    int transmitMilliseconds = 0;
+    std::atomic<bool> initializeResult{true};
+    std::atomic<int> initializeFailuresToThrow{0};
+    // Initialize and Transmit block until Interrupt, as against a peer that never answers.
+    std::atomic<bool> initializeHangs{false};
+    std::atomic<bool> transmitHangs{false};
+    // Transmit waits while this is set (it has counted the call by then).
+    std::atomic<bool> holdTransmit{false};
+    std::atomic<int> failTransmitNumber{0}; // the 1-based call that fails; 0 none
+    std::atomic<bool> failPoll{false};
+    // The next poll finds the monitor's "Kill".
+    std::atomic<bool> killOnPoll{false};
+    std::atomic<int> transmitMilliseconds{0};
 
     std::vector<std::string> Transmitted() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -67,6 +87,42 @@ struct Recording {
     int Polls() {
         std::lock_guard<std::mutex> lock(mutex);
         return polls;
+    }
+    std::vector<Clock::time_point> TransmitTimes() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return transmitTimes;
+    }
+    int TransmitCalls() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return transmitCalls;
+    }
+    // Lets a held Transmit go on.
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            holdTransmit = false;
+        }
+        interrupted.notify_all();
+    }
+    int InitializeCalls() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return initializeCalls;
+    }
+    std::vector<Clock::time_point> InitializeTimes() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return initializeTimes;
+    }
+    int Interrupts() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return interrupts;
+    }
+    bool Destroyed() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return destroyed;
+    }
+    int Overlaps() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return overlaps;
     }
 };
 
@@ -84,13 +140,18 @@ public:
 
     bool Initialize() override {
         InFlight call(*this);
-        std::lock_guard<std::mutex> lock(recording->mutex);
+        std::unique_lock<std::mutex> lock(recording->mutex);
         ++recording->initializeCalls;
+        recording->initializeTimes.push_back(Clock::now());
+        if (recording->initializeHangs) {
+            recording->interrupted.wait(lock, [this] { return isInterrupted; });
+            return false;
+        }
         if (recording->initializeFailuresToThrow > 0) {
             --recording->initializeFailuresToThrow;
             throw std::runtime_error("listener unreachable");
         }
-        return recording->initializeResult;
+        return recording->initializeResult && !isInterrupted;
     }
 
     cow_String Encode(const char* type, const char* format, const int* integers,
@@ -107,9 +168,15 @@ public:
         InFlight call(*this);
         if (recording->transmitMilliseconds > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(recording->transmitMilliseconds));
-        std::lock_guard<std::mutex> lock(recording->mutex);
-        const int number = int(recording->transmitted.size()) + 1;
-        if (number == recording->failTransmitNumber)
+        std::unique_lock<std::mutex> lock(recording->mutex);
+        const int number = ++recording->transmitCalls;
+        recording->interrupted.wait(lock,
+                                    [this] { return !recording->holdTransmit || isInterrupted; });
+        if (recording->transmitHangs) {
+            recording->interrupted.wait(lock, [this] { return isInterrupted; });
+            throw std::runtime_error("interrupted");
+        }
+        if (number == recording->failTransmitNumber || isInterrupted)
             throw std::runtime_error("connection reset");
         recording->transmitted.emplace_back(payload.c_str(), std::size_t(payload.length()));
         recording->transmitTimes.push_back(Clock::now());
@@ -121,6 +188,18 @@ public:
         ++recording->polls;
         if (recording->failPoll)
             throw 42; // a failure of any kind, not only std::exception
+        if (recording->killOnPoll.exchange(false))
+            eli_setkillsig();
+    }
+
+    // Another thread: no InFlight, and only the recording's own lock.
+    void Interrupt() override {
+        {
+            std::lock_guard<std::mutex> lock(recording->mutex);
+            ++recording->interrupts;
+            isInterrupted = true;
+        }
+        recording->interrupted.notify_all();
     }
 
 private:
@@ -142,6 +221,36 @@ private:
     std::shared_ptr<Recording> recording;
     const ipm_PayloadEncoder& variant;
     std::atomic<int> inFlight{0};
+    bool isInterrupted = false; // guarded by the recording's lock
+};
+
+// Runs the message task on a thread of its own, as a host does; the task is made now, for
+// the transmitter that exists now.
+class TaskThread {
+public:
+    TaskThread() : task(new ipm_MessageTask), thread([this] { task->Run(0); }) {}
+    ~TaskThread() {
+        if (thread.joinable()) {
+            if (ipm_MessageTransmit* transmitter =
+                    thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
+                transmitter->RequestStop();
+            thread.join();
+        }
+    }
+    void Join() { thread.join(); }
+    bool Joinable() const { return thread.joinable(); }
+    // Makes the task give up on what still waits for delivery, as shut-down does past its
+    // deadline, and waits for it to end.
+    void Abandon() {
+        if (ipm_MessageTransmit* transmitter =
+                thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
+            transmitter->Abandon();
+        thread.join();
+    }
+
+private:
+    std::unique_ptr<ipm_MessageTask> task;
+    std::thread thread;
 };
 
 // A fresh directory for message files, removed with everything in it.
@@ -245,6 +354,118 @@ inline std::vector<std::string> Lines(const std::string& text) {
     while (std::getline(stream, line))
         lines.push_back(line);
     return lines;
+}
+
+// Asks every 10 ms, for at most the given time; a generous bound, not a measurement.
+inline bool Eventually(const std::function<bool()>& condition, int milliseconds = 10000) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!condition()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+inline double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Everything the library writes on standard error while the object lives.
+class CapturedWarnings {
+public:
+    CapturedWarnings() : file(std::tmpfile()), previous(aio_cerr.SetTarget(file)) {}
+    ~CapturedWarnings() {
+        aio_cerr.SetTarget(previous);
+        std::fclose(file);
+    }
+    CapturedWarnings(const CapturedWarnings&) = delete;
+    CapturedWarnings& operator=(const CapturedWarnings&) = delete;
+
+    std::string Text() {
+        aio_cerr.flush();
+        std::fflush(file);
+        std::rewind(file);
+        std::string text;
+        for (int c; (c = std::fgetc(file)) != EOF;)
+            text.push_back(char(c));
+        return text;
+    }
+
+private:
+    std::FILE* file;
+    std::FILE* previous;
+};
+
+// The host's side: reports with numbered texts, timing every call.
+class TimedReporter {
+public:
+    explicit TimedReporter(const std::string& prefix = "r") : prefix(prefix) {}
+
+    // The text of report n.
+    std::string Text(int n) const { return prefix + std::to_string(n); }
+
+    void Report(int n, const char* type = "Info") {
+        const std::string text = Text(n);
+        const char* texts[] = {text.c_str()};
+        const Clock::time_point start = Clock::now();
+        ipm_sendMessage(type, "message=%s", nullptr, nullptr, texts);
+        const Clock::duration took = Clock::now() - start;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (took > longest)
+            longest = took;
+    }
+    void ReportRange(int first, int last, const char* type = "Info") {
+        for (int n = first; n <= last; ++n)
+            Report(n, type);
+    }
+    double LongestMilliseconds() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::chrono::duration<double, std::milli>(longest).count();
+    }
+
+private:
+    std::string prefix;
+    std::mutex mutex;
+    Clock::duration longest = Clock::duration::zero();
+};
+
+// An "Info" report of the job "beam" whose message is the text, as the direct encoder and the
+// encoder without a transport write it.
+inline std::string InfoPayload(const std::string& message) {
+    return "<Info><message type=\"string\">" + message +
+           "</message><phase type=\"symconst\"></phase><jobName type=\"string\">beam</jobName>"
+           "</Info>\n";
+}
+
+// The notice the message task sends ahead of the next report: after the transport came back
+// (reconnected), or after reports were dropped for MAX_PENDING_MESSAGES (bound).
+inline std::string NoticePayload(bool reconnected, int undelivered, const std::string& file,
+                                 int bound = 1000) {
+    const std::string why = reconnected
+                                ? "The connection to the monitor was lost and is back. "
+                                : "More reports waited for delivery than MAX_PENDING_MESSAGES (" +
+                                      std::to_string(bound) + ") allows. ";
+    return "<Notice><message type=\"string\">" + why + std::to_string(undelivered) +
+           (undelivered == 1 ? " report was" : " reports were") +
+           " dropped from the backlog and not delivered" +
+           (reconnected ? "; reports sent just before the connection was lost may be missing too"
+                        : "") +
+           ". The message file " + file +
+           " holds every report.</message><undelivered type=\"integer\">" +
+           std::to_string(undelivered) +
+           "</undelivered><phase type=\"symconst\"></phase><jobName "
+           "type=\"string\">beam</jobName></Notice>\n";
+}
+
+// How many times each line occurs in a text.
+inline std::map<std::string, int> LineCounts(const std::string& text) {
+    std::map<std::string, int> counts;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line))
+        ++counts[line];
+    return counts;
 }
 
 } // namespace ipm_test

@@ -1,0 +1,148 @@
+#include "ipm_DirectHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+// The direct transport against monitors that misbehave, on real loopback sockets. In each,
+// the message file holds every report exactly once, no reporting call waits on the network,
+// and shut-down keeps its deadline.
+using namespace ipm_test;
+
+namespace {
+
+// Every report of a run, in the order made, each once.
+void ExpectEveryReportOnce(const std::string& fileText, int reports) {
+    const std::vector<std::string> lines = Lines(fileText);
+    ASSERT_EQ(int(lines.size()), reports);
+    for (int n = 1; n <= reports; ++n)
+        EXPECT_EQ(lines[n - 1] + "\n", InfoPayload("r" + std::to_string(n))) << n;
+}
+
+// A port on which nothing listens now, for a monitor that comes later.
+int FreePort() {
+    return csp_test::loopbackListenerOn(0).name().getPort();
+}
+
+// listen(0) keeps one connection nobody accepts; the handshakes after it are dropped.
+struct FullListener {
+    csp_TcpSocket listener = csp_test::loopbackListenerOn(0, 0);
+    std::vector<csp_TcpSocket> queued;
+
+    FullListener() {
+        for (int i = 0; i < 2; ++i) {
+            queued.emplace_back(csp_TcpSocket::doNotBind);
+            const sockaddr_in address = csp_test::loopback(Port());
+            wsa::connectWithin(queued.back().getDescriptor(),
+                               reinterpret_cast<const sockaddr*>(&address), sizeof address, 200000);
+        }
+    }
+    int Port() const { return listener.name().getPort(); }
+};
+
+TEST(DirectDelivery, AMonitorThatNeverAcceptsHoldsNeitherTheHostNorShutDown) {
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "2");
+    FullListener full;
+    DirectHost host("127.0.0.1", full.Port());
+    TimedReporter job;
+    for (int n = 1; n <= 30; ++n) {
+        job.Report(n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    EXPECT_FALSE(host.Transmitter().IsMechanismReady());
+    const double shutDown = host.ShutDown();
+    EXPECT_LT(job.LongestMilliseconds(), 200.0);
+    EXPECT_GE(shutDown, 1.9);
+    EXPECT_LT(shutDown, 5.0) << "the connect in progress is given up on";
+    ExpectEveryReportOnce(ReadFile(host.MessageFile()), 30);
+    RecordProperty("slowest_host_call_us", int(job.LongestMilliseconds() * 1000));
+    RecordProperty("shutdown_ms", int(shutDown * 1000));
+}
+
+TEST(DirectDelivery, AMonitorThatNeverReadsHoldsNeitherTheHostNorShutDown) {
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "2");
+    csp_TcpSocket listener(csp_TcpSocket::doNotBind);
+    listener.setReceiveBufferSize(2048);
+    listener.bind(csp_test::loopback(0));
+    listener.listen(4);
+    DirectHost host("127.0.0.1", listener.name().getPort());
+    csp_TcpSocket monitor = listener.acceptConnection();
+    TimedReporter job;
+    const std::string large(8000, 'x');
+    for (int n = 1; n <= 60; ++n) {
+        const std::string text = "r" + std::to_string(n) + " " + large;
+        const char* texts[] = {text.c_str()};
+        const Clock::time_point start = Clock::now();
+        ipm_sendMessage("Info", "message=%s", nullptr, nullptr, texts);
+        EXPECT_LT(SecondsSince(start), 0.2) << n;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const double shutDown = host.ShutDown();
+    EXPECT_LT(shutDown, 5.0) << "the write that makes no progress is given up on";
+    const std::vector<std::string> lines = Lines(ReadFile(host.MessageFile()));
+    ASSERT_EQ(lines.size(), 60u);
+    for (int n = 1; n <= 60; ++n)
+        EXPECT_EQ(lines[n - 1].find("<message type=\"string\">r" + std::to_string(n) + " "),
+                  std::string("<Info>").size())
+            << n;
+    RecordProperty("shutdown_ms", int(shutDown * 1000));
+}
+
+TEST(DirectDelivery, AMonitorThatStartsLateGetsEveryReportMadeBeforeIt) {
+    const int port = FreePort();
+    DirectHost host("127.0.0.1", port);
+    TimedReporter job;
+    job.ReportRange(1, 10);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const Clock::time_point started = Clock::now();
+    csp_TcpSocket listener = csp_test::loopbackListenerOn(port);
+    // The job tries again 1, 2, 4 ... seconds apart; the next try may be a few seconds off.
+    ASSERT_EQ(wsa::waitUntilReadable(listener.getDescriptor(), 70 * 1000000L), 1);
+    host.monitor = listener.acceptConnection();
+    const std::string first = ReadUntil(host.monitor, InfoPayload("r1"));
+    const double waited = SecondsSince(started);
+    const std::string received = first + ReadUntil(host.monitor, InfoPayload("r10"));
+    EXPECT_EQ(received, WireOf(host.MessageFileText())) << "no notice: nothing was lost";
+    ExpectEveryReportOnce(host.MessageFileText(), 10);
+    EXPECT_LT(job.LongestMilliseconds(), 200.0);
+    RecordProperty("late_monitor_wait_ms", int(waited * 1000));
+}
+
+TEST(DirectDelivery, AKillDuringAThousandReportBacklogReachesTheHookAtOnce) {
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "0");
+    DirectHost host;
+    host.Accept();
+    ASSERT_TRUE(Eventually([&] { return host.Transmitter().IsMechanismReady(); }));
+    TimedReporter job;
+    job.ReportRange(1, 1000);
+    ReadUntil(host.monitor, InfoPayload("r10"));
+    const Clock::time_point sent = Clock::now();
+    csp_test::writeText(host.monitor, "Kill");
+    ASSERT_TRUE(Eventually([] { return eli_getkillsig(); }, 5000));
+    const double latency = SecondsSince(sent);
+    EXPECT_LT(latency, 1.0) << "a poll between every two reports";
+    EXPECT_GT(host.Transmitter().GetPendingCount(), 900) << "long before the backlog ends";
+    RecordProperty("kill_latency_ms", int(latency * 1000));
+    host.ShutDown();
+}
+
+// Needs a name server that never answers: ctest runs it through silent_name_server.sh.
+TEST(DirectDelivery, AListenerNameThatNoServerResolvesHoldsNeitherTheHostNorShutDown) {
+    if (std::getenv("QORKEL_SILENT_NAME_SERVER") == nullptr)
+        GTEST_SKIP() << "run through tests/csp/silent_name_server.sh";
+    csp_Socket silent(SOCK_DGRAM, AF_INET, 0);
+    silent.bind(csp_test::loopback(53));
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "1");
+    DirectHost host("monitor.example", 4000);
+    TimedReporter job;
+    for (int n = 1; n <= 20; ++n) {
+        job.Report(n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const double shutDown = host.ShutDown();
+    EXPECT_LT(job.LongestMilliseconds(), 200.0);
+    EXPECT_LT(shutDown, 3.0) << "the lookup in progress is given up on";
+    ExpectEveryReportOnce(ReadFile(host.MessageFile()), 20);
+}
+
+} // namespace
