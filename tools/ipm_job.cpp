@@ -11,6 +11,7 @@
 #include "job_KillWait.h"
 #include "job_Simulation.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -68,25 +69,39 @@ ipm_TransmissionMechanism* chooseTransport() {
     return new ipm_DirectMechanism;
 }
 
+// The message task sets the transport up on its own thread; its first attempt tells whether
+// the monitor is there.
+void awaitFirstConnection(const ipm_MessageTransmit& transmitter) {
+    for (int i = 0; i < 1500 && transmitter.IsEnabled() && !transmitter.IsMechanismReady() &&
+                    transmitter.GetConnectionAttempts() == 0;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 void tellWhereReportsGo(const ipm_MessageTransmit& transmitter) {
+    awaitFirstConnection(transmitter);
+    cow_String server = option("msgserver").c_str();
+    int port = 0;
+    ipm_JabberMechanism::ParseServerOption(option("msgserver").c_str(), server, port);
     const std::string monitor =
-        option("listener_name") + "@" + option("msgserver") + "/" + option("listener_resource");
-    if (overJabber() && transmitter.IsMechanismReady())
+        option("listener_name") + "@" + server.c_str() + "/" + option("listener_resource");
+    const bool ready = transmitter.IsMechanismReady();
+    if (overJabber() && ready)
         std::printf("ipm_job: reporting through the Jabber server %s to %s as job %s\n",
-                    option("msgserver").c_str(), monitor.c_str(), transmitter.GetJobName().c_str());
+                    server.c_str(), monitor.c_str(), transmitter.GetJobName().c_str());
     else if (overJabber())
-        std::printf("ipm_job: no Jabber server reachable at %s (or -message NONE); "
-                    "running without reports\n",
+        std::printf("ipm_job: no Jabber server reachable at %s (or -message NONE); reports go "
+                    "to the message file, and to the monitor once the server answers\n",
                     option("msgserver").c_str());
     else if (option("direct_port").empty())
         std::printf("ipm_job: no -direct_port given; running without reports (start "
                     "ipm_monitor and pass the port it prints)\n");
-    else if (transmitter.IsEnabled())
+    else if (ready)
         std::printf("ipm_job: reporting to %s:%s as job %s\n", option("listener_name").c_str(),
                     option("direct_port").c_str(), transmitter.GetJobName().c_str());
     else
-        std::printf("ipm_job: no monitor reachable at %s:%s (or -message NONE); "
-                    "running without reports\n",
+        std::printf("ipm_job: no monitor reachable at %s:%s (or -message NONE); reports go to "
+                    "the message file, and to the monitor once it listens\n",
                     option("listener_name").c_str(), option("direct_port").c_str());
     std::fflush(stdout);
 }
@@ -103,9 +118,6 @@ int runJob() {
     simulation.Start();
     tellWhereReportsGo(transmitter);
     const bool completed = simulation.RunSteps();
-    if (transmitter.IsDisabled())
-        std::printf("ipm_job: the monitor connection was lost; later reports went only to "
-                    "the message file\n");
     if (completed)
         std::printf("ipm_job: finished all %d steps\n", simulation.Steps());
     else

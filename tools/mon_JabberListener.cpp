@@ -37,7 +37,7 @@ void appendAllText(const jcl_Node& node, std::string& out) {
 // account is usable.
 void registerAccount(const mon_Options& options) {
     jcl_Connection connection;
-    connection.Connect(options.msgserver.c_str(), mon_JabberListener::serverPort);
+    connection.Connect(options.msgserver.c_str(), options.msgport);
     connection.Register(options.account.c_str(), options.account.c_str(), options.password.c_str());
     connection.Disconnect();
 }
@@ -48,7 +48,8 @@ void registerAccount(const mon_Options& options) {
 class mon_JabberListener::Stream : public jcl_Stream {
 public:
     Stream(mon_JabberListener& owner, const csp_TcpSocket& socket)
-        : jcl_Stream(owner.options.msgserver.c_str(), serverPort, 2, socket), owner(owner) {}
+        : jcl_Stream(owner.options.msgserver.c_str(), owner.options.msgport, 2, socket),
+          owner(owner) {}
     void HandleStanza(const jcl_Node& stanza) override { owner.handle(stanza); }
 
 private:
@@ -60,7 +61,7 @@ mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_ReportPri
       quitRequested(false), loggedIn(false) {
     registerAccount(options);
     socket.connectTo(
-        csp_SocketAddress(csp_IpAddress(cow_String(options.msgserver.c_str())), serverPort));
+        csp_SocketAddress(csp_IpAddress(cow_String(options.msgserver.c_str())), options.msgport));
     // The stream holds a copy of the socket and closes it when it ends.
     socket.setToAutoClose(false);
     stream.reset(new Stream(*this, socket));

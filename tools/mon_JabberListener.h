@@ -17,7 +17,7 @@
 // A job counts as gone when it announces that it is unavailable.
 class mon_JabberListener {
 public:
-    static const int serverPort = 5222;
+    static const int serverPort = ipm_JabberMechanism::serverPort;
 
     // Connects and logs in; raises csp_NetworkException when the server cannot be reached
     // and std::runtime_error when it refuses the log-in.

@@ -47,6 +47,14 @@ bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
         } else if (option == "-port_file") {
             portFile = value;
             ++i;
+        } else if (option == "-msgserver") {
+            cow_String host;
+            if (!ipm_JabberMechanism::ParseServerOption(value.c_str(), host, msgport)) {
+                error = "-msgserver takes a server name, optionally followed by :port (1 to 65535)";
+                return false;
+            }
+            msgserver = host.c_str();
+            ++i;
         } else if (isJabberOption(option)) {
             setJabberOption(option, value);
             ++i;
@@ -66,9 +74,7 @@ bool mon_Options::isJabberOption(const std::string& option) {
 }
 
 void mon_Options::setJabberOption(const std::string& option, const std::string& value) {
-    if (option == "-msgserver")
-        msgserver = value;
-    else if (option == "-account")
+    if (option == "-account")
         account = value;
     else if (option == "-password")
         password = value;
@@ -89,7 +95,8 @@ const char* mon_Options::Usage() {
            "  -kill_after N    send Kill to each job after its Nth report\n"
            "  -exit_when_idle  exit once every job that connected has gone\n"
            "over Jabber instead of listening for direct connections:\n"
-           "  -msgserver S     log in to the Jabber server S (its virtual host's name)\n"
+           "  -msgserver S     log in to the Jabber server S (its virtual host's name; S:port\n"
+           "                   for another port than 5222)\n"
            "  -account A       as account A (default monitor; registered if new)\n"
            "  -password P      with password P (default the account name)\n"
            "  -resource R      as resource R (default console); jobs send to A@S/R\n"

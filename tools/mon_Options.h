@@ -1,6 +1,8 @@
 #ifndef TOOLS_MON_OPTIONS_H
 #define TOOLS_MON_OPTIONS_H
 
+#include "ipm/ipm_JabberMechanism.h"
+
 #include <string>
 
 // The monitor's command line.
@@ -11,8 +13,10 @@ struct mon_Options {
     int killAfter = 0;
     bool exitWhenIdle = false;
     bool help = false;
-    // Over Jabber: the server (its virtual host's name) and the listener's account.
+    // Over Jabber: the server (its virtual host's name; "-msgserver host:port" names another
+    // port than the usual one) and the listener's account.
     std::string msgserver;
+    int msgport = ipm_JabberMechanism::serverPort;
     std::string account = "monitor";
     std::string password; // empty: the account name
     std::string resource = "console";
