@@ -42,6 +42,7 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/tools_jabber_test.sh
                 ${emulated}/ipm_monitor ${emulated}/ipm_job)
         set_tests_properties(windows_xmpp_tools_demo PROPERTIES
-            FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222 TIMEOUT 300)
+            FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_test_server TIMEOUT 300
+            ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}")
     endif()
 endif()

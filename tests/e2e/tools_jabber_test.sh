@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # The demo job against the monitor over the private Jabber server of the test fixture
-# (127.0.0.1:5222, virtual host "localhost").
+# (virtual host "localhost" on 127.0.0.1, at the port in $QORKEL_XMPP_SERVER_STATE/port).
 #   tools_jabber_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
 # shellcheck source=../tools_test_common.sh
 source "$(dirname "$0")/../tools_test_common.sh"
+server=localhost:$(tr -d '\r' <"${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}/port")
 
 # Starts the monitor logged in as monitor@localhost/console; sets monitor_pid.
 start_monitor() {
     local name=$1 input=$2
     shift 2
     rm -f "$work/$name.ready"
-    "$monitor" -msgserver localhost -ready_file "$work/$name.ready" -exit_when_idle "$@" \
+    "$monitor" -msgserver "$server" -ready_file "$work/$name.ready" -exit_when_idle "$@" \
         <"$input" >"$work/$name.out" 2>&1 &
     monitor_pid=$!
     pids+=("$monitor_pid")
@@ -43,7 +44,7 @@ payloads_in() { grep -o '</jobName>' "$1" | wc -l; }
 #    shown, and its farewell tells the monitor that it has gone.
 mkdir -p "$work/in"
 start_monitor killed /dev/null -kill_after 8
-"$job" -msgserver localhost -job beam -indir "$work/in" -steps 60 -delay_ms 80 \
+"$job" -msgserver "$server" -job beam -indir "$work/in" -steps 60 -delay_ms 80 \
     >"$work/killed-job.out" 2>&1 || fail "job exit status $?"
 wait_monitor killed
 out=$work/killed.out
@@ -67,11 +68,11 @@ grep -q -- "-- beam disconnected: $sent reports, " "$out" || fail "no per-job su
 mkfifo "$work/commands"
 exec 3<>"$work/commands"
 start_monitor typed "$work/commands"
-"$job" -msgserver localhost -job alpha -indir "$work/in" -steps 200 -delay_ms 50 \
+"$job" -msgserver "$server" -job alpha -indir "$work/in" -steps 200 -delay_ms 50 \
     >"$work/alpha-job.out" 2>&1 &
 alpha=$!
 pids+=("$alpha")
-"$job" -msgserver localhost -job beta -indir "$work/in" -steps 6 -delay_ms 50 \
+"$job" -msgserver "$server" -job beta -indir "$work/in" -steps 6 -delay_ms 50 \
     >"$work/beta-job.out" 2>&1 &
 beta=$!
 pids+=("$beta")
@@ -92,8 +93,9 @@ grep -Eq "  beta +Finished +\[Postprocessing\]  status=Completed" "$work/typed.o
 grep -q -- "-- beta disconnected: $(payloads_in "$work/in/beta.ipm") reports, 2 errors, " \
     "$work/typed.out" || fail "beta's counts wrong"
 
-# 3. Without a server the job runs to its end and says that nothing was sent.
-"$job" -msgserver 127.0.0.2 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
+# 3. Without a server (nothing listens on port 1) the job runs to its end and says that nothing
+#    was sent.
+"$job" -msgserver 127.0.0.2:1 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
 grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||
     fail "lonely job did not say so"

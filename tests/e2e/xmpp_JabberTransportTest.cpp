@@ -31,7 +31,7 @@ std::string JobAccount() {
 // The job's command line for reporting over the private server into dir.
 void JabberJobCommandLine(const TempDir& dir, const std::string& job) {
     ipm_test::SetCommandLine({"-job", job, "-message", "on", "-indir", dir.Path(), "-msgserver",
-                              serverName, "-listener_name", monitorName, "-listener_resource",
+                              ServerOption(), "-listener_name", monitorName, "-listener_resource",
                               monitorResource});
 }
 
@@ -149,7 +149,7 @@ TEST_F(JabberTransport, ASecondRunMeetsTheExistingAccountAndStillLogsIn) {
 }
 
 TEST_F(JabberTransport, MissingListenerOptionsAddressTheServerItself) {
-    ipm_test::SetCommandLine({"-msgserver", serverName});
+    ipm_test::SetCommandLine({"-msgserver", ServerOption()});
     ipm_JabberMechanism mechanism;
     ASSERT_TRUE(mechanism.Initialize());
     EXPECT_STREQ(mechanism.GetServerName().c_str(), "localhost");
@@ -188,43 +188,84 @@ TEST_F(JabberTransport, OnlyAnXContentKillReachesTheHookAndOnlyOnceTheJobPolls) 
     mechanism.Close();
 }
 
-// Everything below needs port 5222 without the server, or the server gone.
+// Everything below needs the server's port without the server, or the server gone.
 
-TEST_F(JabberTransport, TheServerGoingAwayStopsTransmissionButTheFileKeepsEveryReport) {
+// The x content of a received chat message, as the payload text it carries.
+std::string PayloadOf(const jcl_Node* message) {
+    if (message == nullptr || Child(*message, "x") == nullptr ||
+        Child(*message, "x")->children.Count() != 1)
+        return "";
+    return Canonical(Child(*message, "x")->children.ConstGet(0));
+}
+
+TEST_F(JabberTransport, AServerThatStopsAndComesBackGetsTheJobAgainAndTheFileKeepsEveryReport) {
     if (!PrivateServer::CanControl())
         GTEST_SKIP() << "the server cannot be stopped from here";
     TempDir dir;
-    JabberJobCommandLine(dir, "lostjob");
-    ipm_MessageTransmit::Instance().SetMechanism(new ipm_JabberMechanism);
+    JabberJobCommandLine(dir, "backjob");
+    ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
+    transmitter.SetMechanism(new ipm_JabberMechanism);
     TaskThread task;
+    ipm_test::TimedReporter host;
     {
         Monitor monitor(monitorName, monitorResource);
-        SendReport("Status", "count=%i message=%s", "before");
-        SendReport("Status", "count=%i message=%s", "still delivered");
+        ASSERT_TRUE(Eventually([&] { return transmitter.IsMechanismReady(); }, 15000));
+        host.ReportRange(1, 2);
         ASSERT_NE(monitor.NextReport(), nullptr);
         ASSERT_NE(monitor.NextReport(), nullptr);
     }
+    {
+        ServerPause pause;
+        for (int n = 3; n <= 8; ++n) {
+            host.Report(n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(Eventually([&] { return !transmitter.IsMechanismReady(); }))
+            << "the job notices that the server has gone";
+        EXPECT_FALSE(transmitter.IsFinished()) << "and goes on";
+    }
+    // The accounts went with the server: the job registers again when it comes back.
+    Monitor monitor(monitorName, monitorResource);
+    ASSERT_TRUE(Eventually([&] { return transmitter.IsMechanismReady(); }, 90000))
+        << "the job did not come back";
+    host.ReportRange(9, 10);
+    std::vector<std::string> received;
+    while (received.empty() || received.back().find(">r10<") == std::string::npos) {
+        const std::string payload = PayloadOf(monitor.NextReport(15000));
+        ASSERT_FALSE(payload.empty()) << "missing reports after the restart";
+        received.push_back(payload);
+    }
+    EXPECT_LT(host.LongestMilliseconds(), 500.0) << "the host never waits for the server";
 
-    ServerPause pause;
-    for (int i = 0; i < 6; ++i) {
-        SendReport("Status", "count=%i message=%s", "after the server went");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Whatever reached the monitor came in the order made and once, a notice ahead of the
+    // reports the job kept while the server was away.
+    const std::vector<std::string> logged =
+        ipm_test::Lines(ipm_test::ReadFile(dir.File("backjob.ipm")));
+    ASSERT_EQ(logged.size(), 10u);
+    for (std::size_t i = 0; i < logged.size(); ++i)
+        EXPECT_NE(logged[i].find(">r" + std::to_string(i + 1) + "<"), std::string::npos) << i;
+    std::size_t next = 0;
+    for (const std::string& payload : received) {
+        if (payload.rfind("<Notice>", 0) == 0) {
+            EXPECT_EQ(next, 0u) << "the notice comes first";
+            continue;
+        }
+        while (next < logged.size() && CanonicalText(logged[next]) != payload)
+            ++next;
+        ASSERT_LT(next, logged.size()) << "out of order or twice: " << payload;
+        ++next;
     }
-    EXPECT_TRUE(Eventually([] { return ipm_MessageTransmit::Instance().IsFinished(); }))
-        << "the task should end on the lost connection";
-    EXPECT_TRUE(ipm_MessageTransmit::Instance().IsDisabled());
+    if (received.size() > 2) {
+        EXPECT_EQ(received.front().rfind("<Notice>", 0), 0u) << received.front();
+    }
     task.Stop();
-    SendReport("Status", "count=%i message=%s", "after transmission stopped");
-    EXPECT_EQ(ipm_test::Lines(ipm_test::ReadFile(dir.File("lostjob.ipm"))).size(), 9u);
-    // Destroys the transport, whose disconnect meets no server.
-    ipm_test::DestroyTransmitter();
 }
 
-// Binds 127.0.0.1:5222 although connections the stopped server ended may linger.
+// Binds the server's port of 127.0.0.1 although connections the stopped server ended may linger.
 csp_TcpSocket ListenOnServerPort() {
     csp_TcpSocket listener(csp_TcpSocket::doNotBind);
     listener.setReuseAddress(true);
-    listener.bind(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), serverPort));
+    listener.bind(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), ServerPort()));
     listener.listen(4);
     return listener;
 }
@@ -234,7 +275,7 @@ TEST_F(JabberTransport, AServerThatNeverAnswersHoldsTheLogInForTenSecondsPerRequ
         GTEST_SKIP() << "the server cannot be stopped from here";
     ServerPause pause;
     csp_TcpSocket listener = ListenOnServerPort();
-    ipm_test::SetCommandLine({"-msgserver", "127.0.0.1"});
+    ipm_test::SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(ServerPort())});
     ipm_JabberMechanism mechanism;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(mechanism.Initialize());
@@ -276,7 +317,7 @@ TEST_F(JabberTransport, AServerThatEndsTheConnectionMakesTransmitRaiseAndLeavesN
             connection.close();
         });
         {
-            ipm_test::SetCommandLine({"-msgserver", "127.0.0.1"});
+            ipm_test::SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(ServerPort())});
             ipm_JabberMechanism mechanism;
             ASSERT_TRUE(mechanism.Initialize());
             loggedIn = true;

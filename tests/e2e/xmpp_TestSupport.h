@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -23,15 +24,28 @@
 #include <vector>
 
 // Helpers for the tests against the private XMPP server that the ctest fixture starts
-// on 127.0.0.1:5222 with the virtual host "localhost".
+// on a free port of 127.0.0.1 with the virtual host "localhost".
 namespace xmpp_test {
 
 const char serverName[] = "localhost";
-const int serverPort = 5222;
 
 inline std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
+}
+
+// The fixture's port, from its state directory; the usual one when there is none.
+inline int ServerPort() {
+    std::ifstream file(Env("QORKEL_XMPP_SERVER_STATE") + "/port");
+    int port = 0;
+    if (file >> port && port > 0)
+        return port;
+    return 5222;
+}
+
+// What a job's -msgserver says to reach the fixture's server.
+inline std::string ServerOption() {
+    return std::string(serverName) + ":" + std::to_string(ServerPort());
 }
 
 // The fixture's server, stopped and started again through its script.
@@ -125,29 +139,31 @@ inline std::string Bare(const std::string& address) {
     return bare;
 }
 
-// Registers an account (an existing one is fine) with the library's client.
-inline void RegisterAccount(const std::string& name, const std::string& password) {
-    jcl_Connection connection;
-    connection.SetAnswerTimeout(3000);
-    connection.Connect(serverName, serverPort);
-    connection.Register(name.c_str(), name.c_str(), password.c_str());
-    connection.Disconnect();
-}
-
 // A client logged in as the monitor that keeps every stanza it receives. It reads with
 // jcl_Stream, which assembles stanzas across reads and delivers every one of a read;
 // the client connection would lose all but the first of stanzas that arrive together.
 class Monitor {
 public:
+    // Registers the account (an existing one is fine) and logs in on the same stream, each
+    // after the server's answer to the one before: a log-in that overtook the registration
+    // would be refused.
     Monitor(const std::string& name, const std::string& resource)
         : name(name), resource(resource), socket(csp_TcpSocket::bindToAnyPort) {
-        RegisterAccount(name, name);
-        socket.connectTo(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), serverPort));
+        socket.connectTo(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), ServerPort()));
         socket.setToAutoClose(false); // the stream closes it
         stream.reset(new Collector(socket, stanzas));
         Write(std::string("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream="
                           "\"http://etherx.jabber.org/streams\" to=\"") +
               serverName + "\" xmlns=\"jabber:client\">\n");
+        jcl_IQ registration;
+        registration.SetTo(serverName);
+        registration.SetType("set");
+        registration.SetQueryNamespace("jabber:iq:register");
+        registration.SetUsername(name.c_str());
+        registration.SetPassword(name.c_str());
+        Send(registration);
+        if (WaitFor([](const jcl_Node& n) { return n.GetTagName() == "iq"; }) == nullptr)
+            throw std::runtime_error("the server did not answer the monitor's registration");
         jcl_IQ login;
         login.SetTo(serverName);
         login.SetType("set");
@@ -207,7 +223,7 @@ private:
     class Collector : public jcl_Stream {
     public:
         Collector(const csp_TcpSocket& socket, std::vector<jcl_Node>& into)
-            : jcl_Stream("127.0.0.1", serverPort, 2, socket), into(into) {}
+            : jcl_Stream("127.0.0.1", ServerPort(), 2, socket), into(into) {}
         void HandleStanza(const jcl_Node& stanza) override { into.push_back(stanza); }
 
     private:

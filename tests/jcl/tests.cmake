@@ -1,6 +1,7 @@
-# End-to-end tests against a private XMPP server (Prosody) on 127.0.0.1:5222 with the
-# virtual host "localhost". The server is a fixture: started before the tests that need
-# it and stopped after them; the port lock keeps two servers from ever overlapping.
+# End-to-end tests against a private XMPP server (Prosody) on a free port of 127.0.0.1 with
+# the virtual host "localhost"; the tests read the port from the fixture's state directory.
+# The server is a fixture: started before the tests that need it and stopped after them;
+# the lock keeps a test that stops and restarts it from overlapping another that uses it.
 find_program(QORKEL_BASH bash)
 file(GLOB xmpp_e2e_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/../e2e/*.cpp)
 if(QORKEL_BASH AND xmpp_e2e_sources)
@@ -16,9 +17,9 @@ if(QORKEL_BASH AND xmpp_e2e_sources)
     add_test(NAME xmpp_server_stop
         COMMAND ${QORKEL_BASH} ${xmpp_server_script} stop ${xmpp_server_state})
     set_tests_properties(xmpp_server_start PROPERTIES
-        FIXTURES_SETUP xmpp_server RESOURCE_LOCK xmpp_port_5222)
+        FIXTURES_SETUP xmpp_server RESOURCE_LOCK xmpp_test_server)
     set_tests_properties(xmpp_server_stop PROPERTIES
-        FIXTURES_CLEANUP xmpp_server RESOURCE_LOCK xmpp_port_5222)
+        FIXTURES_CLEANUP xmpp_server RESOURCE_LOCK xmpp_test_server)
 
     # Tests that stop and restart the server find it through these.
     set(QORKEL_XMPP_TEST_ENVIRONMENT
@@ -26,7 +27,7 @@ if(QORKEL_BASH AND xmpp_e2e_sources)
         "QORKEL_XMPP_SERVER_STATE=${xmpp_server_state}")
     add_test(NAME xmpp_e2e COMMAND test_xmpp_e2e)
     set_tests_properties(xmpp_e2e PROPERTIES
-        FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222
+        FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_test_server
         ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}" TIMEOUT 300)
 endif()
 
@@ -37,5 +38,6 @@ if(QORKEL_BASH AND NOT WIN32 AND TARGET test_xmpp_e2e AND QORKEL_BUILD_TOOLS
         COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../e2e/tools_jabber_test.sh
                 $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
     set_tests_properties(xmpp_tools_demo PROPERTIES
-        FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222 TIMEOUT 180)
+        FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_test_server TIMEOUT 180
+        ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}")
 endif()
