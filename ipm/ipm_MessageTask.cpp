@@ -21,11 +21,11 @@ const Clock::duration longestRetry = std::chrono::seconds(60);
 const Clock::duration pauseSlice = std::chrono::milliseconds(20);
 
 // The transmitter this thread's Run serves; alive for as long as Run is.
-thread_local ipm_MessageTransmit* served = nullptr;
+thread_local ipm_MessageTransmit* servedTransmitter = nullptr;
 
 // A name server that never answers must not hold the task once shut-down gives up on it.
 bool lookupGivenUp() {
-    return served != nullptr && served->IsAbandoned();
+    return servedTransmitter != nullptr && servedTransmitter->IsAbandoned();
 }
 
 std::string reportsText(int count) {
@@ -193,39 +193,42 @@ private:
 
 } // namespace
 
-ipm_MessageTask::ipm_MessageTask()
-    : generation(ipm_MessageTransmit::Instance().GetGeneration()), registered(true) {
-    ipm_TaskRegistry::Register(generation);
+ipm_MessageTask::ipm_MessageTask() : generation(0), epoch(0), registered(true) {
+    if (const ipm_MessageTransmit* existing =
+            thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
+        generation = existing->GetGeneration();
+    epoch = ipm_TaskRegistry::Register(generation);
 }
 
 ipm_MessageTask::~ipm_MessageTask() {
     if (registered)
-        ipm_TaskRegistry::Deregister(generation);
+        ipm_TaskRegistry::Deregister(generation, epoch);
 }
 
 void ipm_MessageTask::Run(int) {
     const bool wasRegistered = registered;
     registered = false;
-    if (!ipm_TaskRegistry::Enter(generation, wasRegistered))
+    const unsigned long served = ipm_TaskRegistry::Enter(generation, epoch, wasRegistered);
+    if (served == 0)
         return;
     ipm_MessageTransmit* const transmitter =
         thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance();
-    if (transmitter == nullptr || transmitter->GetGeneration() != generation) {
-        ipm_TaskRegistry::Leave(generation);
+    if (transmitter == nullptr || transmitter->GetGeneration() != served) {
+        ipm_TaskRegistry::Leave(served);
         return;
     }
     transmitter->TaskEntered();
     transmitter->SetFinished(false);
-    served = transmitter;
+    servedTransmitter = transmitter;
     csp_Host::setLookupGiveUpCheck(lookupGivenUp);
     try {
         Delivery(*transmitter).Serve();
     } catch (...) {
     }
     csp_Host::setLookupGiveUpCheck(nullptr);
-    served = nullptr;
+    servedTransmitter = nullptr;
     transmitter->SetFinished(true);
     transmitter->TaskLeft();
     // The last touch: shut-down may destroy the transmitter from here on.
-    ipm_TaskRegistry::Leave(generation);
+    ipm_TaskRegistry::Leave(served);
 }

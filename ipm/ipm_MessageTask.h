@@ -16,8 +16,9 @@
 // that starts after the library has shut down returns at once. Nothing escapes Run.
 class QORKEL_API ipm_MessageTask : public QORBasTixThreadTask {
 public:
-    // Registers the task with the transmitter (creating it if need be), so that shut-down
-    // waits for a Run that has not begun yet.
+    // Registers the task, so that shut-down waits for a Run that has not begun yet: with the
+    // transmitter that exists, or with the next one (which Run then creates if need be, as
+    // long as no shut-down came in between).
     ipm_MessageTask();
     ~ipm_MessageTask() override;
 
@@ -25,6 +26,7 @@ public:
 
 private:
     unsigned long generation;
+    unsigned long epoch;
     bool registered;
 };
 

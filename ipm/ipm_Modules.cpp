@@ -96,5 +96,7 @@ void ipm_finalize(int& moduleCount) {
     --moduleCount;
     if (ipm_MessageTransmit* transmitter = thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
         stopDelivery(*transmitter);
+    else
+        ipm_TaskRegistry::EndEpoch();
     thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
 }

@@ -1,5 +1,7 @@
 #include "ipm/ipm_TaskRegistry.h"
 
+#include "ipm/ipm_MessageTransmit.h"
+
 #include <condition_variable>
 #include <mutex>
 
@@ -11,8 +13,11 @@ struct Registry {
     std::mutex mutex;
     std::condition_variable changed;
     unsigned long openGeneration = 0;
+    unsigned long epoch = 1;
     bool closing = false;
     int registered = 0;
+    // Made while no transmitter existed, waiting for Run.
+    int unbound = 0;
     int running = 0;
 };
 
@@ -33,33 +38,52 @@ void ipm_TaskRegistry::Open(unsigned long generation) {
     r.running = 0;
 }
 
-void ipm_TaskRegistry::Register(unsigned long generation) {
+unsigned long ipm_TaskRegistry::Register(unsigned long generation) {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
-    if (generation == r.openGeneration)
+    if (generation == 0)
+        ++r.unbound;
+    else if (generation == r.openGeneration && !r.closing)
         ++r.registered;
+    return r.epoch;
 }
 
-void ipm_TaskRegistry::Deregister(unsigned long generation) {
+void ipm_TaskRegistry::Deregister(unsigned long generation, unsigned long epoch) {
     Registry& r = registry();
     {
         std::lock_guard<std::mutex> lock(r.mutex);
-        if (generation != r.openGeneration || r.registered == 0)
+        if (epoch != r.epoch)
             return;
-        --r.registered;
+        if (generation == 0 && r.unbound > 0)
+            --r.unbound;
+        else if (generation != 0 && generation == r.openGeneration && r.registered > 0)
+            --r.registered;
     }
     r.changed.notify_all();
 }
 
-bool ipm_TaskRegistry::Enter(unsigned long generation, bool registered) {
+unsigned long ipm_TaskRegistry::Enter(unsigned long generation, unsigned long epoch,
+                                      bool registered) {
     Registry& r = registry();
+    const bool unbound = generation == 0;
+    if (unbound) {
+        {
+            std::lock_guard<std::mutex> lock(r.mutex);
+            if (epoch != r.epoch)
+                return 0;
+        }
+        // Outside the lock: creating the transmitter opens its generation.
+        generation = ipm_MessageTransmit::Instance().GetGeneration();
+    }
     std::lock_guard<std::mutex> lock(r.mutex);
-    if (generation != r.openGeneration || r.closing)
-        return false;
-    if (registered && r.registered > 0)
+    if (generation != r.openGeneration || r.closing || (unbound && epoch != r.epoch))
+        return 0;
+    if (registered && unbound && r.unbound > 0)
+        --r.unbound;
+    else if (registered && !unbound && r.registered > 0)
         --r.registered;
     ++r.running;
-    return true;
+    return generation;
 }
 
 void ipm_TaskRegistry::Leave(unsigned long generation) {
@@ -77,7 +101,8 @@ bool ipm_TaskRegistry::WaitUntilIdle(unsigned long generation, Clock::time_point
     Registry& r = registry();
     std::unique_lock<std::mutex> lock(r.mutex);
     return r.changed.wait_until(lock, deadline, [&] {
-        return generation != r.openGeneration || (r.registered == 0 && r.running == 0);
+        return generation != r.openGeneration ||
+               (r.registered == 0 && r.unbound == 0 && r.running == 0);
     });
 }
 
@@ -88,6 +113,8 @@ bool ipm_TaskRegistry::Close(unsigned long generation) {
         return false;
     r.closing = true;
     r.registered = 0;
+    r.unbound = 0;
+    ++r.epoch;
     return r.running > 0;
 }
 
@@ -99,4 +126,11 @@ void ipm_TaskRegistry::WaitForRunningTasks(unsigned long generation) {
     r.changed.wait(lock, [&] { return r.running == 0; });
     r.openGeneration = 0;
     r.closing = false;
+}
+
+void ipm_TaskRegistry::EndEpoch() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.unbound = 0;
+    ++r.epoch;
 }

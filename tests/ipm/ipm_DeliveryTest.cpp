@@ -280,6 +280,26 @@ TEST_F(ipm_Delivery, ARunThatBeginsAfterShutDownReturnsAtOnceAndCreatesNothing) 
     task.reset();
 }
 
+TEST_F(ipm_Delivery, ATaskMadeBeforeAnyTransmitterServesTheOneMadeAfterIt) {
+    std::unique_ptr<ipm_MessageTask> task(new ipm_MessageTask);
+    ReportingJob job; // creates the transmitter and installs the transport
+    ReportInfo("r1");
+    std::thread thread([&] { task->Run(0); });
+    ASSERT_TRUE(Eventually([&] { return job.recording->Transmitted().size() == 1; }));
+    job.Transmitter().RequestStop();
+    thread.join();
+    EXPECT_EQ(job.recording->Transmitted(), Payloads({"r1"}));
+}
+
+TEST_F(ipm_Delivery, ATaskMadeBeforeAnyTransmitterCreatesNoneOnceTheLibraryIsShutDown) {
+    int modules = 0;
+    QORKelCommunications_initialize(modules);
+    ipm_MessageTask task;
+    QORKelCommunications_finalize(modules);
+    task.Run(0);
+    EXPECT_EQ(thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance(), nullptr);
+}
+
 TEST_F(ipm_Delivery, ReplacingTheTransportWhileThreadsReportLosesNothingFromTheRecord) {
     ReportingJob job;
     std::vector<std::shared_ptr<Recording>> recordings{job.recording};
