@@ -8,16 +8,6 @@
 
 namespace {
 
-// Printable ASCII without markup characters: well-formed without asking the parser.
-bool isPlainText(const char* text, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c > 0x7E || c == '<' || c == '&' || c == '>')
-            return false;
-    }
-    return true;
-}
-
 bool contains(const char* text, std::size_t length, const char* piece) {
     const std::size_t pieceLength = std::strlen(piece);
     for (std::size_t i = 0; i + pieceLength <= length; ++i)
@@ -28,6 +18,7 @@ bool contains(const char* text, std::size_t length, const char* piece) {
 
 struct ContentCheck {
     XML_Parser parser;
+    ipm_WellFormedText::Markup markup;
     bool refused;
 };
 
@@ -35,6 +26,8 @@ struct ContentCheck {
 void XMLCALL refusePrefixedNames(void* userData, const XML_Char* name,
                                  const XML_Char** attributes) {
     ContentCheck& check = *static_cast<ContentCheck*>(userData);
+    if (check.markup != ipm_WellFormedText::stanzaMarkup)
+        return;
     bool prefixed = std::strchr(name, ':') != nullptr;
     for (; *attributes != nullptr && !prefixed; attributes += 2)
         prefixed = std::strchr(*attributes, ':') != nullptr;
@@ -46,11 +39,13 @@ void XMLCALL refusePrefixedNames(void* userData, const XML_Char* name,
 
 void XMLCALL ignoreEnd(void*, const XML_Char*) {}
 
-bool parsesAsContent(const char* text, std::size_t length) {
+// Wrapped in an element of its own: text that closes the wrapper early leaves the
+// wrapper's end tag unmatched, so only content that stays inside counts.
+bool parsesAsContent(const char* text, std::size_t length, ipm_WellFormedText::Markup markup) {
     XML_Parser parser = xmp_XML_ParserCreate("UTF-8");
     if (parser == nullptr)
         return false;
-    ContentCheck check = {parser, false};
+    ContentCheck check = {parser, markup, false};
     xmp_XML_SetUserData(parser, &check);
     xmp_XML_SetElementHandler(parser, refusePrefixedNames, ignoreEnd);
     const bool wellFormed = xmp_XML_Parse(parser, "<v>", 3, 0) == XML_STATUS_OK &&
@@ -62,21 +57,26 @@ bool parsesAsContent(const char* text, std::size_t length) {
 
 } // namespace
 
-bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t length) {
-    if (isPlainText(text, length))
-        return true;
-    if (length > std::size_t(INT_MAX) || contains(text, length, "<!") ||
-        contains(text, length, "<?"))
+bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t length, Markup markup) {
+    // Characters are told without the parser; only markup needs it.
+    if (!jcl_XmlText::HoldsOnlyXmlCharacters(text, length))
         return false;
-    return parsesAsContent(text, length);
+    if (jcl_XmlText::IsPlain(text, length, jcl_XmlText::quotesAsGiven))
+        return true;
+    if (length > std::size_t(INT_MAX))
+        return false;
+    if (markup == stanzaMarkup && (contains(text, length, "<!") || contains(text, length, "<?")))
+        return false;
+    return parsesAsContent(text, length, markup);
 }
 
 void ipm_WellFormedText::AppendRepaired(std::string& out, const char* text, std::size_t length) {
     jcl_XmlText::AppendEscaped(out, text, length, jcl_XmlText::quotesAsGiven);
 }
 
-void ipm_WellFormedText::Append(std::string& out, const char* text, std::size_t length) {
-    if (IsWellFormedContent(text, length))
+void ipm_WellFormedText::Append(std::string& out, const char* text, std::size_t length,
+                                Markup markup) {
+    if (IsWellFormedContent(text, length, markup))
         out.append(text, length);
     else
         AppendRepaired(out, text, length);

@@ -69,16 +69,6 @@ bool isXmlCharacter(unsigned long code) {
     return code != 0xFFFE && code != 0xFFFF;
 }
 
-// Printable ASCII without markup characters: passes unchanged.
-bool isPlainText(const char* text, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c > 0x7E || c == '<' || c == '&' || c == '>' || c == '"' || c == '\'')
-            return false;
-    }
-    return true;
-}
-
 void appendAscii(std::string& out, unsigned char c, jcl_XmlText::Quotes quotes) {
     const bool escapeQuotes = quotes == jcl_XmlText::quotesEscaped;
     if (c == '&')
@@ -123,9 +113,47 @@ void jcl_XmlText::AppendEscaped(std::string& out, const char* text, std::size_t 
     }
 }
 
+namespace {
+
+bool isEscaped(unsigned char c, jcl_XmlText::Quotes quotes) {
+    return c == '&' || c == '<' || c == '>' ||
+           (quotes == jcl_XmlText::quotesEscaped && (c == '"' || c == '\''));
+}
+
+// Whether the text is UTF-8 with only characters XML can carry and, unless markup is
+// allowed, none that AppendEscaped escapes.
+bool holdsOnly(const char* text, std::size_t length, bool markupAllowed,
+               jcl_XmlText::Quotes quotes) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (std::size_t i = 0; i < length;) {
+        const unsigned char c = bytes[i];
+        if (c >= 0x80) {
+            const Sequence sequence = decodeUtf8(bytes + i, length - i);
+            if (sequence.length == 0 || !isXmlCharacter(sequence.code))
+                return false;
+            i += sequence.length;
+            continue;
+        }
+        if ((c < 0x20 && !isXmlControlAllowed(c)) || (!markupAllowed && isEscaped(c, quotes)))
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+} // namespace
+
+bool jcl_XmlText::IsPlain(const char* text, std::size_t length, Quotes quotes) {
+    return holdsOnly(text, length, false, quotes);
+}
+
+bool jcl_XmlText::HoldsOnlyXmlCharacters(const char* text, std::size_t length) {
+    return holdsOnly(text, length, true, quotesAsGiven);
+}
+
 void jcl_XmlText::AppendEscaped(cow_String& out, const cow_String& text) {
     const std::size_t length = static_cast<std::size_t>(text.length());
-    if (isPlainText(text.c_str(), length)) {
+    if (IsPlain(text.c_str(), length, quotesEscaped)) {
         out.append(text);
         return;
     }

@@ -23,6 +23,12 @@ public:
                               Quotes quotes);
     // The same for an attribute value or an element's text, quotation marks escaped.
     static void AppendEscaped(cow_String& out, const cow_String& text);
+    // Whether AppendEscaped would write the text unchanged: UTF-8 holding only
+    // characters that XML can carry and none that it escapes.
+    static bool IsPlain(const char* text, std::size_t length, Quotes quotes);
+    // Whether the text is UTF-8 holding only characters that XML can carry, markup
+    // characters included.
+    static bool HoldsOnlyXmlCharacters(const char* text, std::size_t length);
 };
 
 #endif
