@@ -15,8 +15,8 @@ namespace {
 const char* const directEscapedKeys[] = {"heading", "stepName", "message", "file"};
 const char* const jabberEscapedKeys[] = {"heading", "stepName"};
 
-// The largest single-precision value, which the direct monitor reads in place of
-// anything it cannot hold.
+// The largest single-precision value, which the direct monitor reads, with the value's
+// sign, in place of anything it cannot hold.
 const double largestFloat = 3.4028234663852886e+38;
 
 enum FieldKind { UnknownField, IntegerField, RealField, StringField, BooleanField, SymconstField };
@@ -174,8 +174,10 @@ bool ipm_PayloadEncoder::IsEscapedKey(const char* key, int keyLength) const {
 double ipm_PayloadEncoder::ReportedReal(double value) const {
     if (realForm == RealsAsGiven)
         return value;
-    if (std::isnan(value) || value > largestFloat || value < -largestFloat)
+    if (std::isnan(value) || value > largestFloat)
         return largestFloat;
+    if (value < -largestFloat)
+        return -largestFloat;
     return value;
 }
 

@@ -158,14 +158,17 @@ struct RealCase {
     const char* jabber;
 };
 
-TEST_F(PayloadTest, DirectVariantClampsRealsTheFloatRangeCannotHold) {
+TEST_F(PayloadTest, DirectVariantClampsRealsTheFloatRangeCannotHoldKeepingTheirSign) {
     const double inf = std::numeric_limits<double>::infinity();
     const RealCase cases[] = {
         {std::nan(""), "3.4028234663852886e+38", "nan"},
         {inf, "3.4028234663852886e+38", "inf"},
-        {-inf, "3.4028234663852886e+38", "-inf"},
-        {-1e39, "3.4028234663852886e+38", "-1e+39"},
+        {-inf, "-3.4028234663852886e+38", "-inf"},
+        {-1e39, "-3.4028234663852886e+38", "-1e+39"},
+        {-1e300, "-3.4028234663852886e+38", "-1e+300"},
+        {-3.5e38, "-3.4028234663852886e+38", "-3.5e+38"},
         {1e39, "3.4028234663852886e+38", "1e+39"},
+        {1e300, "3.4028234663852886e+38", "1e+300"},
         {3.4028234663852886e+38, "3.4028234663852886e+38", "3.4028234663852886e+38"},
         {-3.4028234663852886e+38, "-3.4028234663852886e+38", "-3.4028234663852886e+38"},
         {0.1, "0.1", "0.1"},

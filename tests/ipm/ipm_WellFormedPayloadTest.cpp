@@ -368,6 +368,12 @@ TEST_F(WellFormedPayload, AMessageFileFedAttackValuesHoldsOneWellFormedElementPe
         const XmlOutline reports = Reports(file, jabber);
         EXPECT_EQ(reports.error, "") << file;
         EXPECT_EQ(reports.children, expected) << file;
+        if (!jabber) {
+            const std::string clamped = "<low type=\"float\">-3.4028234663852886e+38</low>"
+                                        "<inf type=\"float\">-3.4028234663852886e+38</inf>"
+                                        "<big type=\"float\">-3.4028234663852886e+38</big>";
+            EXPECT_NE(file.find(clamped), std::string::npos) << file;
+        }
     }
 }
 
