@@ -141,13 +141,15 @@ void jcl_StreamReader::BeginElement(const char* name, const char** attributes) {
         element->parent = current;
     }
     const cow_String& tagName = names.Get(name);
-    long long size = tagName.length();
+    // What the element holds in memory, not only its text: a stanza of many empty
+    // elements costs far more than its bytes.
+    long long size = static_cast<long long>(sizeof(jcl_Node)) + tagName.length();
     element->SetTagName(tagName);
     // Set rather than InsertAttribute: one search instead of two, and the parser never
     // reports a name twice in one element.
     for (int k = 0; attributes[k] != nullptr && attributes[k + 1] != nullptr; k += 2) {
         const cow_String& value = values.Get(attributes[k + 1]);
-        size += value.length();
+        size += static_cast<long long>(2 * sizeof(cow_String)) + value.length();
         element->attributes.Set(names.Get(attributes[k]), value);
     }
     current = element;

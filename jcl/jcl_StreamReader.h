@@ -24,9 +24,10 @@ public:
     // Elements nested deeper than this below a stanza are treated as malformed input:
     // a tree that deep would exhaust the stack when it is written or destroyed.
     static constexpr int maxStanzaNesting = 512;
-    // A stanza whose names, attributes and text add up to more than this, or input that
-    // completes nothing for this long, is treated as malformed, so that a peer cannot
-    // make the reader hold more and more memory. Servers refuse far smaller stanzas.
+    // A stanza whose elements, attributes and text take more memory than this, or input
+    // that completes nothing for this long, is treated as malformed, so that a peer
+    // cannot make the reader hold more and more memory. Servers refuse far smaller
+    // stanzas.
     static constexpr int maxStanzaBytes = 1 << 20;
 
     // A stanzaDepth below 1 is taken as 1.

@@ -1,7 +1,7 @@
 #ifndef TESTS_IPM_IPM_XMLCHECK_H
 #define TESTS_IPM_IPM_XMLCHECK_H
 
-#include <expat.h>
+#include "base/xmp_Expat.h"
 
 #include <string>
 #include <vector>

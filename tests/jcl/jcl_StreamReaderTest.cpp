@@ -111,12 +111,13 @@ TEST(jcl_StreamReader, APeerCannotMakeItHoldMoreThanAStanzasWorth) {
         {"a start tag that never ends", "<message " + std::string(limit + 10, ' '), true},
         {"references that add up beyond the limit", "<m>" + Repeat("&lt;&amp;&gt;", 5 * limit),
          true},
+        {"many empty elements in one stanza", "<message>" + Repeat("<a/>", limit / 8), true},
         {"many stanzas together beyond the limit",
          Repeat("<message><body>x</body></message>", 2 * limit), false},
         {"whitespace between stanzas beyond the limit",
          "<presence/>" + std::string(2 * limit, ' ') + "<presence/>", false},
         {"a stanza just within the limit",
-         "<message><body>" + std::string(limit - 100, 'x') + "</body></message>", false},
+         "<message><body>" + std::string(limit - 1000, 'x') + "</body></message>", false},
     };
     for (const LimitCase& c : cases) {
         RecordingSink sink;
