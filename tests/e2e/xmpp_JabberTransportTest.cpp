@@ -154,6 +154,7 @@ TEST_F(JabberTransport, MissingListenerOptionsAddressTheServerItself) {
     ASSERT_TRUE(mechanism.Initialize());
     EXPECT_STREQ(mechanism.GetServerName().c_str(), "localhost");
     EXPECT_STREQ(mechanism.GetListenerAddress().c_str(), "@localhost/");
+    EXPECT_STREQ(mechanism.GetMonitorAccount().c_str(), "@localhost") << "nobody's Kill counts";
     EXPECT_NO_THROW(mechanism.Transmit("<Status></Status>\n"));
     mechanism.Close();
 }
