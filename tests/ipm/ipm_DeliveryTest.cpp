@@ -237,6 +237,8 @@ TEST_F(ipm_Delivery, AStopRequestWhileTheTransportIsDownEndsTheTaskAtOnce) {
     job.Transmitter().RequestStop();
     EXPECT_TRUE(Eventually([&] { return ended.load(); }, 800))
         << "not after the next attempt, nor never";
+    if (!ended)
+        job.Transmitter().Abandon();
     taskThread.join();
     EXPECT_EQ(job.recording->InitializeCalls(), 1);
     EXPECT_EQ(job.MessageFileText(), InfoPayload("r1"));
