@@ -65,8 +65,9 @@ public:
     // These serialise on the transport lock and let the transport's failures pass; a failure
     // marks the transport down, so that the message task sets it up again.
     void TransmitMessage(const cow_String& encoded);
-    // Hands the report to a transport that is up, on the caller's thread; one that is not up
-    // gets nothing. True when the report was handed over.
+    // Hands the report to a transport that is up, on the caller's thread; one that is not up,
+    // or is busy for more than a quarter of a second (a write that makes no progress), gets
+    // nothing. True when the report was handed over.
     bool TransmitIfReady(const cow_String& encoded);
     // Does nothing until the transport is up. A "Kill" found here reaches the host's kill
     // hook inside the transport lock, so the hook must only record the request.
@@ -169,6 +170,7 @@ private:
     void readCommandLine();
     void logReport(const cow_String& encoded);
     void letDirectCallersGoFirst() const;
+    bool lockTransportForCaller();
     // Runs a call on the transport under the transport lock; a failure marks it down.
     template <class Call> void onTransport(Call call);
 };

@@ -223,6 +223,29 @@ TEST_F(ipm_Delivery, ReportsDroppedWhileConnectedAreToldAheadOfTheNextReport) {
     EXPECT_EQ(job.MessageFileText(), Joined(Payloads(Range(1, 10))));
 }
 
+TEST_F(ipm_Delivery, ADirectReportNeitherWaitsForAStuckTransportNorForOneThatIsDown) {
+    ReportingJob job;
+    const Clock::time_point start = Clock::now();
+    ipm_sendMessageDirect("Direct", "", nullptr, nullptr, nullptr);
+    EXPECT_LT(SecondsSince(start), 0.2) << "the transport is not up yet";
+    TaskThread task;
+    ASSERT_TRUE(Eventually([&] { return job.Transmitter().IsMechanismReady(); }));
+    job.recording->holdTransmit = true;
+    ReportInfo("r1");
+    ASSERT_TRUE(Eventually([&] { return job.recording->TransmitCalls() == 1; }));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        job.recording->Release();
+    });
+    const Clock::time_point stuck = Clock::now();
+    ipm_sendMessageDirect("Direct", "", nullptr, nullptr, nullptr);
+    EXPECT_LT(SecondsSince(stuck), 1.0) << "the direct report waited for the stuck write";
+    release.join();
+    ASSERT_TRUE(Eventually([&] { return job.recording->Transmitted().size() == 1; }));
+    ipm_sendMessageDirect("Direct", "", nullptr, nullptr, nullptr);
+    EXPECT_EQ(job.recording->Transmitted().size(), 2u) << "a transport that is free takes it";
+}
+
 TEST_F(ipm_Delivery, AStopRequestWhileTheTransportIsDownEndsTheTaskAtOnce) {
     ReportingJob job;
     job.recording->initializeResult = false;
