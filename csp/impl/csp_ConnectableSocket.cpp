@@ -8,17 +8,17 @@
 
 namespace {
 
-[[noreturn]] void raise(int code, const char* text, int line) {
+[[noreturn]] void raiseWithCode(int code, const char* text, int line) {
     csp_NetworkException exception(code, atr_translate(text).Result());
     exception.Throw("csp/impl/csp_ConnectableSocket", line);
 }
 
 [[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
-    raise(csp_NetworkException::system_call_failure, text, line);
+    raiseWithCode(csp_NetworkException::system_call_failure, text, line);
 }
 
 [[noreturn]] void raiseTimeout(const char* text, int line) {
-    raise(csp_NetworkException::system_call_timout, text, line);
+    raiseWithCode(csp_NetworkException::system_call_timout, text, line);
 }
 
 } // namespace
