@@ -1,6 +1,6 @@
 #include "mon_JabberListener.h"
 
-#include "mon_Command.h"
+#include "mon_ReportStream.h"
 
 #include <chrono>
 #include <stdexcept>
@@ -8,7 +8,10 @@
 namespace {
 
 const int answerMilliseconds = 10000;
-const int waitMicroseconds = 50000;
+// Reads per round: enough to keep up with many jobs, few enough to keep the loop moving.
+const int readsPerRound = 64;
+const std::size_t maxPeers = 10000;
+const char pingPrefix[] = "ping-";
 
 std::string attribute(const jcl_Node& node, const char* name) {
     return node.attributes.ConstGet(name).c_str();
@@ -27,7 +30,13 @@ std::string resourceOf(const std::string& address) {
     return slash == std::string::npos ? std::string() : address.substr(slash + 1);
 }
 
+std::string bareOf(const std::string& address) {
+    return address.substr(0, address.find('/'));
+}
+
 void appendAllText(const jcl_Node& node, std::string& out) {
+    if (out.size() > mon_ReportStream::maxReportBytes)
+        return;
     out.append(node.text.c_str(), std::size_t(node.text.length()));
     for (int i = 0; i < node.children.Count(); ++i)
         appendAllText(node.children.ConstGet(i), out);
@@ -44,6 +53,8 @@ void registerAccount(const mon_Options& options) {
 
 } // namespace
 
+constexpr std::chrono::seconds mon_JabberListener::probeAfter;
+
 // Hands every stanza of the server's stream to the listener.
 class mon_JabberListener::Stream : public jcl_Stream {
 public:
@@ -55,9 +66,9 @@ private:
     mon_JabberListener& owner;
 };
 
-mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_ReportPrinter& printer)
-    : options(options), printer(printer), socket(csp_TcpSocket::bindToAnyPort), anyJobCame(false),
-      quitRequested(false), loggedIn(false) {
+mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
+    : options(options), roster(roster), socket(csp_TcpSocket::bindToAnyPort), now(Clock::now()),
+      loggedIn(false), ended(false), probes(0) {
     registerAccount(options);
     socket.connectTo(
         csp_SocketAddress(csp_IpAddress(cow_String(options.msgserver.c_str())), serverPort));
@@ -78,22 +89,55 @@ std::string mon_JabberListener::Address() const {
     return options.account + "@" + options.msgserver + "/" + options.resource;
 }
 
+std::string mon_JabberListener::Describe() const {
+    return "logged in as " + Address();
+}
+
+std::string mon_JabberListener::Escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// All of it: a short write would cut a stanza and end the stream.
 void mon_JabberListener::write(const std::string& text) {
-    socket.write(text.data(), int(text.size()));
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const int count = socket.write(text.data() + written, int(text.size() - written));
+        if (count <= 0)
+            csp_NetworkException::throwError(csp_NetworkException::write_failed, "write");
+        written += std::size_t(count);
+    }
 }
 
 void mon_JabberListener::logIn() {
     write("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"http://etherx.jabber.org/"
           "streams\" to=\"" +
-          options.msgserver + "\" xmlns=\"jabber:client\">\n");
-    jcl_IQ request;
-    request.SetTo(options.msgserver.c_str());
-    request.SetType("set");
-    request.SetQueryNamespace("jabber:iq:auth");
-    request.SetUsername(options.account.c_str());
-    request.SetPassword(options.password.c_str());
-    request.SetResource(options.resource.c_str());
-    write(request.Serialize().c_str());
+          Escaped(options.msgserver) + "\" xmlns=\"jabber:client\">\n");
+    write("<iq to=\"" + Escaped(options.msgserver) +
+          "\" type=\"set\" id=\"login\"><query xmlns=\"jabber:iq:auth\"><username>" +
+          Escaped(options.account) + "</username><password>" + Escaped(options.password) +
+          "</password><resource>" + Escaped(options.resource) + "</resource></query></iq>");
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds);
     while (!loggedIn && std::chrono::steady_clock::now() < deadline)
@@ -102,7 +146,7 @@ void mon_JabberListener::logIn() {
     if (!loggedIn)
         throw std::runtime_error("the server refused the log-in as " + options.account);
     // Available, so that the server delivers what is sent to this address.
-    write(jcl_Presence().Serialize().c_str());
+    write("<presence/>");
 }
 
 // Waits for data, then reads once; false once the server's stream is over.
@@ -119,20 +163,27 @@ bool mon_JabberListener::readFor(int milliseconds) {
     }
 }
 
-void mon_JabberListener::Run(mon_CommandQueue& commands) {
-    while (!finished()) {
-        if (!readFor(waitMicroseconds / 1000)) {
-            printer.Note("the Jabber server ended the connection");
-            return;
-        }
-        std::string command;
-        while (commands.Next(command))
-            execute(command);
-    }
+void mon_JabberListener::Watch(mon_Poller& poller) {
+    if (!ended)
+        poller.Add(socket.getDescriptor());
 }
 
-bool mon_JabberListener::finished() const {
-    return quitRequested || (options.exitWhenIdle && anyJobCame && jobs.empty());
+void mon_JabberListener::Serve(const mon_Poller& poller, Clock::time_point when) {
+    now = when;
+    if (ended)
+        return;
+    if (poller.IsReadable(socket.getDescriptor())) {
+        for (int reads = 0; reads < readsPerRound; ++reads) {
+            if (!readFor(0)) {
+                ended = true;
+                roster.View().Note("the Jabber server ended the connection");
+                return;
+            }
+            if (wsa::waitUntilReadable(socket.getDescriptor(), 0) != 1)
+                break;
+        }
+    }
+    probeQuietJobs();
 }
 
 void mon_JabberListener::handle(const jcl_Node& stanza) {
@@ -146,13 +197,18 @@ void mon_JabberListener::handle(const jcl_Node& stanza) {
 }
 
 void mon_JabberListener::handleAnswer(const jcl_Node& iq) {
-    if (!loggedIn && attribute(iq, "type") == "result")
+    const std::string id = attribute(iq, "id");
+    if (!loggedIn && id == "login" && attribute(iq, "type") == "result")
         loggedIn = true;
+    else if (id.compare(0, sizeof pingPrefix - 1, pingPrefix) == 0 &&
+             attribute(iq, "type") == "error")
+        sessionEnded(attribute(iq, "from"), "the server says its session is gone");
 }
 
 mon_Report mon_JabberListener::ReportOf(const jcl_Node& payload) {
     mon_Report report(payload.GetTagName().c_str());
-    for (int i = 0; i < payload.children.Count(); ++i) {
+    const int fields = std::min<int>(payload.children.Count(), int(mon_ReportStream::maxFields));
+    for (int i = 0; i < fields; ++i) {
         const jcl_Node& element = payload.children.ConstGet(i);
         mon_Report::Field field{element.GetTagName().c_str(), attribute(element, "type"),
                                 std::string()};
@@ -164,74 +220,92 @@ mon_Report mon_JabberListener::ReportOf(const jcl_Node& payload) {
 
 void mon_JabberListener::handleMessage(const jcl_Node& message) {
     const jcl_Node* x = child(message, "x");
-    if (x == nullptr || x->children.Count() == 0)
+    if (x == nullptr || x->children.Count() == 0 || attribute(message, "type") == "error")
         return;
     const std::string from = attribute(message, "from");
     const std::string name = resourceOf(from);
-    auto known = jobs.find(name);
-    if (known == jobs.end()) {
-        known = jobs.emplace(name, Job()).first;
-        known->second.address = from;
-        anyJobCame = true;
-        printer.Note(name + " reporting as " + from);
+    auto known = peers.find(from);
+    if (known == peers.end() || known->second.jobId == 0) {
+        if (name.size() > mon_ReportStream::maxNameBytes) {
+            if (refusedNames.size() < maxPeers && refusedNames.insert(from).second)
+                roster.View().Note("reports from " + from.substr(0, 64) +
+                                   "... ignored: a job name longer than " +
+                                   std::to_string(mon_ReportStream::maxNameBytes) + " bytes");
+            return;
+        }
+        if (peers.size() >= maxPeers)
+            return;
+        Peer& peer = peers[from];
+        peer.jobId = roster.Arrive(name, from, "reporting as " + from, bareOf(from), now);
+        peer.lastProbe = now;
+        known = peers.find(from);
     }
-    Job& job = known->second;
-    for (int i = 0; i < x->children.Count(); ++i) {
-        ++job.reports;
-        printer.Print(name, ReportOf(x->children.ConstGet(i)));
-    }
-    if (options.killAfter > 0 && job.reports >= options.killAfter)
-        sendKill(name, job);
+    const int jobId = known->second.jobId;
+    for (int i = 0; i < x->children.Count(); ++i)
+        roster.Report(jobId, ReportOf(x->children.ConstGet(i)), mon_View::Time::Now(), now);
 }
 
 void mon_JabberListener::handlePresence(const jcl_Node& presence) {
-    if (attribute(presence, "type") != "unavailable")
+    const std::string from = attribute(presence, "from");
+    const std::string type = attribute(presence, "type");
+    if (type == "unavailable") {
+        sessionEnded(from, "its session ended");
         return;
-    const std::string name = resourceOf(attribute(presence, "from"));
-    const auto gone = jobs.find(name);
-    if (gone == jobs.end())
+    }
+    if (!type.empty() || from.empty() || bareOf(from) == bareOf(Address()))
         return;
-    printer.Note(name + " disconnected: " + printer.Tally(name));
-    jobs.erase(gone);
+    auto known = peers.find(from);
+    if (known == peers.end()) {
+        if (peers.size() >= maxPeers)
+            return;
+        known = peers.emplace(from, Peer()).first;
+    }
+    known->second.sentPresence = true;
 }
 
-void mon_JabberListener::execute(const std::string& line) {
-    mon_Command::Run(line, {[this](const std::string& job) { kill(job); }, [this] { listJobs(); },
-                            [this] { quitRequested = true; },
-                            [this](const std::string& text) { printer.Note(text); }});
+void mon_JabberListener::sessionEnded(const std::string& address, const std::string& why) {
+    const auto gone = peers.find(address);
+    if (gone == peers.end())
+        return;
+    const int jobId = gone->second.jobId;
+    peers.erase(gone);
+    if (jobId != 0)
+        roster.Leave(jobId, why, now);
 }
 
-void mon_JabberListener::kill(const std::string& name) {
-    bool found = false;
-    for (auto& job : jobs) {
-        if (name == "all" || job.first == name) {
-            sendKill(job.first, job.second);
-            found = true;
+// The server answers a ping to a session that is gone with an error; a job that is there
+// does not answer at all.
+void mon_JabberListener::probeQuietJobs() {
+    for (auto& entry : peers) {
+        Peer& peer = entry.second;
+        if (peer.jobId == 0 || peer.sentPresence || now - peer.lastProbe < probeAfter)
+            continue;
+        const mon_Job* job = roster.Find(peer.jobId);
+        if (job == nullptr || !job->IsConnected() || now - job->LastReport() < probeAfter)
+            continue;
+        peer.lastProbe = now;
+        try {
+            write("<iq type=\"get\" to=\"" + Escaped(entry.first) + "\" id=\"" + pingPrefix +
+                  std::to_string(++probes) + "\"><ping xmlns=\"urn:xmpp:ping\"/></iq>");
+        } catch (const csp_NetworkException&) {
+            return;
         }
     }
-    if (!found)
-        printer.Note("no reporting job named " + name);
 }
 
-void mon_JabberListener::sendKill(const std::string& name, Job& job) {
-    if (job.killSent)
-        return;
-    job.killSent = true;
-    jcl_Message command;
-    command.SetTo(job.address.c_str());
-    command.SetType("chat");
-    command.SetX("Kill");
-    try {
-        write(command.Serialize().c_str());
-        printer.Note("sent Kill to " + name + " after " + std::to_string(job.reports) + " reports");
-    } catch (const csp_NetworkException&) {
-        printer.Note("could not send Kill to " + name + ": connection lost");
+bool mon_JabberListener::SendKill(const mon_Job& job, std::string& why) {
+    for (const auto& entry : peers) {
+        if (entry.second.jobId != job.Id())
+            continue;
+        try {
+            write("<message to=\"" + Escaped(entry.first) +
+                  "\" type=\"chat\"><x xmlns=\"zorvik:msg\">Kill</x></message>");
+            return true;
+        } catch (const csp_NetworkException&) {
+            why = "the connection to the Jabber server failed";
+            return false;
+        }
     }
-}
-
-void mon_JabberListener::listJobs() {
-    if (jobs.empty())
-        printer.Note("no job reporting");
-    for (const auto& job : jobs)
-        printer.Note(printer.Summary(job.first) + " (as " + job.second.address + ")");
+    why = "its session has ended";
+    return false;
 }
