@@ -202,7 +202,7 @@ void mon_JabberListener::handleAnswer(const jcl_Node& iq) {
         loggedIn = true;
     else if (id.compare(0, sizeof pingPrefix - 1, pingPrefix) == 0 &&
              attribute(iq, "type") == "error")
-        sessionEnded(attribute(iq, "from"), "the server says its session is gone");
+        sessionEnded(attribute(iq, "from"), "its session is gone");
 }
 
 mon_Report mon_JabberListener::ReportOf(const jcl_Node& payload) {

@@ -14,5 +14,14 @@ if(QORKEL_BASH AND NOT WIN32)
     add_test(NAME tools_demo
         COMMAND ${QORKEL_BASH} ${tools_dir}/tools_demo_test.sh
                 $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
-    set_tests_properties(tools_demo PROPERTIES TIMEOUT 120)
+    add_test(NAME tools_restart
+        COMMAND ${QORKEL_BASH} ${tools_dir}/tools_restart_test.sh
+                $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
+    add_test(NAME tools_attack
+        COMMAND ${QORKEL_BASH} ${tools_dir}/tools_attack_test.sh
+                $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job> "${QORKEL_SANITIZE}")
+    add_test(NAME tools_board
+        COMMAND ${QORKEL_BASH} ${tools_dir}/tools_board_test.sh
+                $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
+    set_tests_properties(tools_demo tools_restart tools_attack tools_board PROPERTIES TIMEOUT 300)
 endif()
