@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -68,7 +69,7 @@ private:
 
 mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
     : options(options), roster(roster), socket(csp_TcpSocket::bindToAnyPort), now(Clock::now()),
-      loggedIn(false), ended(false), probes(0) {
+      loggedIn(false), loginRefused(false), ended(false), probes(0) {
     registerAccount(options);
     socket.connectTo(
         csp_SocketAddress(csp_IpAddress(cow_String(options.msgserver.c_str())), serverPort));
@@ -134,15 +135,21 @@ void mon_JabberListener::logIn() {
     write("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"http://etherx.jabber.org/"
           "streams\" to=\"" +
           Escaped(options.msgserver) + "\" xmlns=\"jabber:client\">\n");
-    write("<iq to=\"" + Escaped(options.msgserver) +
-          "\" type=\"set\" id=\"login\"><query xmlns=\"jabber:iq:auth\"><username>" +
-          Escaped(options.account) + "</username><password>" + Escaped(options.password) +
-          "</password><resource>" + Escaped(options.resource) + "</resource></query></iq>");
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds);
-    while (!loggedIn && std::chrono::steady_clock::now() < deadline)
-        if (!readFor(100))
-            break;
+    // The registration just made may not be in force yet: a refusal is tried again.
+    for (int attempt = 0; !loggedIn && std::chrono::steady_clock::now() < deadline; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        loginRefused = false;
+        write("<iq to=\"" + Escaped(options.msgserver) +
+              "\" type=\"set\" id=\"login\"><query xmlns=\"jabber:iq:auth\"><username>" +
+              Escaped(options.account) + "</username><password>" + Escaped(options.password) +
+              "</password><resource>" + Escaped(options.resource) + "</resource></query></iq>");
+        while (!loggedIn && !loginRefused && std::chrono::steady_clock::now() < deadline)
+            if (!readFor(100))
+                throw std::runtime_error("the Jabber server ended the connection at the log-in");
+    }
     if (!loggedIn)
         throw std::runtime_error("the server refused the log-in as " + options.account);
     // Available, so that the server delivers what is sent to this address.
@@ -198,8 +205,8 @@ void mon_JabberListener::handle(const jcl_Node& stanza) {
 
 void mon_JabberListener::handleAnswer(const jcl_Node& iq) {
     const std::string id = attribute(iq, "id");
-    if (!loggedIn && id == "login" && attribute(iq, "type") == "result")
-        loggedIn = true;
+    if (!loggedIn && id == "login")
+        (attribute(iq, "type") == "result" ? loggedIn : loginRefused) = true;
     else if (id.compare(0, sizeof pingPrefix - 1, pingPrefix) == 0 &&
              attribute(iq, "type") == "error")
         sessionEnded(attribute(iq, "from"), "its session is gone");

@@ -66,6 +66,7 @@ private:
     std::set<std::string> refusedNames;
     Clock::time_point now;
     bool loggedIn;
+    bool loginRefused;
     bool ended;
     int probes;
 

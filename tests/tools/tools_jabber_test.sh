@@ -91,8 +91,33 @@ grep -Eq "  beta +Finished +\[Postprocessing\]  status=Completed" "$work/typed.o
     || fail "beta's end not shown"
 grep -q -- "-- beta disconnected: $(payloads_in "$work/in/beta.ipm") reports, 2 errors, " \
     "$work/typed.out" || fail "beta's counts wrong"
+grep -q -- "-- beta finished: its final report: Finished status=Completed" "$work/typed.out" \
+    || fail "beta not shown finished"
+grep -Eq -- "-- alpha killed: stopped [0-9.]+ s after the Kill" "$work/typed.out" \
+    || fail "the Kill to alpha not answered"
 
-# 3. Without a server the job runs to its end and says that nothing was sent.
+# 3. A job killed with SIGKILL says nothing more; the server knows its session is gone, and
+#    the monitor learns it well within the silence time.
+start_monitor crashed /dev/null -silent_after 60
+"$job" -msgserver localhost -job gamma -indir "$work/in" -steps 1000 -delay_ms 100 \
+    >"$work/gamma-job.out" 2>&1 &
+gamma=$!
+pids+=("$gamma")
+for _ in $(seq 200); do
+    grep -Eq "  gamma +Step .*step=3 " "$work/crashed.out" && break
+    sleep 0.05
+done
+{ kill -9 "$gamma" && wait "$gamma"; } 2>/dev/null || true
+killed_at=$SECONDS
+for _ in $(seq 400); do
+    grep -q -- "-- gamma lost: " "$work/crashed.out" && break
+    sleep 0.05
+done
+grep -q -- "-- gamma lost: " "$work/crashed.out" || fail "gamma never shown lost"
+echo "gamma shown lost $((SECONDS - killed_at)) s after SIGKILL"
+wait_monitor crashed
+
+# 4. Without a server the job runs to its end and says that nothing was sent.
 "$job" -msgserver 127.0.0.2 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
 grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||
