@@ -14,8 +14,8 @@ std::string hostOf(const std::string& peer) {
 mon_JobConnection::mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer,
                                      mon_Roster& roster)
     : socket(std::move(socket)), peer(peer), roster(roster),
-      stream(*this, mon_ReportStream::JobNameThenPayloads), now(Clock::now()), jobId(0),
-      reports(0) {}
+      stream(*this, mon_ReportStream::JobNameThenPayloads), now(Clock::now()), accepted(now),
+      jobId(0), reports(0) {}
 
 mon_JobConnection::~mon_JobConnection() {
     try {

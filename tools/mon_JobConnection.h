@@ -29,6 +29,7 @@ public:
 
     // The roster's id of the job; 0 until its name has arrived.
     int JobId() const { return jobId; }
+    Clock::time_point Accepted() const { return accepted; }
     int Reports() const { return reports; }
     const std::string& Peer() const { return peer; }
 
@@ -42,6 +43,7 @@ private:
     mon_Roster& roster;
     mon_ReportStream stream;
     Clock::time_point now;
+    Clock::time_point accepted;
     int jobId;
     int reports;
 

@@ -12,6 +12,8 @@ const int listenBacklog = 64;
 // Accepted per round, so that a crowd of arriving jobs cannot starve the others' reports.
 const int acceptsPerRound = 32;
 const auto acceptPause = std::chrono::seconds(1);
+// A connection that has not named its job by then is no job: it only holds a descriptor.
+const auto namingTime = std::chrono::seconds(30);
 
 std::string errorText(int error) {
     switch (error) {
@@ -81,8 +83,9 @@ void mon_Server::Serve(const mon_Poller& poller, Clock::time_point now) {
         acceptWaitingJobs(now);
     connections.erase(std::remove_if(connections.begin(), connections.end(),
                                      [&](const std::unique_ptr<mon_JobConnection>& connection) {
-                                         return poller.IsReadable(connection->Descriptor()) &&
-                                                !connection->ReadAvailable(now);
+                                         return (poller.IsReadable(connection->Descriptor()) &&
+                                                 !connection->ReadAvailable(now)) ||
+                                                unnamedTooLong(*connection, now);
                                      }),
                       connections.end());
 }
@@ -110,6 +113,14 @@ void mon_Server::acceptWaitingJobs(Clock::time_point now) {
         connections.push_back(
             std::make_unique<mon_JobConnection>(std::move(socket), peerText(peer), roster));
     }
+}
+
+bool mon_Server::unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now) {
+    if (connection.JobId() != 0 || now - connection.Accepted() < namingTime)
+        return false;
+    roster.View().Note("connection from " + connection.Peer() + " dropped: no job name within " +
+                       std::to_string(namingTime.count()) + " s");
+    return true;
 }
 
 // Out of descriptors the listener stays readable: accepting again at once would spin.

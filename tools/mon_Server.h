@@ -43,6 +43,7 @@ private:
 
     void acceptWaitingJobs(Clock::time_point now);
     void pauseAccepting(int error, Clock::time_point now);
+    bool unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now);
     mon_JobConnection* connectionOf(int jobId) const;
 };
 
