@@ -78,7 +78,12 @@ fi
 kill "$monitor_pid"
 
 # Out of descriptors: accepting pauses with one line, the monitor does not spin, and
-# accepts again once descriptors are free.
+# accepts again once descriptors are free. The sanitizers' own checks need descriptors
+# (they test memory through a pipe) and fail for want of them, so they sit this one out.
+if [ -n "$sanitizers" ]; then
+    echo "attacks: all checks passed (descriptor exhaustion not tried under $sanitizers)"
+    exit 0
+fi
 start_monitor starved "ulimit -n 24;"
 out=$work/starved.out
 exec {holder}>"$work/holder.sh"
