@@ -7,6 +7,7 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -78,6 +79,9 @@ std::string clockNow() {
 class mon_Board::Screen {
 public:
     static std::unique_ptr<Screen> Open(bool colour) {
+        // Characters as the terminal encodes them (UTF-8), not bytes; numbers stay as
+        // they are, whatever the locale.
+        std::setlocale(LC_CTYPE, "");
         SCREEN* opened = newterm(nullptr, stdout, stdin);
         if (opened == nullptr)
             return nullptr;
