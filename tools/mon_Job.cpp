@@ -2,6 +2,7 @@
 
 #include "mon_Text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -74,6 +75,9 @@ const char* mon_Job::StateName(State state) {
 }
 
 void mon_Job::Apply(const mon_Report& report, Clock::time_point now) {
+    // A report read from a file may be dated before the monitor read it.
+    if (now < arrived)
+        arrived = now;
     count(report);
     followProgress(report);
     lastReport = now;
@@ -173,7 +177,9 @@ std::string mon_Job::Tally() const {
 }
 
 std::string mon_Job::Duration(Clock::duration elapsed) {
-    const long long total = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    const long long total = std::max(
+        0LL,
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()));
     char text[32];
     if (total >= 3600)
         std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 using namespace mon_test;
@@ -103,6 +104,28 @@ TEST(MonitorMessageFile, ReplayShowsEveryRunAndEveryUnreadableLine) {
 TEST(MonitorMessageFile, OnlyTheLastReportReadCarriesATime) {
     const Replayed replayed = replay(started + step + finished);
     EXPECT_EQ(replayed.timesKnown, (std::vector<bool>{false, false, true}));
+}
+
+// The file's time stands for the last report: an hour-old file shows a report an hour old,
+// a job silent, and one running for at least that hour (its start is not known).
+TEST(MonitorMessageFile, TheLastReportIsAsOldAsTheFile) {
+    ipm_test::TempDir dir;
+    const std::string path = dir.File("beam.ipm");
+    write(path, started + step);
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) -
+                                               std::chrono::hours(1));
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
+    mon_MessageFile file(path, false, roster);
+    mon_Poller poller;
+    while (!file.Ended())
+        file.Serve(poller, mon_Roster::Clock::now());
+    roster.Tick(mon_Roster::Clock::now());
+    const mon_Job& job = *roster.Jobs().front();
+    EXPECT_EQ(job.GetState(), mon_Job::silent);
+    const std::string line = job.Describe(mon_Roster::Clock::now());
+    EXPECT_NE(line.find("elapsed 1:00:0"), std::string::npos) << line;
+    EXPECT_NE(line.find("last report 1:00:0"), std::string::npos) << line;
 }
 
 TEST(MonitorMessageFile, FollowShowsWhatIsAppendedAndStartsAgainWhenTheFileShrinks) {
