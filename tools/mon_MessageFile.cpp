@@ -1,5 +1,7 @@
 #include "mon_MessageFile.h"
 
+#include "mon_Platform.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -35,10 +37,16 @@ bool mon_MessageFile::SendKill(const mon_Job&, std::string& why) {
     return false;
 }
 
+// Opened afresh for each round of following: a file held open does not show what others
+// append to it on every platform, and a file replaced by a new one is read from then on.
 bool mon_MessageFile::open() {
     if (file != nullptr)
         return true;
     file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr && offset > 0 && !mon_Platform::Seek(file, offset)) {
+        std::fclose(file);
+        file = nullptr;
+    }
     return file != nullptr;
 }
 
@@ -98,7 +106,6 @@ void mon_MessageFile::readAvailable() {
 // The report held back was the last one for now: it gets the file's time. A replay ends
 // here; a follow reads on from here next round.
 void mon_MessageFile::reachedEnd() {
-    std::clearerr(file);
     std::time_t changed = 0;
     long long size = 0;
     const bool known = modified(changed, size);
@@ -109,8 +116,11 @@ void mon_MessageFile::reachedEnd() {
             known && changed <= wallNow ? now - std::chrono::seconds(wallNow - changed) : now;
         emit(held, known ? mon_View::Time{true, changed} : mon_View::Time::Unknown(), when);
     }
-    if (follow)
+    if (follow) {
+        std::fclose(file);
+        file = nullptr;
         return;
+    }
     stream->Finish();
     ended = true;
 }

@@ -59,6 +59,14 @@ bool mon_Platform::StopRequested() {
     return stopRequested;
 }
 
+bool mon_Platform::Seek(std::FILE* file, long long offset) {
+#if defined(_WIN32)
+    return ::_fseeki64(file, offset, SEEK_SET) == 0;
+#else
+    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 std::FILE* mon_Platform::OpenNullDevice() {
 #if defined(_WIN32)
     return std::fopen("NUL", "w");

@@ -18,6 +18,8 @@ public:
     // once, so that the terminal is restored and the summary printed.
     static void CatchStopSignals();
     static bool StopRequested();
+    // To a byte offset of any size (a long has 32 bits on Windows).
+    static bool Seek(std::FILE* file, long long offset);
     // Where the library's console diagnostics go: nowhere.
     static std::FILE* OpenNullDevice();
 };
