@@ -13,6 +13,12 @@ const int answerMilliseconds = 10000;
 const int readsPerRound = 64;
 const std::size_t maxPeers = 10000;
 const char pingPrefix[] = "ping-";
+// The first ping, sent when a job arrives, learns how the job's client answers one.
+const char firstPingPrefix[] = "ping-first-";
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
 
 std::string attribute(const jcl_Node& node, const char* name) {
     return node.attributes.ConstGet(name).c_str();
@@ -207,9 +213,8 @@ void mon_JabberListener::handleAnswer(const jcl_Node& iq) {
     const std::string id = attribute(iq, "id");
     if (!loggedIn && id == "login")
         (attribute(iq, "type") == "result" ? loggedIn : loginRefused) = true;
-    else if (id.compare(0, sizeof pingPrefix - 1, pingPrefix) == 0 &&
-             attribute(iq, "type") == "error")
-        sessionEnded(attribute(iq, "from"), "its session is gone");
+    else if (startsWith(id, pingPrefix) && attribute(iq, "type") == "error")
+        pingRefused(attribute(iq, "from"), startsWith(id, firstPingPrefix));
 }
 
 mon_Report mon_JabberListener::ReportOf(const jcl_Node& payload) {
@@ -245,6 +250,8 @@ void mon_JabberListener::handleMessage(const jcl_Node& message) {
         Peer& peer = peers[from];
         peer.jobId = roster.Arrive(name, from, "reporting as " + from, bareOf(from), now);
         peer.lastProbe = now;
+        if (!peer.sentPresence)
+            ping(from, firstPingPrefix);
         known = peers.find(from);
     }
     const int jobId = known->second.jobId;
@@ -270,6 +277,21 @@ void mon_JabberListener::handlePresence(const jcl_Node& presence) {
     known->second.sentPresence = true;
 }
 
+// A job that is there and answers pings with an error cannot be told from one whose
+// session is gone; its first ping, sent while it reports, shows which kind it is.
+void mon_JabberListener::pingRefused(const std::string& address, bool firstPing) {
+    const auto known = peers.find(address);
+    if (known == peers.end())
+        return;
+    if (firstPing && roster.Find(known->second.jobId) != nullptr &&
+        now - roster.Find(known->second.jobId)->LastReport() < probeAfter) {
+        known->second.refusesPings = true;
+        return;
+    }
+    if (!known->second.refusesPings)
+        sessionEnded(address, "its session is gone");
+}
+
 void mon_JabberListener::sessionEnded(const std::string& address, const std::string& why) {
     const auto gone = peers.find(address);
     if (gone == peers.end())
@@ -285,18 +307,25 @@ void mon_JabberListener::sessionEnded(const std::string& address, const std::str
 void mon_JabberListener::probeQuietJobs() {
     for (auto& entry : peers) {
         Peer& peer = entry.second;
-        if (peer.jobId == 0 || peer.sentPresence || now - peer.lastProbe < probeAfter)
+        if (peer.jobId == 0 || peer.sentPresence || peer.refusesPings ||
+            now - peer.lastProbe < probeAfter)
             continue;
         const mon_Job* job = roster.Find(peer.jobId);
         if (job == nullptr || !job->IsConnected() || now - job->LastReport() < probeAfter)
             continue;
         peer.lastProbe = now;
-        try {
-            write("<iq type=\"get\" to=\"" + Escaped(entry.first) + "\" id=\"" + pingPrefix +
-                  std::to_string(++probes) + "\"><ping xmlns=\"urn:xmpp:ping\"/></iq>");
-        } catch (const csp_NetworkException&) {
+        if (!ping(entry.first, pingPrefix))
             return;
-        }
+    }
+}
+
+bool mon_JabberListener::ping(const std::string& address, const char* prefix) {
+    try {
+        write("<iq type=\"get\" to=\"" + Escaped(address) + "\" id=\"" + prefix +
+              std::to_string(++probes) + "\"><ping xmlns=\"urn:xmpp:ping\"/></iq>");
+        return true;
+    } catch (const csp_NetworkException&) {
+        return false;
     }
 }
 

@@ -18,8 +18,9 @@
 //
 // A job's session ends without a final report when it goes unavailable (the server says so
 // to a contact that the job sent its presence to). A job that never sent presence is asked
-// with a ping once it has been quiet for a few seconds: the server answers for a session
-// that is gone.
+// with a ping once it has been quiet for a few seconds: the server answers with an error
+// for a session that is gone, unless the job's own client answers pings that way too,
+// which a ping sent when the job arrives finds out.
 class mon_JabberListener : public mon_Source {
 public:
     static const int serverPort = 5222;
@@ -54,6 +55,8 @@ private:
     struct Peer {
         int jobId = 0;
         bool sentPresence = false;
+        // Its client answers a ping with an error even while it runs.
+        bool refusesPings = false;
         Clock::time_point lastProbe;
     };
 
@@ -79,6 +82,8 @@ private:
     void handleAnswer(const jcl_Node& iq);
     void probeQuietJobs();
     void sessionEnded(const std::string& address, const std::string& why);
+    void pingRefused(const std::string& address, bool firstPing);
+    bool ping(const std::string& address, const char* prefix);
 };
 
 #endif
