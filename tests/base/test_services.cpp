@@ -80,13 +80,26 @@ TEST(Exceptions, ThrowRaisesTheDynamicTypeWithItsOrigin) {
     }
 }
 
-static int handlerCalls = 0;
-static void countKill() {
+namespace {
+int handlerCalls = 0;
+void countKill() {
     ++handlerCalls;
 }
 
-TEST(KillHook, RecordsTheRequestAndCallsTheHostHandler) {
-    eli_resetkillsig();
+// The kill flag, the handler and the count are process-wide: each test starts with none set.
+class KillHook : public ::testing::Test {
+protected:
+    void SetUp() override { Clear(); }
+    void TearDown() override { Clear(); }
+    static void Clear() {
+        eli_setkillhandler(nullptr);
+        eli_resetkillsig();
+        handlerCalls = 0;
+    }
+};
+} // namespace
+
+TEST_F(KillHook, RecordsTheRequestAndCallsTheHostHandler) {
     EXPECT_FALSE(eli_getkillsig());
     eli_setkillsig();
     EXPECT_TRUE(eli_getkillsig());
@@ -97,7 +110,6 @@ TEST(KillHook, RecordsTheRequestAndCallsTheHostHandler) {
     eli_setkillsig();
     EXPECT_EQ(1, handlerCalls);
     EXPECT_TRUE(eli_getkillsig());
-    eli_resetkillsig();
 }
 
 TEST(FilePath, PlacesTheFileInTheDirectoryAsAnAbsolutePath) {

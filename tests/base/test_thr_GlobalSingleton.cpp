@@ -19,7 +19,19 @@ struct Tracked {
 template class thr_GlobalSingletonBase<Tracked>;
 template class thr_GlobalSingleton<Tracked>;
 
-TEST(GlobalSingleton, ConcurrentFirstUseCreatesOneObject) {
+// The singleton and its counters are process-wide: each test starts with no instance and
+// fresh counts, whichever test ran before it.
+class GlobalSingleton : public ::testing::Test {
+protected:
+    void SetUp() override {
+        thr_GlobalSingleton<Tracked>::Destroy();
+        constructed = 0;
+        destroyed = 0;
+    }
+    void TearDown() override { thr_GlobalSingleton<Tracked>::Destroy(); }
+};
+
+TEST_F(GlobalSingleton, ConcurrentFirstUseCreatesOneObject) {
     EXPECT_EQ(nullptr, thr_GlobalSingletonBase<Tracked>::Instance());
     std::vector<std::thread> threads;
     std::atomic<Tracked*> seen[8] = {};
@@ -32,15 +44,14 @@ TEST(GlobalSingleton, ConcurrentFirstUseCreatesOneObject) {
         EXPECT_EQ(thr_GlobalSingletonBase<Tracked>::Instance(), pointer.load());
 }
 
-TEST(GlobalSingleton, DestroyReleasesAndALaterUseStartsAfresh) {
+TEST_F(GlobalSingleton, DestroyReleasesAndALaterUseStartsAfresh) {
     thr_GlobalSingleton<Tracked>::Instance();
-    int before = destroyed.load();
     thr_GlobalSingleton<Tracked>::Destroy();
-    EXPECT_EQ(before + 1, destroyed.load());
+    EXPECT_EQ(1, destroyed.load());
     EXPECT_EQ(nullptr, thr_GlobalSingletonBase<Tracked>::Instance());
     thr_GlobalSingleton<Tracked>::Destroy(); // nothing left: harmless
-    EXPECT_EQ(before + 1, destroyed.load());
+    EXPECT_EQ(1, destroyed.load());
     Tracked& fresh = thr_GlobalSingleton<Tracked>::Instance();
+    EXPECT_EQ(2, constructed.load());
     EXPECT_EQ(&fresh, thr_GlobalSingletonBase<Tracked>::Instance());
-    thr_GlobalSingleton<Tracked>::Destroy();
 }
