@@ -37,8 +37,8 @@ bool mon_JobConnection::ReadAvailable(Clock::time_point when) {
         return false;
     }
     if (!stream.Feed(received.data(), std::size_t(count))) {
-        const std::string who =
-            jobId != 0 ? roster.Find(jobId)->Label() : "connection from " + peer;
+        const mon_Job* job = roster.Find(jobId);
+        const std::string who = job != nullptr ? job->Label() : "connection from " + peer;
         roster.View().Note(who + " dropped: it sent " + stream.FailureReason());
         ended("the monitor dropped the connection");
         return false;
@@ -49,9 +49,7 @@ bool mon_JobConnection::ReadAvailable(Clock::time_point when) {
 void mon_JobConnection::ended(const std::string& why) {
     if (jobId != 0)
         roster.Leave(jobId, why, now);
-    else if (stream.Failed())
-        return;
-    else
+    else if (!stream.Failed())
         roster.View().Note("connection from " + peer + " closed before it named a job");
 }
 
