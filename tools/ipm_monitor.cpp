@@ -44,10 +44,13 @@ bool writeWhole(const std::string& path, const std::string& text) {
 }
 
 std::unique_ptr<mon_Source> openSource(const mon_Options& options, mon_Roster& roster) {
-    if (!options.replayFile.empty())
-        return std::make_unique<mon_MessageFile>(options.replayFile, false, roster);
-    if (!options.followFile.empty())
-        return std::make_unique<mon_MessageFile>(options.followFile, true, roster);
+    const std::string file = options.replayFile.empty() ? options.followFile : options.replayFile;
+    if (!file.empty()) {
+        auto source = std::make_unique<mon_MessageFile>(file, options.replayFile.empty(), roster);
+        roster.View().Note("a message file holds no times: --:--:-- is a report whose time is "
+                           "unknown; the last one read shows when the file last changed");
+        return source;
+    }
     if (!options.msgserver.empty()) {
         auto listener = std::make_unique<mon_JabberListener>(options, roster);
         roster.View().Note("ipm_monitor logged in as " + listener->Address() +
