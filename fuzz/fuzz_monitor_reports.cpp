@@ -1,7 +1,8 @@
-// The monitor's report reader fed arbitrary bytes, as a hostile job or a damaged message
-// file would send them, in pieces whose sizes come from the input: it must hold no more
-// than its bounds, hand on no report over them, and every text it hands on must show
-// without a control character.
+// The monitor's report readers fed arbitrary bytes, as a hostile job or a damaged message
+// file would send them (and as the x content of a chat message), in pieces whose sizes come from
+// the input: it must hold no more than its bounds, hand on no report over them, and every text it
+// hands on must show without a control character.
+#include "mon_ChatReports.h"
 #include "mon_Job.h"
 #include "mon_ReportStream.h"
 #include "mon_Text.h"
@@ -65,5 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     stream.Finish();
+    // The same bytes as the x content of a chat message.
+    std::vector<mon_Report> reports;
+    if (mon_ChatReports::Read(std::string(reinterpret_cast<const char*>(data), size), reports))
+        for (const mon_Report& report : reports)
+            sink.ReportArrived(report);
     return 0;
 }

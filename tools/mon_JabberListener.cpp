@@ -1,16 +1,16 @@
 #include "mon_JabberListener.h"
 
+#include "mon_ChatReports.h"
 #include "mon_ReportStream.h"
 
-#include <chrono>
 #include <stdexcept>
 #include <thread>
 
 namespace {
 
-const int answerMilliseconds = 10000;
-// Reads per round: enough to keep up with many jobs, few enough to keep the loop moving.
-const int readsPerRound = 64;
+// Reads per round at most: enough to keep up with many jobs, few enough that the loop
+// gets to its commands and timers.
+const int readsPerRound = 256;
 const std::size_t maxPeers = 10000;
 const char pingPrefix[] = "ping-";
 // The first ping, sent when a job arrives, learns how the job's client answers one.
@@ -18,17 +18,6 @@ const char firstPingPrefix[] = "ping-first-";
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
-std::string attribute(const jcl_Node& node, const char* name) {
-    return node.attributes.ConstGet(name).c_str();
-}
-
-const jcl_Node* child(const jcl_Node& node, const char* name) {
-    for (int i = 0; i < node.children.Count(); ++i)
-        if (node.children.ConstGet(i).GetTagName() == name)
-            return &node.children.ConstGet(i);
-    return nullptr;
 }
 
 // A job's name is the resource it logged in with.
@@ -41,53 +30,27 @@ std::string bareOf(const std::string& address) {
     return address.substr(0, address.find('/'));
 }
 
-void appendAllText(const jcl_Node& node, std::string& out) {
-    if (out.size() > mon_ReportStream::maxReportBytes)
-        return;
-    out.append(node.text.c_str(), std::size_t(node.text.length()));
-    for (int i = 0; i < node.children.Count(); ++i)
-        appendAllText(node.children.ConstGet(i), out);
-}
-
-// Registration may be refused because the account exists; the log-in tells whether the
-// account is usable.
-void registerAccount(const mon_Options& options) {
-    jcl_Connection connection;
-    connection.Connect(options.msgserver.c_str(), mon_JabberListener::serverPort);
-    connection.Register(options.account.c_str(), options.account.c_str(), options.password.c_str());
-    connection.Disconnect();
+mon_JabberListener& listenerOf(jcl_Connection& connection) {
+    return *static_cast<mon_JabberListener*>(connection.GetHandlerContext());
 }
 
 } // namespace
 
 constexpr std::chrono::seconds mon_JabberListener::probeAfter;
 
-// Hands every stanza of the server's stream to the listener.
-class mon_JabberListener::Stream : public jcl_Stream {
-public:
-    Stream(mon_JabberListener& owner, const csp_TcpSocket& socket)
-        : jcl_Stream(owner.options.msgserver.c_str(), serverPort, 2, socket), owner(owner) {}
-    void HandleStanza(const jcl_Node& stanza) override { owner.handle(stanza); }
-
-private:
-    mon_JabberListener& owner;
-};
-
 mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
-    : options(options), roster(roster), socket(csp_TcpSocket::bindToAnyPort), now(Clock::now()),
-      loggedIn(false), loginRefused(false), ended(false), probes(0) {
-    registerAccount(options);
-    socket.connectTo(
-        csp_SocketAddress(csp_IpAddress(cow_String(options.msgserver.c_str())), serverPort));
-    // The stream holds a copy of the socket and closes it when it ends.
-    socket.setToAutoClose(false);
-    stream.reset(new Stream(*this, socket));
+    : options(options), roster(roster), now(Clock::now()), awaitingLogIn(false), logInAnswer(none),
+      ended(false), stanzasHandled(0), probes(0) {
+    connection.SetHandlerContext(this);
+    connection.SetMessageHandler(onMessage);
+    connection.SetPresenceHandler(onPresence);
+    connection.SetIQHandler(onIQ);
     logIn();
 }
 
 mon_JabberListener::~mon_JabberListener() {
     try {
-        write("</stream:stream>\n");
+        connection.Disconnect();
     } catch (...) {
     }
 }
@@ -100,173 +63,119 @@ std::string mon_JabberListener::Describe() const {
     return "logged in as " + Address();
 }
 
-std::string mon_JabberListener::Escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-// All of it: a short write would cut a stanza and end the stream.
-void mon_JabberListener::write(const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const int count = socket.write(text.data() + written, int(text.size() - written));
-        if (count <= 0)
-            csp_NetworkException::throwError(csp_NetworkException::write_failed, "write");
-        written += std::size_t(count);
-    }
-}
-
+// Registration is refused when the account exists; the log-in tells whether it is usable.
 void mon_JabberListener::logIn() {
-    write("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"http://etherx.jabber.org/"
-          "streams\" to=\"" +
-          Escaped(options.msgserver) + "\" xmlns=\"jabber:client\">\n");
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds);
-    // The registration just made may not be in force yet: a refusal is tried again.
-    for (int attempt = 0; !loggedIn && std::chrono::steady_clock::now() < deadline; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        loginRefused = false;
-        write("<iq to=\"" + Escaped(options.msgserver) +
-              "\" type=\"set\" id=\"login\"><query xmlns=\"jabber:iq:auth\"><username>" +
-              Escaped(options.account) + "</username><password>" + Escaped(options.password) +
-              "</password><resource>" + Escaped(options.resource) + "</resource></query></iq>");
-        while (!loggedIn && !loginRefused && std::chrono::steady_clock::now() < deadline)
-            if (!readFor(100))
-                throw std::runtime_error("the Jabber server ended the connection at the log-in");
-    }
-    if (!loggedIn)
-        throw std::runtime_error("the server refused the log-in as " + options.account);
+    connection.Connect(options.msgserver.c_str(), ipm_JabberMechanism::serverPort);
+    if (!connection.IsStreamOpen())
+        throw std::runtime_error("the Jabber server " + options.msgserver +
+                                 " did not take the stream");
+    const cow_String account(options.account.c_str());
+    const cow_String password(options.password.c_str());
+    connection.Register(account, account, password);
+    awaitingLogIn = true;
+    connection.Authorize(account, password, options.resource.c_str());
+    awaitingLogIn = false;
+    if (logInAnswer != accepted)
+        throw std::runtime_error(logInAnswer == refused
+                                     ? "the server refused the log-in as " + options.account
+                                     : "the server did not answer the log-in");
     // Available, so that the server delivers what is sent to this address.
-    write("<presence/>");
+    connection.Send(jcl_Presence());
 }
 
-// Waits for data, then reads once; false once the server's stream is over.
-bool mon_JabberListener::readFor(int milliseconds) {
-    const int ready = wsa::waitUntilReadable(socket.getDescriptor(), long(milliseconds) * 1000L);
-    if (ready == SOCKET_ERROR)
-        return false;
-    if (ready == 0)
-        return true;
-    try {
-        return stream->Read() > 0 && !stream->HasFailed();
-    } catch (const csp_NetworkException&) {
-        return false;
-    }
-}
-
-void mon_JabberListener::Watch(mon_Poller& poller) {
-    if (!ended)
-        poller.Add(socket.getDescriptor());
-}
-
-void mon_JabberListener::Serve(const mon_Poller& poller, Clock::time_point when) {
+void mon_JabberListener::Serve(const mon_Poller&, Clock::time_point when) {
     now = when;
     if (ended)
         return;
-    if (poller.IsReadable(socket.getDescriptor())) {
-        for (int reads = 0; reads < readsPerRound; ++reads) {
-            if (!readFor(0)) {
-                ended = true;
-                roster.View().Note("the Jabber server ended the connection");
-                return;
-            }
-            if (wsa::waitUntilReadable(socket.getDescriptor(), 0) != 1)
-                break;
+    // Each Receive reads once; the round goes on while reads find something.
+    for (int reads = 0; reads < readsPerRound; ++reads) {
+        const int before = stanzasHandled;
+        const Clock::time_point started = Clock::now();
+        try {
+            connection.Receive(1);
+        } catch (const csp_NetworkException&) {
         }
+        if (!connection.IsStreamOpen()) {
+            ended = true;
+            roster.View().Note("the Jabber server ended the connection");
+            return;
+        }
+        if (stanzasHandled == before && Clock::now() - started >= std::chrono::milliseconds(1))
+            break;
     }
     probeQuietJobs();
 }
 
-void mon_JabberListener::handle(const jcl_Node& stanza) {
-    const cow_String& name = stanza.GetTagName();
-    if (name == "message")
-        handleMessage(stanza);
-    else if (name == "presence")
-        handlePresence(stanza);
-    else if (name == "iq")
-        handleAnswer(stanza);
+void mon_JabberListener::onMessage(jcl_Connection& connection, jcl_Entity& stanza) {
+    listenerOf(connection).handleMessage(static_cast<jcl_Message&>(stanza));
 }
 
-void mon_JabberListener::handleAnswer(const jcl_Node& iq) {
-    const std::string id = attribute(iq, "id");
-    if (!loggedIn && id == "login")
-        (attribute(iq, "type") == "result" ? loggedIn : loginRefused) = true;
-    else if (startsWith(id, pingPrefix) && attribute(iq, "type") == "error")
-        pingRefused(attribute(iq, "from"), startsWith(id, firstPingPrefix));
+void mon_JabberListener::onPresence(jcl_Connection& connection, jcl_Entity& stanza) {
+    listenerOf(connection).handlePresence(static_cast<jcl_Presence&>(stanza));
 }
 
-mon_Report mon_JabberListener::ReportOf(const jcl_Node& payload) {
-    mon_Report report(payload.GetTagName().c_str());
-    const int fields = std::min<int>(payload.children.Count(), int(mon_ReportStream::maxFields));
-    for (int i = 0; i < fields; ++i) {
-        const jcl_Node& element = payload.children.ConstGet(i);
-        mon_Report::Field field{element.GetTagName().c_str(), attribute(element, "type"),
-                                std::string()};
-        appendAllText(element, field.value);
-        report.AddField(field);
+void mon_JabberListener::onIQ(jcl_Connection& connection, jcl_Entity& stanza) {
+    listenerOf(connection).handleAnswer(static_cast<jcl_IQ&>(stanza));
+}
+
+void mon_JabberListener::handleAnswer(const jcl_IQ& iq) {
+    ++stanzasHandled;
+    const std::string id = iq.id.c_str();
+    const std::string type = iq.type.c_str();
+    if (awaitingLogIn && (type == "result" || type == "error"))
+        logInAnswer = type == "result" ? accepted : refused;
+    else if (startsWith(id, pingPrefix) && type == "error")
+        pingRefused(iq.from.c_str(), startsWith(id, firstPingPrefix));
+}
+
+// The job that reports from this address; 0 when it cannot be one.
+int mon_JabberListener::jobOf(const std::string& address) {
+    const auto known = peers.find(address);
+    if (known != peers.end() && known->second.jobId != 0)
+        return known->second.jobId;
+    const std::string name = resourceOf(address);
+    if (name.size() > mon_ReportStream::maxNameBytes) {
+        if (refusedNames.size() < maxPeers && refusedNames.insert(address).second)
+            roster.View().Note("reports from " + address.substr(0, 64) +
+                               "... ignored: a job name longer than " +
+                               std::to_string(mon_ReportStream::maxNameBytes) + " bytes");
+        return 0;
     }
-    return report;
+    if (known == peers.end() && peers.size() >= maxPeers)
+        return 0;
+    Peer& peer = peers[address];
+    peer.jobId = roster.Arrive(name, address, "reporting as " + address, bareOf(address), now);
+    peer.lastProbe = now;
+    if (!peer.sentPresence)
+        ping(address, firstPingPrefix);
+    return peer.jobId;
 }
 
-void mon_JabberListener::handleMessage(const jcl_Node& message) {
-    const jcl_Node* x = child(message, "x");
-    if (x == nullptr || x->children.Count() == 0 || attribute(message, "type") == "error")
+void mon_JabberListener::handleMessage(const jcl_Message& message) {
+    ++stanzasHandled;
+    const std::string x = message.GetX().c_str();
+    if (x.empty() || message.type == "error")
         return;
-    const std::string from = attribute(message, "from");
-    const std::string name = resourceOf(from);
-    auto known = peers.find(from);
-    if (known == peers.end() || known->second.jobId == 0) {
-        if (name.size() > mon_ReportStream::maxNameBytes) {
-            if (refusedNames.size() < maxPeers && refusedNames.insert(from).second)
-                roster.View().Note("reports from " + from.substr(0, 64) +
-                                   "... ignored: a job name longer than " +
-                                   std::to_string(mon_ReportStream::maxNameBytes) + " bytes");
-            return;
-        }
-        if (peers.size() >= maxPeers)
-            return;
-        Peer& peer = peers[from];
-        peer.jobId = roster.Arrive(name, from, "reporting as " + from, bareOf(from), now);
-        peer.lastProbe = now;
-        if (!peer.sentPresence)
-            ping(from, firstPingPrefix);
-        known = peers.find(from);
+    const int jobId = jobOf(message.from.c_str());
+    if (jobId == 0)
+        return;
+    std::vector<mon_Report> reports;
+    if (!mon_ChatReports::Read(x, reports)) {
+        roster.Unreadable(jobId, x, "not a report", mon_View::Time::Now(), now);
+        return;
     }
-    const int jobId = known->second.jobId;
-    for (int i = 0; i < x->children.Count(); ++i)
-        roster.Report(jobId, ReportOf(x->children.ConstGet(i)), mon_View::Time::Now(), now);
+    for (const mon_Report& report : reports)
+        roster.Report(jobId, report, mon_View::Time::Now(), now);
 }
 
-void mon_JabberListener::handlePresence(const jcl_Node& presence) {
-    const std::string from = attribute(presence, "from");
-    const std::string type = attribute(presence, "type");
-    if (type == "unavailable") {
+void mon_JabberListener::handlePresence(const jcl_Presence& presence) {
+    ++stanzasHandled;
+    const std::string from = presence.from.c_str();
+    if (presence.type == "unavailable") {
         sessionEnded(from, "its session ended");
         return;
     }
-    if (!type.empty() || from.empty() || bareOf(from) == bareOf(Address()))
+    if (!presence.type.IsEmpty() || from.empty() || bareOf(from) == bareOf(Address()))
         return;
     auto known = peers.find(from);
     if (known == peers.end()) {
@@ -283,8 +192,8 @@ void mon_JabberListener::pingRefused(const std::string& address, bool firstPing)
     const auto known = peers.find(address);
     if (known == peers.end())
         return;
-    if (firstPing && roster.Find(known->second.jobId) != nullptr &&
-        now - roster.Find(known->second.jobId)->LastReport() < probeAfter) {
+    const mon_Job* job = roster.Find(known->second.jobId);
+    if (firstPing && job != nullptr && now - job->LastReport() < probeAfter) {
         known->second.refusesPings = true;
         return;
     }
@@ -319,28 +228,30 @@ void mon_JabberListener::probeQuietJobs() {
     }
 }
 
+// Any iq does: the server answers for a session that is gone before it looks inside.
 bool mon_JabberListener::ping(const std::string& address, const char* prefix) {
-    try {
-        write("<iq type=\"get\" to=\"" + Escaped(address) + "\" id=\"" + prefix +
-              std::to_string(++probes) + "\"><ping xmlns=\"urn:xmpp:ping\"/></iq>");
-        return true;
-    } catch (const csp_NetworkException&) {
-        return false;
-    }
+    jcl_IQ probe;
+    probe.SetTo(address.c_str());
+    probe.SetType("get");
+    probe.id = (prefix + std::to_string(++probes)).c_str();
+    probe.SetQueryNamespace("urn:xmpp:ping");
+    connection.Send(probe);
+    return connection.IsStreamOpen();
 }
 
 bool mon_JabberListener::SendKill(const mon_Job& job, std::string& why) {
     for (const auto& entry : peers) {
         if (entry.second.jobId != job.Id())
             continue;
-        try {
-            write("<message to=\"" + Escaped(entry.first) +
-                  "\" type=\"chat\"><x xmlns=\"zorvik:msg\">Kill</x></message>");
+        jcl_Message command;
+        command.SetTo(entry.first.c_str());
+        command.SetType("chat");
+        command.SetX("Kill");
+        connection.Send(command);
+        if (connection.IsStreamOpen())
             return true;
-        } catch (const csp_NetworkException&) {
-            why = "the connection to the Jabber server failed";
-            return false;
-        }
+        why = "the connection to the Jabber server failed";
+        return false;
     }
     why = "its session has ended";
     return false;

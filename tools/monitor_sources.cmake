@@ -1,7 +1,7 @@
 # The monitor's sources apart from its main and its board, shared by the program and by
 # the tests and fuzzers that reach into it.
 set(QORKEL_MONITOR_SOURCES
-    mon_Command.cpp mon_CommandQueue.cpp mon_JabberListener.cpp mon_Job.cpp
+    mon_ChatReports.cpp mon_Command.cpp mon_CommandQueue.cpp mon_JabberListener.cpp mon_Job.cpp
     mon_JobConnection.cpp mon_JsonLog.cpp mon_MessageFile.cpp mon_Monitor.cpp mon_Options.cpp
     mon_Platform.cpp mon_Poller.cpp mon_ReportPrinter.cpp mon_ReportStream.cpp mon_Roster.cpp
     mon_Server.cpp mon_Text.cpp)
