@@ -22,6 +22,8 @@ const int defaultMaxWarningMessages = 200;
 const int defaultMaxPendingMessages = 1000;
 const int longestJobName = 200;
 
+typedef std::chrono::steady_clock Clock;
+
 std::atomic<unsigned long> lastGeneration{0};
 
 // A count from the environment; unset, zero, negative or unreadable keeps the default.
@@ -231,12 +233,21 @@ void ipm_MessageTransmit::TransmitMessage(const cow_String& encoded) {
     onTransport([&](ipm_TransmissionMechanism& t) { t.Transmit(encoded); });
 }
 
-bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded) {
-    if (!mechanismReady.load())
-        return false;
+// The transport is held for long only by a write that makes no progress (until it gives
+// up); the caller's thread does not queue behind that.
+bool ipm_MessageTransmit::lockTransportForCaller() {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(250);
     directCallersWaiting.fetch_add(1);
-    mechanismLock.Lock();
+    bool locked;
+    while (!(locked = mechanismLock.TryLock()) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     directCallersWaiting.fetch_sub(1);
+    return locked;
+}
+
+bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded) {
+    if (!mechanismReady.load() || !lockTransportForCaller())
+        return false;
     struct Release {
         thr_Mutex& lock;
         ~Release() { lock.Unlock(); }
