@@ -198,8 +198,12 @@ TEST_F(ipm_Delivery, OverTheBoundTheOldestReportsThatMayGoAreDroppedAndTheNotice
     job.recording->initializeResult = true;
     ASSERT_TRUE(Eventually([&] { return job.recording->Transmitted().size() >= 6; }));
     // r1 to r4 made way; the error and the warning were never candidates.
-    const std::vector<std::string> expected = {
-        NoticePayload(false, 4, job.MessageFile(), 5), made[1], made[5], made[6], made[7], made[8]};
+    const std::vector<std::string> expected = {NoticePayload(false, 4, job.MessageFilePath(), 5),
+                                               made[1],
+                                               made[5],
+                                               made[6],
+                                               made[7],
+                                               made[8]};
     EXPECT_EQ(job.recording->Transmitted(), expected);
     EXPECT_EQ(job.Transmitter().GetUndeliveredCount(), 0) << "told";
 }
@@ -217,7 +221,7 @@ TEST_F(ipm_Delivery, ReportsDroppedWhileConnectedAreToldAheadOfTheNextReport) {
     job.recording->Release();
     ASSERT_TRUE(Eventually([&] { return job.recording->Transmitted().size() >= 4; }));
     const std::vector<std::string> expected = {InfoPayload("r1"),
-                                               NoticePayload(false, 7, job.MessageFile(), 3),
+                                               NoticePayload(false, 7, job.MessageFilePath(), 3),
                                                InfoPayload("r9"), InfoPayload("r10")};
     EXPECT_EQ(job.recording->Transmitted(), expected);
     EXPECT_EQ(job.MessageFileText(), Joined(Payloads(Range(1, 10))));

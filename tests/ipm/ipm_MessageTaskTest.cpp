@@ -98,7 +98,7 @@ TEST_F(ipm_MessageTaskTest, AFailedTransmissionIsSentAgainOnANewConnectionAfterA
     ReportRange(1, 3);
     TaskThread task;
     ASSERT_TRUE(WaitUntil([&] { return job.recording->Transmitted().size() >= 4; }));
-    const std::vector<std::string> expected = {Payload("r1"), Notice(0, job.MessageFile()),
+    const std::vector<std::string> expected = {Payload("r1"), Notice(0, job.MessageFilePath()),
                                                Payload("r2"), Payload("r3")};
     EXPECT_EQ(job.recording->Transmitted(), expected) << "nothing lost, nothing twice";
     const std::vector<Clock::time_point> attempts = job.recording->InitializeTimes();
@@ -121,7 +121,7 @@ TEST_F(ipm_MessageTaskTest, AFailingPollSetsTheTransportUpAgainBeforeDelivering)
     ASSERT_TRUE(WaitUntil([&] { return job.recording->Transmitted().size() >= 3; }));
     EXPECT_EQ(
         job.recording->Transmitted(),
-        (std::vector<std::string>{Notice(0, job.MessageFile()), Payload("r1"), Payload("r2")}));
+        (std::vector<std::string>{Notice(0, job.MessageFilePath()), Payload("r1"), Payload("r2")}));
     EXPECT_GE(job.recording->InitializeCalls(), 2);
     EXPECT_FALSE(job.Transmitter().IsDisabled());
 }

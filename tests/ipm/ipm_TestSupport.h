@@ -338,6 +338,8 @@ public:
     ~ReportingJob() { DestroyTransmitter(); }
 
     std::string MessageFile() const { return dir.File(job + ".ipm"); }
+    // The path as the transmitter writes it (absolute, in the platform's own form).
+    std::string MessageFilePath() { return Transmitter().GetMessageFilePath().c_str(); }
     std::string MessageFileText() const { return ReadFile(MessageFile()); }
     ipm_MessageTransmit& Transmitter() { return ipm_MessageTransmit::Instance(); }
 
