@@ -4,6 +4,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -23,14 +25,33 @@ std::atomic<int> runningLookups{0};
 std::atomic<int> abandonedLookups{0};
 thread_local csp_HostLookup::GiveUpCheck giveUpCheck = nullptr;
 
-// Handed from the lookup's thread to the waiting one; whichever lets go last frees it.
+// One lookup, handed from the worker that runs it to the thread that waits for it; whichever
+// lets go last frees it.
 struct Handover {
+    std::function<const hostent*()> lookup;
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
     bool abandoned = false;
     csp_HostLookup::Result result;
 };
+
+// Workers are kept for a while after a lookup, so that a host that looks up often does not
+// start a thread each time; an idle one leaves after a few seconds, so that none outlive
+// the library's use by long. Never destroyed: a worker may still wait on it at exit.
+struct Pool {
+    std::mutex mutex;
+    std::condition_variable work;
+    std::deque<std::shared_ptr<Handover>> queue;
+    int idle = 0;
+};
+
+const std::chrono::seconds workerIdleLife(5);
+
+Pool& pool() {
+    static Pool* const instance = new Pool;
+    return *instance;
+}
 
 // The platform's record lives in storage of the thread that looked up: copy it there.
 csp_HostLookup::Result copyOf(const hostent* entry) {
@@ -51,6 +72,58 @@ csp_HostLookup::Result copyOf(const hostent* entry) {
         result.addresses.push_back(value);
     }
     return result;
+}
+
+void run(Handover& handover) {
+    csp_HostLookup::Result result = copyOf(handover.lookup());
+    bool wasAbandoned;
+    {
+        std::lock_guard<std::mutex> lock(handover.mutex);
+        handover.result = std::move(result);
+        handover.done = true;
+        wasAbandoned = handover.abandoned;
+    }
+    handover.finished.notify_all();
+    if (wasAbandoned)
+        abandonedLookups.fetch_sub(1);
+    runningLookups.fetch_sub(1);
+}
+
+void work() {
+    Pool& p = pool();
+    std::unique_lock<std::mutex> lock(p.mutex);
+    for (;;) {
+        if (!p.work.wait_for(lock, workerIdleLife, [&] { return !p.queue.empty(); })) {
+            --p.idle;
+            return;
+        }
+        const std::shared_ptr<Handover> next = p.queue.front();
+        p.queue.pop_front();
+        --p.idle;
+        lock.unlock();
+        run(*next);
+        lock.lock();
+        ++p.idle;
+    }
+}
+
+// False when no thread could be started for it.
+bool submit(const std::shared_ptr<Handover>& handover) {
+    Pool& p = pool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.queue.push_back(handover);
+    if (p.idle >= static_cast<int>(p.queue.size())) {
+        p.work.notify_one();
+        return true;
+    }
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error&) {
+        p.queue.pop_back();
+        return false;
+    }
+    ++p.idle;
+    return true;
 }
 
 bool givingUp() {
@@ -79,33 +152,19 @@ csp_HostLookup::Result waitFor(Handover& handover, int timeoutMilliseconds) {
     return std::move(handover.result);
 }
 
-template <class Lookup> csp_HostLookup::Result lookUp(Lookup lookup, int timeoutMilliseconds) {
+csp_HostLookup::Result lookUp(std::function<const hostent*()> lookup, int timeoutMilliseconds) {
     if (abandonedLookups.load() >= mostAbandonedLookups || givingUp()) {
         csp_HostLookup::Result refused;
         refused.outcome = csp_HostLookup::timedOut;
         return refused;
     }
     const std::shared_ptr<Handover> handover = std::make_shared<Handover>();
+    handover->lookup = std::move(lookup);
     runningLookups.fetch_add(1);
-    try {
-        std::thread([handover, lookup] {
-            csp_HostLookup::Result result = copyOf(lookup());
-            bool wasAbandoned;
-            {
-                std::lock_guard<std::mutex> lock(handover->mutex);
-                handover->result = std::move(result);
-                handover->done = true;
-                wasAbandoned = handover->abandoned;
-            }
-            handover->finished.notify_all();
-            if (wasAbandoned)
-                abandonedLookups.fetch_sub(1);
-            runningLookups.fetch_sub(1);
-        }).detach();
-    } catch (const std::system_error&) {
+    if (!submit(handover)) {
         // No thread to be had: look up here, unbounded, rather than not at all.
         runningLookups.fetch_sub(1);
-        return copyOf(lookup());
+        return copyOf(handover->lookup());
     }
     return waitFor(*handover, timeoutMilliseconds);
 }
