@@ -34,7 +34,6 @@ void mem_RegionMap::Remove(const void* region) {
     bits[index >> 5].fetch_and(~(std::uint32_t(1) << (index & 31)), std::memory_order_release);
 }
 
-// Called with addLock held.
 mem_RegionMap::Window* mem_RegionMap::Table() {
     Window* table = windows.load(std::memory_order_relaxed);
     if (table == nullptr) {
@@ -48,7 +47,6 @@ mem_RegionMap::Bits* mem_RegionMap::WindowFor(std::uint64_t address) {
     const std::uint64_t window = address >> windowShift;
     if (window >= windowCount)
         return nullptr;
-    std::lock_guard<std::mutex> guard(addLock);
     Window* table = Table();
     if (table == nullptr)
         return nullptr;

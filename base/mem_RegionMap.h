@@ -4,20 +4,20 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 // A set of aligned regions of 2^regionShift bytes of the address space, one bit each, that
 // can be asked about any address without touching it: the small-object allocator marks its
 // spans here, so that mem_Free tells its objects from the C heap's. The bits come in windows
 // of 4 GiB, made on first use; a 32-bit process has one window, a 64-bit heap a few, of the
 // 2^16 that 48-bit addresses allow. The table of windows is made by the first Add, so that
-// an empty map is all zeros and needs no initialisation at start-up. Lookups take no lock;
-// the table and a window, once made, live as long as the map.
+// an empty map is all zeros and needs no initialisation at start-up. Lookups take no lock
+// and may run alongside Add and Remove; Add and Remove are serialised by the caller. The
+// table and a window, once made, live as long as the map.
 class mem_RegionMap {
 public:
     static const int regionShift = 16;
 
-    constexpr mem_RegionMap() : windows(nullptr), addLock() {}
+    constexpr mem_RegionMap() : windows(nullptr) {}
     mem_RegionMap(const mem_RegionMap&) = delete;
     mem_RegionMap& operator=(const mem_RegionMap&) = delete;
     ~mem_RegionMap();
@@ -50,7 +50,6 @@ private:
     typedef std::atomic<Bits*> Window;
 
     std::atomic<Window*> windows;
-    std::mutex addLock;
 
     static std::uint64_t AddressOf(const void* address) {
         return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(address));

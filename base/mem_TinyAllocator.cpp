@@ -1,6 +1,7 @@
 #include "base/mem_TinyAllocator.h"
 
 #include "base/mem_RegionMap.h"
+#include "base/thr_ThreadExitHook.h"
 
 #include <atomic>
 #include <cstdint>
@@ -50,13 +51,18 @@ struct FreeObject {
     FreeObject* next;
 };
 
-// The first bytes of every span. Everything but the class is changed under the pool's lock.
+struct Chunk;
+
+// The first bytes of every span. Everything but the class and the chunk is changed under the
+// pool's lock.
 struct Span {
     Span* previous; // in the pool's list of spans that have objects to give
     Span* next;
     FreeObject* freeObjects; // given back and not handed out again
     char* untouched;         // from here to the end nothing has been handed out since the
                              // span was made or last found empty
+    Chunk* chunk;
+    int indexInChunk;
     int sizeClass;
     int capacity;
     int outstanding; // in use, or held by a thread
@@ -71,29 +77,68 @@ Span* SpanOf(const void* block) {
     return reinterpret_cast<Span*>(reinterpret_cast<std::uintptr_t>(block) & ~(spanSize - 1));
 }
 
+// Spans are carved from chunks of the C heap: a 64 KiB block aligned on its own would cost
+// as much again in padding. Chunks hold 1, 2, 4, 8 and then 16 spans, so that a process that
+// needs few spans takes little; a chunk goes back when all its spans are back.
+struct Chunk {
+    void* memory;
+    char* firstSpan;
+    Chunk* previous; // among the chunks that have a span to give
+    Chunk* next;
+    std::uint32_t freeSpans; // bit k: span k is not in use
+    std::uint32_t allSpans;
+    int spans;
+};
+
+const int largestChunkSpans = 16;
+
+struct SpanSource {
+    Chunk* withFreeSpans = nullptr;
+    int nextChunkSpans = 1;
+    std::size_t heapBytes = 0;
+};
+
 // The shared stock of one size class.
 struct Pool {
-    std::mutex lock;
     Span* available = nullptr; // spans with objects to give, empty ones included
     int emptySpans = 0;
     std::size_t objectsOut = 0;
 };
 
 // Never destroyed: objects may be released by other static objects' destructors, in any
-// order, and by threads that outlive main.
+// order, and by threads that outlive main. All zeros at start-up, so that an allocation
+// made while other static objects are constructed finds it ready.
 union Shared {
     constexpr Shared() : state() {}
     ~Shared() {}
     struct State {
         mem_RegionMap spans;
+        SpanSource source;
         Pool pools[classCount];
         std::atomic<std::size_t> spanCount{0};
     } state;
 };
 Shared shared;
 
+// Made on first use and never destroyed, for the same reasons; a mutex cannot be made at
+// compile time everywhere (MinGW's cannot).
+struct Locks {
+    std::mutex source; // the span source and the region map
+    std::mutex pools[classCount];
+};
+
+Locks& SharedLocks() {
+    alignas(Locks) static unsigned char storage[sizeof(Locks)];
+    static Locks* const locks = new (storage) Locks;
+    return *locks;
+}
+
 Pool& PoolOf(int sizeClass) {
     return shared.state.pools[sizeClass];
+}
+
+std::mutex& PoolLock(int sizeClass) {
+    return SharedLocks().pools[sizeClass];
 }
 
 void Link(Pool& pool, Span* span) {
@@ -119,15 +164,97 @@ void Reset(Span* span) {
     span->untouched = FirstObject(span);
 }
 
-Span* NewSpan(int sizeClass) {
-    void* memory = ::operator new(spanSize, std::align_val_t(spanSize), std::nothrow);
-    if (memory == nullptr)
-        return nullptr;
-    if (!shared.state.spans.Add(memory)) {
-        ::operator delete(memory, std::align_val_t(spanSize));
+void LinkChunk(SpanSource& source, Chunk* chunk) {
+    chunk->previous = nullptr;
+    chunk->next = source.withFreeSpans;
+    if (source.withFreeSpans != nullptr)
+        source.withFreeSpans->previous = chunk;
+    source.withFreeSpans = chunk;
+}
+
+void UnlinkChunk(SpanSource& source, Chunk* chunk) {
+    if (chunk->previous != nullptr)
+        chunk->previous->next = chunk->next;
+    else
+        source.withFreeSpans = chunk->next;
+    if (chunk->next != nullptr)
+        chunk->next->previous = chunk->previous;
+}
+
+// One span more than the chunk holds, so that the spans can start on a span boundary.
+Chunk* NewChunk(SpanSource& source) {
+    const int spans = source.nextChunkSpans;
+    const std::size_t bytes = static_cast<std::size_t>(spans + 1) * spanSize;
+    void* memory = std::malloc(bytes);
+    Chunk* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk)));
+    if (memory == nullptr || chunk == nullptr) {
+        std::free(memory);
+        std::free(chunk);
         return nullptr;
     }
-    Span* span = static_cast<Span*>(memory);
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(memory);
+    chunk->memory = memory;
+    chunk->firstSpan = static_cast<char*>(memory) + ((spanSize - start % spanSize) % spanSize);
+    chunk->allSpans = (std::uint32_t(1) << spans) - 1;
+    chunk->freeSpans = chunk->allSpans;
+    chunk->spans = spans;
+    source.heapBytes += bytes;
+    if (spans < largestChunkSpans)
+        source.nextChunkSpans = spans * 2;
+    LinkChunk(source, chunk);
+    return chunk;
+}
+
+void DeleteChunk(SpanSource& source, Chunk* chunk) {
+    UnlinkChunk(source, chunk);
+    source.heapBytes -= static_cast<std::size_t>(chunk->spans + 1) * spanSize;
+    std::free(chunk->memory);
+    std::free(chunk);
+}
+
+// A span-sized block on a span boundary, marked in the region map; null when the C heap
+// has no room.
+Span* TakeSpan() {
+    SpanSource& source = shared.state.source;
+    std::lock_guard<std::mutex> guard(SharedLocks().source);
+    Chunk* chunk = source.withFreeSpans;
+    if (chunk == nullptr && (chunk = NewChunk(source)) == nullptr)
+        return nullptr;
+    int index = 0;
+    while ((chunk->freeSpans & (std::uint32_t(1) << index)) == 0)
+        ++index;
+    Span* span =
+        reinterpret_cast<Span*>(chunk->firstSpan + static_cast<std::size_t>(index) * spanSize);
+    if (!shared.state.spans.Add(span)) {
+        if (chunk->freeSpans == chunk->allSpans)
+            DeleteChunk(source, chunk);
+        return nullptr;
+    }
+    chunk->freeSpans &= ~(std::uint32_t(1) << index);
+    if (chunk->freeSpans == 0)
+        UnlinkChunk(source, chunk);
+    span->chunk = chunk;
+    span->indexInChunk = index;
+    return span;
+}
+
+void GiveSpan(Span* span) {
+    SpanSource& source = shared.state.source;
+    std::lock_guard<std::mutex> guard(SharedLocks().source);
+    // Out of the map first: once the memory is the C heap's again, its blocks are not ours.
+    shared.state.spans.Remove(span);
+    Chunk* chunk = span->chunk;
+    if (chunk->freeSpans == 0)
+        LinkChunk(source, chunk);
+    chunk->freeSpans |= std::uint32_t(1) << span->indexInChunk;
+    if (chunk->freeSpans == chunk->allSpans)
+        DeleteChunk(source, chunk);
+}
+
+Span* NewSpan(int sizeClass) {
+    Span* span = TakeSpan();
+    if (span == nullptr)
+        return nullptr;
     Reset(span);
     span->sizeClass = sizeClass;
     span->capacity = static_cast<int>((spanSize - spanHeaderSize) / classSizes[sizeClass]);
@@ -137,9 +264,7 @@ Span* NewSpan(int sizeClass) {
 }
 
 void DeleteSpan(Span* span) {
-    // Out of the map first: once the memory is the C heap's again, its blocks are not ours.
-    shared.state.spans.Remove(span);
-    ::operator delete(span, std::align_val_t(spanSize));
+    GiveSpan(span);
     shared.state.spanCount.fetch_sub(1, std::memory_order_relaxed);
 }
 
@@ -165,7 +290,7 @@ struct Refill {
 Refill TakeFromPool(int sizeClass, int wanted) {
     Pool& pool = PoolOf(sizeClass);
     Refill refill = {nullptr, nullptr, nullptr, 0};
-    std::lock_guard<std::mutex> guard(pool.lock);
+    std::lock_guard<std::mutex> guard(PoolLock(sizeClass));
     Span* span = pool.available;
     if (span == nullptr) {
         span = NewSpan(sizeClass);
@@ -223,7 +348,7 @@ void ReturnChain(int sizeClass, FreeObject* chain) {
     Pool& pool = PoolOf(sizeClass);
     Span* released = nullptr;
     {
-        std::lock_guard<std::mutex> guard(pool.lock);
+        std::lock_guard<std::mutex> guard(PoolLock(sizeClass));
         // Objects released one after another mostly share a span: count them per span.
         while (chain != nullptr) {
             Span* span = SpanOf(chain);
@@ -248,7 +373,7 @@ void ReturnRun(int sizeClass, char* begin, char* end) {
     const std::size_t size = classSizes[sizeClass];
     Span* released = nullptr;
     {
-        std::lock_guard<std::mutex> guard(pool.lock);
+        std::lock_guard<std::mutex> guard(PoolLock(sizeClass));
         Span* span = SpanOf(begin);
         if (span->untouched == end) {
             span->untouched = begin;
@@ -268,7 +393,7 @@ void ReleaseEmptySpans(int sizeClass) {
     Pool& pool = PoolOf(sizeClass);
     Span* released = nullptr;
     {
-        std::lock_guard<std::mutex> guard(pool.lock);
+        std::lock_guard<std::mutex> guard(PoolLock(sizeClass));
         Span* span = pool.available;
         while (span != nullptr) {
             Span* next = span->next;
@@ -284,8 +409,6 @@ void ReleaseEmptySpans(int sizeClass) {
     DeleteSpans(released);
 }
 
-enum CacheState : unsigned char { cacheUnarmed = 0, cacheArmed, cacheRetired };
-
 // What a thread holds of one class: a list it takes from and gives to, a batch set aside
 // when the list grew to a batch (so that a batch leaves in one step), and a run.
 struct ClassCache {
@@ -295,56 +418,71 @@ struct ClassCache {
     char* runEnd;
 };
 
-// A thread's objects. Plain data with no constructor, so that reaching it costs no
-// initialisation check; the returner below hands the objects back when the thread ends.
-// `room` counts the releases a list takes before it is set aside; it stays at 0 while the
-// thread is unarmed or retired, so that a release notices either state on its slow path.
+// A thread's objects, on the C heap: the thread-exit hook receives it as its value and
+// gives everything back, whatever became of the thread's own thread-local storage by then.
+// `room` counts the releases the list takes before it is set aside.
 struct ThreadCache {
     ClassCache classes[classCount];
     int room[classCount];
-    CacheState state;
 };
-thread_local ThreadCache threadCache;
 
-void ReturnClassCache(int sizeClass, ClassCache& cache) {
-    const ClassCache held = cache;
-    cache = ClassCache{nullptr, nullptr, nullptr, nullptr};
-    if (held.head != nullptr)
-        ReturnChain(sizeClass, held.head);
-    if (held.setAside != nullptr)
-        ReturnChain(sizeClass, held.setAside);
-    if (held.runNext != held.runEnd)
-        ReturnRun(sizeClass, held.runNext, held.runEnd);
-}
+// What a thread reads before it has a cache of its own, and again once its cache is gone:
+// empty lists, no room, so that every call takes the slow path. Never written.
+ThreadCache inactiveCache;
 
-void ReturnThreadCache(ThreadCache& thread) {
+thread_local ThreadCache* threadCache = &inactiveCache;
+thread_local bool threadEnded = false;
+
+void ReturnThreadCache(ThreadCache& cache) {
     for (int sizeClass = 0; sizeClass < classCount; ++sizeClass) {
-        ReturnClassCache(sizeClass, thread.classes[sizeClass]);
-        if (thread.state == cacheArmed)
-            thread.room[sizeClass] = classTable.batch[sizeClass];
+        ClassCache& held = cache.classes[sizeClass];
+        const ClassCache taken = held;
+        held = ClassCache{nullptr, nullptr, nullptr, nullptr};
+        cache.room[sizeClass] = classTable.batch[sizeClass];
+        if (taken.head != nullptr)
+            ReturnChain(sizeClass, taken.head);
+        if (taken.setAside != nullptr)
+            ReturnChain(sizeClass, taken.setAside);
+        if (taken.runNext != taken.runEnd)
+            ReturnRun(sizeClass, taken.runNext, taken.runEnd);
     }
 }
 
-struct ThreadCacheReturner {
-    bool armed = false;
-    ~ThreadCacheReturner() {
-        ThreadCache& thread = threadCache;
-        // Objects released later on this thread (by other thread-local destructors) go
-        // straight to the pools.
-        thread.state = cacheRetired;
-        ReturnThreadCache(thread);
-        for (int& room : thread.room)
-            room = 0;
-    }
-};
-thread_local ThreadCacheReturner threadCacheReturner;
+// Objects released later on the ending thread (by other exit handlers) go straight to the
+// pools; with emulated thread-local storage a fresh, unended copy may be read instead, and
+// the thread then makes a cache once more, which the hook's next round returns.
+void ReturnCacheOfEndingThread(void* value) {
+    ThreadCache* cache = static_cast<ThreadCache*>(value);
+    ReturnThreadCache(*cache);
+    std::free(cache);
+    threadCache = &inactiveCache;
+    threadEnded = true;
+}
 
-// The thread's lists are returned when it ends, from now on.
-void Arm(ThreadCache& thread) {
-    threadCacheReturner.armed = true;
-    thread.state = cacheArmed;
+// Made on first use and never destroyed, like the shared state.
+thr_ThreadExitHook& CacheReturner() {
+    alignas(thr_ThreadExitHook) static unsigned char storage[sizeof(thr_ThreadExitHook)];
+    static thr_ThreadExitHook* const hook =
+        new (storage) thr_ThreadExitHook(ReturnCacheOfEndingThread);
+    return *hook;
+}
+
+// The calling thread's own cache, made now; null on an ending thread, or when none can be
+// made (the caller then works with the pools directly).
+ThreadCache* MakeThreadCache() {
+    if (threadEnded)
+        return nullptr;
+    ThreadCache* cache = static_cast<ThreadCache*>(std::calloc(1, sizeof(ThreadCache)));
+    if (cache == nullptr)
+        return nullptr;
     for (int sizeClass = 0; sizeClass < classCount; ++sizeClass)
-        thread.room[sizeClass] = classTable.batch[sizeClass];
+        cache->room[sizeClass] = classTable.batch[sizeClass];
+    if (!CacheReturner().Arm(cache)) {
+        std::free(cache);
+        return nullptr;
+    }
+    threadCache = cache;
+    return cache;
 }
 
 void* TakeOneFromPool(int sizeClass) {
@@ -352,25 +490,23 @@ void* TakeOneFromPool(int sizeClass) {
     return refill.chain != nullptr ? static_cast<void*>(refill.chain) : refill.runBegin;
 }
 
-// The list and the run are empty.
+// The list and the run are empty, or the thread has no cache yet.
 [[gnu::noinline]] void* AllocateWithEmptyList(int sizeClass) {
-    ThreadCache& thread = threadCache;
-    ClassCache& cache = thread.classes[sizeClass];
+    ThreadCache* thread = threadCache;
+    if (thread == &inactiveCache && (thread = MakeThreadCache()) == nullptr)
+        return TakeOneFromPool(sizeClass);
+    ClassCache& cache = thread->classes[sizeClass];
     if (cache.setAside != nullptr) {
         FreeObject* object = cache.setAside;
         cache.head = object->next;
         cache.setAside = nullptr;
-        thread.room[sizeClass] -= classTable.batch[sizeClass] - 1;
+        thread->room[sizeClass] -= classTable.batch[sizeClass] - 1;
         return object;
     }
-    if (thread.state == cacheRetired)
-        return TakeOneFromPool(sizeClass);
-    if (thread.state == cacheUnarmed)
-        Arm(thread);
     const Refill refill = TakeFromPool(sizeClass, classTable.batch[sizeClass]);
     if (refill.chain != nullptr) {
         cache.head = refill.chain->next;
-        thread.room[sizeClass] -= refill.count - 1;
+        thread->room[sizeClass] -= refill.count - 1;
         return refill.chain;
     }
     if (refill.runBegin == nullptr)
@@ -380,26 +516,24 @@ void* TakeOneFromPool(int sizeClass) {
     return refill.runBegin;
 }
 
-// A release found no room left in the list: set it aside (giving back a batch set aside
-// earlier), or arm the thread, or, on a retired thread, give the list back at once.
-[[gnu::noinline]] void ListFull(int sizeClass) {
-    ThreadCache& thread = threadCache;
-    ClassCache& cache = thread.classes[sizeClass];
-    if (thread.state == cacheUnarmed) {
-        Arm(thread);
-        --thread.room[sizeClass];
+// The list has room for one more, or the thread has no cache yet: the object goes on the
+// list, which is then set aside (giving back a batch set aside earlier).
+[[gnu::noinline]] void GiveBackWithoutRoom(FreeObject* object, int sizeClass) {
+    ThreadCache* thread = threadCache;
+    if (thread == &inactiveCache && (thread = MakeThreadCache()) == nullptr) {
+        object->next = nullptr;
+        ReturnChain(sizeClass, object);
         return;
     }
-    FreeObject* chain = cache.head;
-    cache.head = nullptr;
-    if (thread.state == cacheRetired) {
-        thread.room[sizeClass] = 0;
-        ReturnChain(sizeClass, chain);
+    ClassCache& cache = thread->classes[sizeClass];
+    object->next = cache.head;
+    cache.head = object;
+    if (--thread->room[sizeClass] > 0)
         return;
-    }
     FreeObject* previous = cache.setAside;
-    cache.setAside = chain;
-    thread.room[sizeClass] = classTable.batch[sizeClass];
+    cache.setAside = cache.head;
+    cache.head = nullptr;
+    thread->room[sizeClass] = classTable.batch[sizeClass];
     if (previous != nullptr)
         ReturnChain(sizeClass, previous);
 }
@@ -415,12 +549,16 @@ inline bool IsObject(const void* block) {
 inline void GiveBack(void* block) {
     FreeObject* object = static_cast<FreeObject*>(block);
     const int sizeClass = SpanOf(block)->sizeClass;
-    ThreadCache& thread = threadCache;
+    ThreadCache& thread = *threadCache;
+    int& room = thread.room[sizeClass];
+    if (!Likely(room > 1)) {
+        GiveBackWithoutRoom(object, sizeClass);
+        return;
+    }
     ClassCache& cache = thread.classes[sizeClass];
     object->next = cache.head;
     cache.head = object;
-    if (!Likely(--thread.room[sizeClass] > 0))
-        ListFull(sizeClass);
+    --room;
 }
 
 void* AllocateFromHeap(std::size_t size) {
@@ -440,7 +578,7 @@ void* mem_TinyAllocator::Allocate(std::size_t size) {
     if (!Likely(size <= largestSize))
         return AllocateFromHeap(size);
     const int sizeClass = classTable.classOf[(size + 7) >> 3];
-    ThreadCache& thread = threadCache;
+    ThreadCache& thread = *threadCache;
     ClassCache& cache = thread.classes[sizeClass];
     if (FreeObject* object = cache.head) {
         cache.head = object->next;
@@ -475,20 +613,25 @@ std::size_t mem_TinyAllocator::UsableSize(const void* block) {
 }
 
 void mem_TinyAllocator::ReleaseUnused() {
-    ReturnThreadCache(threadCache);
+    if (threadCache != &inactiveCache)
+        ReturnThreadCache(*threadCache);
     for (int sizeClass = 0; sizeClass < classCount; ++sizeClass)
         ReleaseEmptySpans(sizeClass);
 }
 
 mem_TinyAllocator::Statistics mem_TinyAllocator::GetStatistics() {
-    Statistics statistics{shared.state.spanCount.load(std::memory_order_relaxed), 0, 0};
+    Statistics statistics{shared.state.spanCount.load(std::memory_order_relaxed), 0, 0, 0};
+    {
+        std::lock_guard<std::mutex> guard(SharedLocks().source);
+        statistics.heapBytes = shared.state.source.heapBytes;
+    }
     for (int sizeClass = 0; sizeClass < classCount; ++sizeClass) {
         Pool& pool = PoolOf(sizeClass);
         {
-            std::lock_guard<std::mutex> guard(pool.lock);
+            std::lock_guard<std::mutex> guard(PoolLock(sizeClass));
             statistics.objectsOut += pool.objectsOut;
         }
-        const ClassCache& cache = threadCache.classes[sizeClass];
+        const ClassCache& cache = threadCache->classes[sizeClass];
         statistics.cachedOnThisThread +=
             ChainLength(cache.head) + ChainLength(cache.setAside) +
             static_cast<std::size_t>(cache.runEnd - cache.runNext) / classSizes[sizeClass];

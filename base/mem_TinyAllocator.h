@@ -20,7 +20,8 @@
 
 // The host's small-object service behind mem_OperatorNewTinyThrow. Objects of up to
 // largestSize bytes are rounded up to a size class and carved from spans of 64 KiB, each
-// aligned to its size, so that any address finds its span by masking. Every thread keeps a
+// aligned to its size, so that any address finds its span by masking; spans come from
+// chunks of the C heap. Every thread keeps a
 // few objects of each class: taking and giving back an object takes no lock. What a thread
 // holds beyond two batches goes back to the shared pools, and all of it when the thread
 // ends. An object may be released on any thread. A span whose objects are all back goes to
@@ -47,7 +48,8 @@ public:
     static void ReleaseUnused();
 
     struct Statistics {
-        std::size_t spans;              // spans taken from the C heap and not yet returned
+        std::size_t spans;              // spans in use by the size classes
+        std::size_t heapBytes;          // taken from the C heap for spans, not yet returned
         std::size_t objectsOut;         // objects in use or in a thread's free list
         std::size_t cachedOnThisThread; // objects in the calling thread's free lists
     };

@@ -4,6 +4,7 @@
 #include "base/base_Modules.h"
 #include "base/mem_Memory.h"
 #include "base/mem_TinyAllocator.h"
+#include "base/thr_ThreadExitHook.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,7 @@ protected:
         const mem_TinyAllocator::Statistics after = mem_TinyAllocator::GetStatistics();
         EXPECT_EQ(before.objectsOut, after.objectsOut);
         EXPECT_EQ(before.spans, after.spans);
+        EXPECT_EQ(before.heapBytes, after.heapBytes);
         EXPECT_EQ(0u, after.cachedOnThisThread);
     }
 
@@ -201,25 +203,30 @@ TEST_F(TinyAllocator, AThreadThatEndsGivesBackWhatItHeld) {
     ExpectEverythingBack();
 }
 
-// A thread-local object made before the thread's first allocation is destroyed after the
-// thread's lists went back; what it releases then must still reach the pools.
-struct ReleasedLate {
-    std::vector<void*> objects;
-    ~ReleasedLate() {
-        for (void* object : objects)
-            mem_TinyAllocator::Free(object);
-    }
-};
+// Objects that a thread's exit handlers release after the allocator's own handler gave the
+// thread's lists back (a hook armed later runs later) must still reach the pools.
+void ReleaseLate(void* value) {
+    std::vector<void*>* objects = static_cast<std::vector<void*>*>(value);
+    for (void* object : *objects)
+        mem_TinyAllocator::Free(object);
+    objects->clear();
+}
 
 TEST_F(TinyAllocator, ObjectsReleasedAfterTheThreadGaveBackItsListsStillReturn) {
-    std::thread worker([] {
-        thread_local ReleasedLate late;
+    // The allocator makes its hook when a thread first keeps objects; this one comes later.
+    mem_TinyAllocator::Free(mem_TinyAllocator::Allocate(8));
+    mem_TinyAllocator::ReleaseUnused();
+    before = mem_TinyAllocator::GetStatistics();
+    thr_ThreadExitHook lateHook(ReleaseLate);
+    std::vector<void*> objects;
+    std::thread worker([&] {
         for (int k = 0; k < 200; ++k)
-            late.objects.push_back(mem_TinyAllocator::Allocate(48));
-        void* again = mem_TinyAllocator::Allocate(48);
-        mem_TinyAllocator::Free(again);
+            objects.push_back(mem_TinyAllocator::Allocate(48));
+        mem_TinyAllocator::Free(mem_TinyAllocator::Allocate(48));
+        ASSERT_TRUE(lateHook.Arm(&objects));
     });
     worker.join();
+    EXPECT_TRUE(objects.empty());
     EXPECT_EQ(before.objectsOut, mem_TinyAllocator::GetStatistics().objectsOut);
     ExpectEverythingBack();
 }
@@ -240,13 +247,14 @@ TEST_F(TinyAllocator, FinalisationKeepsLiveObjectsAndReturnsTheRest) {
         }
         for (const Block& block : dropped)
             mem_TinyAllocator::Free(block.bytes);
-        const std::size_t spansInUse = mem_TinyAllocator::GetStatistics().spans;
+        const mem_TinyAllocator::Statistics inUse = mem_TinyAllocator::GetStatistics();
         atr_finalize(modules);
         EXPECT_EQ(0, modules);
         // The spans of the dropped objects went back; those of the kept ones stay, and so
         // do the kept objects' bytes, which can still be written.
         const mem_TinyAllocator::Statistics finalised = mem_TinyAllocator::GetStatistics();
-        EXPECT_LT(finalised.spans, spansInUse);
+        EXPECT_LT(finalised.spans, inUse.spans);
+        EXPECT_LT(finalised.heapBytes, inUse.heapBytes);
         EXPECT_GT(finalised.spans, before.spans);
         EXPECT_EQ(0u, finalised.cachedOnThisThread);
         for (Block& block : kept) {
