@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -271,12 +272,16 @@ std::size_t HeapInUse() {
     return heap.uordblks + heap.hblkhd;
 }
 
-// What the buffer holds per report: the payload's string with its header, the list slot
-// and the list's share of blocks and directory, as the C heap counts them (with its own
-// chunk headers). Counters only; the time means nothing.
+// What the buffer holds per report, as the C heap counts it (with its own chunk headers):
+// the payload's string with its header, the list slot and the list's share of blocks and
+// directory. Measured as the growth from one buffer size to a larger one, so that what a
+// buffer holds once (its first blocks, a partly used span) does not count; "string" is a
+// payload's string made alone at its exact size. Counters only; the time means nothing.
 void BM_TypicalStep_BytesPerBufferedReport(benchmark::State& state) {
-    const int reports = 20000;
+    const int firstReports = 50000;
+    const int moreReports = 100000;
     double perReport = 0;
+    double perString = 0;
     for (auto _ : state) {
         thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
         const std::string directory = benchDirectory();
@@ -284,19 +289,29 @@ void BM_TypicalStep_BytesPerBufferedReport(benchmark::State& state) {
         thr_GlobalSingleton<utl_CommandLine>::Instance().Set(7, argv);
         ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
         transmitter.SetMechanism(new NoTransport);
-        // The first report opens the message file and sets the phase: not per-report costs.
-        ipm_sendMessage("Step", format, integers, reals, texts);
-        const std::size_t before = HeapInUse();
-        for (int k = 0; k < reports; ++k)
+        for (int k = 0; k < firstReports; ++k)
             ipm_sendMessage("Step", format, integers, reals, texts);
-        perReport = static_cast<double>(HeapInUse() - before) / reports;
+        const std::size_t before = HeapInUse();
+        for (int k = 0; k < moreReports; ++k)
+            ipm_sendMessage("Step", format, integers, reals, texts);
+        perReport = static_cast<double>(HeapInUse() - before) / moreReports;
         thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
+
+        char payload[512];
+        FloorPayload(payload, sizeof payload);
+        std::vector<cow_String> strings;
+        strings.reserve(moreReports);
+        const std::size_t stringsBefore = HeapInUse();
+        for (int k = 0; k < moreReports; ++k)
+            strings.emplace_back(payload);
+        perString = static_cast<double>(HeapInUse() - stringsBefore) / moreReports;
     }
     char payload[512];
     const int payloadBytes = FloorPayload(payload, sizeof payload);
     state.counters["payload"] = payloadBytes;
     state.counters["held"] = perReport;
     state.counters["overhead"] = perReport - payloadBytes;
+    state.counters["string"] = perString;
 }
 
 } // namespace typical
