@@ -57,7 +57,9 @@
 #include "jcl/jcl_Node.h"
 #include "jcl/jcl_Presence.h"
 #include "jcl/jcl_Stream.h"
+#include "jcl/jcl_StreamReader.h"
 #include "jcl/jcl_TextCache.h"
+#include "jcl/jcl_XmlText.h"
 
 // Reporting
 #include "ipm/ipm_DirectMechanism.h"

@@ -8,6 +8,9 @@
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
 
+#include <cctype>
+#include <cstdlib>
+
 namespace {
 
 // Six characters after the host name; part of every machine's account for good, so
@@ -18,8 +21,26 @@ const int initialAnswerWait = 1000;
 const int afterReportWait = 10;
 const int pollWait = 50;
 
+const char passwordVariable[] = "IPM_JABBER_PASSWORD";
+
 cow_String option(const char* name) {
     return thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue(name);
+}
+
+// The part of a Jabber address before its resource.
+cow_String bareAddress(const cow_String& address) {
+    return cow_String(address.c_str(), address.Find("/"));
+}
+
+// Servers keep account and domain names in lower case; the monitor's options need not.
+bool equalIgnoringCase(const cow_String& left, const cow_String& right) {
+    if (left.length() != right.length())
+        return false;
+    for (int i = 0; i < left.length(); ++i)
+        if (std::tolower(static_cast<unsigned char>(left[i])) !=
+            std::tolower(static_cast<unsigned char>(right[i])))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -37,20 +58,30 @@ cow_String ipm_JabberMechanism::Credential() {
     return utl_getHostName() + credentialSuffix;
 }
 
+cow_String ipm_JabberMechanism::Password() {
+    const char* password = std::getenv(passwordVariable);
+    if (password == nullptr || *password == '\0')
+        return Credential();
+    return password;
+}
+
 bool ipm_JabberMechanism::Initialize() {
     serverName = option("msgserver");
-    listenerAddress = option("listener_name");
-    listenerAddress += "@";
-    listenerAddress += serverName;
+    monitorAccount = option("listener_name");
+    monitorAccount += "@";
+    monitorAccount += serverName;
+    listenerAddress = monitorAccount;
     listenerAddress += "/";
     listenerAddress += option("listener_resource");
     connection.Connect(serverName, serverPort);
     const cow_String credential = Credential();
-    if (!connection.IsConnected())
+    if (!connection.IsStreamOpen())
         return false;
-    connection.Register(credential, credential, credential);
-    connection.Authorize(credential, credential, GetJobName());
+    const cow_String password = Password();
+    connection.Register(credential, credential, password);
+    connection.Authorize(credential, password, GetJobName());
     connection.Receive(initialAnswerWait);
+    RequireStream();
     return true;
 }
 
@@ -70,34 +101,46 @@ void ipm_JabberMechanism::Close() {
 }
 
 void ipm_JabberMechanism::Transmit(const cow_String& payload) {
-    RequireConnection();
+    RequireStream();
     jcl_Message report;
     report.SetTo(listenerAddress);
     report.SetType("chat");
     report.SetX(payload);
     connection.Send(report);
     connection.Receive(afterReportWait);
-    RequireConnection();
+    RequireStream();
 }
 
 void ipm_JabberMechanism::Poll() {
-    // An unconnected socket reads as ready and then fails its read: nothing to poll.
-    if (!connection.IsConnected())
+    // Never connected, or closed by Close: nothing to poll, and nothing has failed.
+    if (!connection.HasStreamEnded() && !connection.IsStreamOpen())
         return;
+    RequireStream();
+    connection.SetHandlerContext(&monitorAccount);
     connection.SetMessageHandler(HandleKill);
     connection.Receive(pollWait);
+    RequireStream();
 }
 
-void ipm_JabberMechanism::HandleKill(jcl_Connection&, jcl_Entity& stanza) {
-    const cow_String& content = static_cast<jcl_Message&>(stanza).GetX();
-    if (content.Find("Kill") != content.length())
+void ipm_JabberMechanism::HandleKill(jcl_Connection& connection, jcl_Entity& stanza) {
+    const cow_String* monitorAccount =
+        static_cast<const cow_String*>(connection.GetHandlerContext());
+    if (monitorAccount != nullptr &&
+        IsKillCommand(static_cast<jcl_Message&>(stanza), *monitorAccount))
         eli_setkillsig();
 }
 
-// Send swallows write failures and a read at the end of the stream raises nothing, so
-// a server that has gone shows only as a socket without a peer.
-void ipm_JabberMechanism::RequireConnection() const {
-    if (!connection.IsConnected())
+bool ipm_JabberMechanism::IsKillCommand(const jcl_Message& message,
+                                        const cow_String& monitorAccount) {
+    const cow_String& content = message.GetX();
+    return content.Find("Kill") != content.length() &&
+           equalIgnoringCase(bareAddress(message.from), monitorAccount);
+}
+
+// Send swallows write failures and the server may end the stream in several ways; the
+// connection notes them all, and here they become the failure the task acts on.
+void ipm_JabberMechanism::RequireStream() const {
+    if (!connection.IsStreamOpen())
         csp_NetworkException::throwError(csp_NetworkException::write_failed,
-                                         "the Jabber server has closed the connection");
+                                         "the Jabber server has ended the stream");
 }

@@ -7,12 +7,16 @@
 #include "jcl/jcl_Connection.h"
 
 class jcl_Entity;
+class jcl_Message;
 
 // Delivers reports through a Jabber server: logs in under an account named after the
 // machine and sends each payload to the monitor's address as the x content of a chat
-// message. A message from anyone whose x content holds "Kill" reaches the kill hook.
-// Options, read by Initialize: "msgserver" (the server's name, which is also the
-// domain of both addresses), "listener_name" and "listener_resource".
+// message. A message from the monitor's account (listener_name@msgserver, from any of
+// its resources) whose x content holds "Kill" reaches the kill hook; anyone else's is
+// ignored. Options, read by Initialize: "msgserver" (the server's name, which is also
+// the domain of both addresses), "listener_name" and "listener_resource". The
+// environment variable IPM_JABBER_PASSWORD, when set and not empty, is the account's
+// password.
 class QORKEL_API ipm_JabberMechanism : public ipm_TransmissionMechanism {
 public:
     static const int serverPort = 5222;
@@ -22,38 +26,48 @@ public:
     // is dropped here rather than ending the process.
     ~ipm_JabberMechanism() override;
 
-    // Connects, registers and logs in. False when the connection attempt left no
-    // connected socket; a refused registration or log-in is not detected. Lookup and
-    // connection failures raise.
+    // Connects, registers and logs in. False when the connection attempt opened no
+    // stream; a refused registration or log-in is not detected. Lookup and connection
+    // failures raise, and so does a stream that the server ends while logging in.
     bool Initialize() override;
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const override;
     // Tells the monitor this job is unavailable, then disconnects.
     void Close() override;
     // Sends the payload, then handles what arrives within 10 ms. Raises when the
-    // server has closed or reset the connection, so that transmission stops instead
-    // of going on into the void.
+    // stream is not up or the server ends it (stream error, footer, closed or reset
+    // connection), so that transmission stops instead of going on into the void.
     void Transmit(const cow_String& payload) override;
     // Installs the kill handler and handles what arrives within 50 ms. Without a
-    // connection it reads nothing.
+    // stream (never connected, or closed) it reads nothing; a stream that the server
+    // has ended raises.
     void Poll() override;
 
     const cow_String& GetServerName() const { return serverName; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }
+    // listener_name@msgserver: the only sender whose Kill counts.
+    const cow_String& GetMonitorAccount() const { return monitorAccount; }
 
-    // The account name, user name and password of this machine: its host name and a
-    // fixed suffix, the same on every run so that later jobs log in to the account
-    // the first one registered.
+    // The account name and user name of this machine: its host name and a fixed
+    // suffix, the same on every run so that later jobs log in to the account the
+    // first one registered.
     static cow_String Credential();
-    // The message handler Poll installs.
+    // IPM_JABBER_PASSWORD when it is set and not empty, the credential otherwise.
+    static cow_String Password();
+    // The message handler Poll installs. The connection's handler context is the
+    // monitor's account (a cow_String); without one, no message is a command.
     static void HandleKill(jcl_Connection& connection, jcl_Entity& stanza);
+    // Whether the message is a kill command from monitorAccount (a bare address,
+    // compared without regard to case, whatever resource the sender used).
+    static bool IsKillCommand(const jcl_Message& message, const cow_String& monitorAccount);
 
 private:
-    void RequireConnection() const;
+    void RequireStream() const;
 
     jcl_Connection connection;
     cow_String serverName;
     cow_String listenerAddress;
+    cow_String monitorAccount;
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include "base/utl_HostName.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_WellFormedText.h"
+#include "ipm/ipm_XmlName.h"
 
 #include <cmath>
 #include <cstring>
@@ -14,8 +15,8 @@ namespace {
 const char* const directEscapedKeys[] = {"heading", "stepName", "message", "file"};
 const char* const jabberEscapedKeys[] = {"heading", "stepName"};
 
-// The largest single-precision value, which the direct monitor reads in place of
-// anything it cannot hold.
+// The largest single-precision value, which the direct monitor reads, with the value's
+// sign, in place of anything it cannot hold.
 const double largestFloat = 3.4028234663852886e+38;
 
 enum FieldKind { UnknownField, IntegerField, RealField, StringField, BooleanField, SymconstField };
@@ -103,41 +104,22 @@ private:
     int textIndex = 0;
 };
 
-void appendEscaped(std::string& out, const char* text) {
-    for (const char* c = text; *c; ++c) {
-        switch (*c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += *c;
-        }
-    }
-}
-
 void appendCow(std::string& out, const cow_String& text) {
     out.append(text.c_str(), static_cast<std::size_t>(text.length()));
+}
+
+ipm_WellFormedText::Markup markupOf(ipm_PayloadEncoder::TextForm form) {
+    return form == ipm_PayloadEncoder::TextsStanzaSafe ? ipm_WellFormedText::stanzaMarkup
+                                                       : ipm_WellFormedText::anyMarkup;
 }
 
 // A caller's text as the variant writes it; escaped says whether its key is escaped.
 void appendText(std::string& out, const char* text, std::size_t length, bool escaped,
                 ipm_PayloadEncoder::TextForm form) {
-    if (form == ipm_PayloadEncoder::TextsAsGiven) {
-        if (escaped)
-            appendEscaped(out, text);
-        else
-            out.append(text, length);
-    } else if (escaped) {
+    if (escaped)
         ipm_WellFormedText::AppendRepaired(out, text, length);
-    } else {
-        ipm_WellFormedText::Append(out, text, length);
-    }
+    else
+        ipm_WellFormedText::Append(out, text, length, markupOf(form));
 }
 
 void appendText(std::string& out, const char* text, bool escaped,
@@ -147,6 +129,14 @@ void appendText(std::string& out, const char* text, bool escaped,
 
 void appendText(std::string& out, const cow_String& text, ipm_PayloadEncoder::TextForm form) {
     appendText(out, text.c_str(), static_cast<std::size_t>(text.length()), false, form);
+}
+
+void appendTypeName(std::string& out, const char* type) {
+    ipm_XmlName::Append(out, type, std::strlen(type), "Report");
+}
+
+void appendKey(std::string& out, const Field& field) {
+    ipm_XmlName::Append(out, field.key, static_cast<std::size_t>(field.keyLength), "field");
 }
 
 bool isPhaseKey(const Field& field) {
@@ -161,12 +151,13 @@ ipm_PayloadEncoder::ipm_PayloadEncoder(const char* const* escapedKeys, int escap
       textForm(textForm) {}
 
 const ipm_PayloadEncoder& ipm_PayloadEncoder::Direct() {
-    static const ipm_PayloadEncoder direct(directEscapedKeys, 4, RealsClampedToFloat);
+    static const ipm_PayloadEncoder direct(directEscapedKeys, 4, RealsClampedToFloat,
+                                           TextsWellFormed);
     return direct;
 }
 
 const ipm_PayloadEncoder& ipm_PayloadEncoder::Jabber() {
-    static const ipm_PayloadEncoder jabber(jabberEscapedKeys, 2, RealsAsGiven, TextsWellFormed);
+    static const ipm_PayloadEncoder jabber(jabberEscapedKeys, 2, RealsAsGiven, TextsStanzaSafe);
     return jabber;
 }
 
@@ -183,8 +174,10 @@ bool ipm_PayloadEncoder::IsEscapedKey(const char* key, int keyLength) const {
 double ipm_PayloadEncoder::ReportedReal(double value) const {
     if (realForm == RealsAsGiven)
         return value;
-    if (std::isnan(value) || value > largestFloat || value < -largestFloat)
+    if (std::isnan(value) || value > largestFloat)
         return largestFloat;
+    if (value < -largestFloat)
+        return -largestFloat;
     return value;
 }
 
@@ -192,7 +185,8 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
                                       const char* type, const char* format, const int* integers,
                                       const double* reals, const char* const* texts,
                                       bool started) const {
-    const char* root = type ? type : "";
+    std::string root;
+    appendTypeName(root, type ? type : "");
     std::string out;
     out.reserve(256);
     out += '<';
@@ -212,8 +206,10 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
             continue;
         if (isPhaseKey(field))
             phaseSeen = true;
+        std::string key;
+        appendKey(key, field);
         out += '<';
-        out.append(field.key, static_cast<std::size_t>(field.keyLength));
+        out += key;
         out += typeAttribute(field.kind);
         switch (field.kind) {
         case IntegerField:
@@ -236,7 +232,7 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
         }
         }
         out += "</";
-        out.append(field.key, static_cast<std::size_t>(field.keyLength));
+        out += key;
         out += '>';
     }
 

@@ -7,25 +7,37 @@
 class ipm_MessageTransmit;
 
 // Turns a report into its one-line XML payload. The transports share this one
-// encoding and differ only in which string fields are escaped and whether reals
-// are forced into the single-precision range; each variant is one constant.
+// encoding and differ only in which string fields are escaped, whether reals are
+// forced into the single-precision range and which markup a value may keep; each
+// variant is one constant.
+//
+// Whatever the caller passes, the payload is one well-formed element:
+// - a value that is well-formed XML content in UTF-8 is kept as it is (markup
+//   included, except under the escaped keys, whose "&", "<" and ">" are always
+//   escaped); any other value is written as text: "&", "<" and ">" escaped, bytes that
+//   are not UTF-8 read as Windows-1252, control characters other than tab, line feed
+//   and carriage return, U+FFFE and U+FFFF replaced by U+FFFD (ipm_WellFormedText);
+// - the type and the keys are written as XML names (ipm_XmlName): each character that
+//   cannot stand in a name, ":" included, becomes "_"; an empty type becomes "Report",
+//   an empty key "field".
 class QORKEL_API ipm_PayloadEncoder {
 public:
+    // RealsClampedToFloat writes values beyond the single-precision range as the
+    // largest single-precision value of their sign, and NaN as the positive one.
     enum RealForm { RealsAsGiven, RealsClampedToFloat };
-    // TextsAsGiven copies the caller's texts (escaping the escaped keys). TextsWellFormed
-    // keeps a text that is well-formed XML content in UTF-8 as it is and repairs any
-    // other (see ipm_WellFormedText): an XMPP server drops the whole stream on the
-    // first stanza that is not well-formed, losing every later report.
-    enum TextForm { TextsAsGiven, TextsWellFormed };
+    // Which markup a value may keep: any well-formed content (the direct monitor parses
+    // it), or only elements without prefixed names (an XMPP server drops the whole
+    // stream at anything it refuses, losing every later report).
+    enum TextForm { TextsWellFormed, TextsStanzaSafe };
 
     // escapedKeys: the keys whose string values have & < > escaped; the array must
     // outlive the encoder.
     ipm_PayloadEncoder(const char* const* escapedKeys, int escapedKeyCount, RealForm realForm,
-                       TextForm textForm = TextsAsGiven);
+                       TextForm textForm);
 
-    // The direct TCP variant: four escaped keys, reals clamped.
+    // The direct TCP variant: four escaped keys, reals clamped, any well-formed markup.
     static const ipm_PayloadEncoder& Direct();
-    // The Jabber variant: two escaped keys, reals unchanged, texts well-formed.
+    // The Jabber variant: two escaped keys, reals unchanged, markup a server takes.
     static const ipm_PayloadEncoder& Jabber();
 
     // Reads and updates the transmitter's phase. A null type is the empty name, a

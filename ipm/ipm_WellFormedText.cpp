@@ -1,88 +1,12 @@
 #include "ipm/ipm_WellFormedText.h"
 
 #include "base/xmp_Expat.h"
+#include "jcl/jcl_XmlText.h"
 
 #include <climits>
 #include <cstring>
 
 namespace {
-
-// Windows-1252 for the bytes 0x80 to 0x9F; the five it leaves undefined keep their
-// C1 code points, as browsers read them. Bytes from 0xA0 up are Latin-1.
-const unsigned short windows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-const char replacementCharacter[] = "\xEF\xBF\xBD";
-
-void appendUtf8(std::string& out, unsigned long code) {
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
-
-bool isXmlControlAllowed(unsigned char c) {
-    return c == '\t' || c == '\n' || c == '\r';
-}
-
-// A UTF-8 sequence at the front of the text: its length (0 when the bytes are not
-// UTF-8) and the code point it encodes.
-struct Sequence {
-    std::size_t length;
-    unsigned long code;
-};
-
-Sequence decodeUtf8(const unsigned char* s, std::size_t available) {
-    const Sequence none = {0, 0};
-    const unsigned char lead = s[0];
-    std::size_t length;
-    unsigned long code;
-    unsigned long smallest;
-    if (lead < 0xC2) // a continuation byte, or the lead of an overlong form
-        return none;
-    if (lead < 0xE0) {
-        length = 2, code = lead & 0x1Fu, smallest = 0x80;
-    } else if (lead < 0xF0) {
-        length = 3, code = lead & 0x0Fu, smallest = 0x800;
-    } else if (lead < 0xF5) {
-        length = 4, code = lead & 0x07u, smallest = 0x10000;
-    } else {
-        return none;
-    }
-    if (available < length)
-        return none;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((s[i] & 0xC0) != 0x80)
-            return none;
-        code = (code << 6) | (s[i] & 0x3Fu);
-    }
-    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return none;
-    const Sequence sequence = {length, code};
-    return sequence;
-}
-
-bool isXmlCharacter(unsigned long code) {
-    return code != 0xFFFE && code != 0xFFFF;
-}
-
-// Printable ASCII without markup characters: well-formed without asking the parser.
-bool isPlainText(const char* text, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c > 0x7E || c == '<' || c == '&' || c == '>')
-            return false;
-    }
-    return true;
-}
 
 bool contains(const char* text, std::size_t length, const char* piece) {
     const std::size_t pieceLength = std::strlen(piece);
@@ -94,6 +18,7 @@ bool contains(const char* text, std::size_t length, const char* piece) {
 
 struct ContentCheck {
     XML_Parser parser;
+    ipm_WellFormedText::Markup markup;
     bool refused;
 };
 
@@ -101,6 +26,8 @@ struct ContentCheck {
 void XMLCALL refusePrefixedNames(void* userData, const XML_Char* name,
                                  const XML_Char** attributes) {
     ContentCheck& check = *static_cast<ContentCheck*>(userData);
+    if (check.markup != ipm_WellFormedText::stanzaMarkup)
+        return;
     bool prefixed = std::strchr(name, ':') != nullptr;
     for (; *attributes != nullptr && !prefixed; attributes += 2)
         prefixed = std::strchr(*attributes, ':') != nullptr;
@@ -112,11 +39,13 @@ void XMLCALL refusePrefixedNames(void* userData, const XML_Char* name,
 
 void XMLCALL ignoreEnd(void*, const XML_Char*) {}
 
-bool parsesAsContent(const char* text, std::size_t length) {
+// Wrapped in an element of its own: text that closes the wrapper early leaves the
+// wrapper's end tag unmatched, so only content that stays inside counts.
+bool parsesAsContent(const char* text, std::size_t length, ipm_WellFormedText::Markup markup) {
     XML_Parser parser = xmp_XML_ParserCreate("UTF-8");
     if (parser == nullptr)
         return false;
-    ContentCheck check = {parser, false};
+    ContentCheck check = {parser, markup, false};
     xmp_XML_SetUserData(parser, &check);
     xmp_XML_SetElementHandler(parser, refusePrefixedNames, ignoreEnd);
     const bool wellFormed = xmp_XML_Parse(parser, "<v>", 3, 0) == XML_STATUS_OK &&
@@ -128,49 +57,26 @@ bool parsesAsContent(const char* text, std::size_t length) {
 
 } // namespace
 
-bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t length) {
-    if (isPlainText(text, length))
-        return true;
-    if (length > std::size_t(INT_MAX) || contains(text, length, "<!") ||
-        contains(text, length, "<?"))
+bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t length, Markup markup) {
+    // Characters are told without the parser; only markup needs it.
+    if (!jcl_XmlText::HoldsOnlyXmlCharacters(text, length))
         return false;
-    return parsesAsContent(text, length);
+    if (jcl_XmlText::IsPlain(text, length, jcl_XmlText::quotesAsGiven))
+        return true;
+    if (length > std::size_t(INT_MAX))
+        return false;
+    if (markup == stanzaMarkup && (contains(text, length, "<!") || contains(text, length, "<?")))
+        return false;
+    return parsesAsContent(text, length, markup);
 }
 
 void ipm_WellFormedText::AppendRepaired(std::string& out, const char* text, std::size_t length) {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-    for (std::size_t i = 0; i < length;) {
-        const unsigned char c = bytes[i];
-        if (c < 0x80) {
-            if (c == '&')
-                out += "&amp;";
-            else if (c == '<')
-                out += "&lt;";
-            else if (c == '>')
-                out += "&gt;";
-            else if (c < 0x20 && !isXmlControlAllowed(c))
-                out += replacementCharacter;
-            else
-                out += char(c);
-            ++i;
-            continue;
-        }
-        const Sequence sequence = decodeUtf8(bytes + i, length - i);
-        if (sequence.length == 0) {
-            appendUtf8(out, c < 0xA0 ? windows1252High[c - 0x80] : c);
-            ++i;
-        } else {
-            if (isXmlCharacter(sequence.code))
-                out.append(text + i, sequence.length);
-            else
-                out += replacementCharacter;
-            i += sequence.length;
-        }
-    }
+    jcl_XmlText::AppendEscaped(out, text, length, jcl_XmlText::quotesAsGiven);
 }
 
-void ipm_WellFormedText::Append(std::string& out, const char* text, std::size_t length) {
-    if (IsWellFormedContent(text, length))
+void ipm_WellFormedText::Append(std::string& out, const char* text, std::size_t length,
+                                Markup markup) {
+    if (IsWellFormedContent(text, length, markup))
         out.append(text, length);
     else
         AppendRepaired(out, text, length);

@@ -4,16 +4,22 @@
 #include <cstddef>
 #include <string>
 
-// Caller texts bound for an XMPP stream, where a server ends the whole stream on the
-// first stanza that is not well-formed XML in UTF-8. Texts that are fine pass
-// unchanged; any other is repaired into plain character data.
+// Caller texts bound for a payload, which the monitor reads as XML and an XMPP server
+// checks before it forwards: a server ends the whole stream on the first stanza that is
+// not well-formed XML in UTF-8. Texts that are fine pass unchanged; any other is
+// repaired into plain character data.
 class ipm_WellFormedText {
 public:
-    // Whether the text can stand as an element's content: well-formed XML (elements,
-    // the predefined and numeric references, character data) in UTF-8. Comments,
-    // processing instructions, declarations and prefixed names count as not, since a
-    // server may refuse them.
-    static bool IsWellFormedContent(const char* text, std::size_t length);
+    // What a text may hold beyond character data and references to count as fine.
+    // anyMarkup: any well-formed XML content (elements, comments, processing
+    // instructions, CDATA sections). stanzaMarkup: elements only, without prefixed
+    // names, since a server may refuse the rest.
+    enum Markup { anyMarkup, stanzaMarkup };
+
+    // Whether the text can stand as an element's content: well-formed XML content in
+    // UTF-8, holding no markup beyond what markup allows.
+    static bool IsWellFormedContent(const char* text, std::size_t length,
+                                    Markup markup = stanzaMarkup);
 
     // Appends the text as character data: "&", "<" and ">" escaped, bytes that are not
     // UTF-8 read as Windows-1252, characters XML cannot carry replaced by U+FFFD.
@@ -21,7 +27,8 @@ public:
     static void AppendRepaired(std::string& out, const char* text, std::size_t length);
 
     // Appends the text unchanged when it is well-formed content, repaired otherwise.
-    static void Append(std::string& out, const char* text, std::size_t length);
+    static void Append(std::string& out, const char* text, std::size_t length,
+                       Markup markup = stanzaMarkup);
 };
 
 #endif

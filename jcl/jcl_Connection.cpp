@@ -2,10 +2,10 @@
 
 #include "csp/csp_IpAddress.h"
 #include "csp/csp_SocketAddress.h"
-#include "jcl/jcl_DocumentParser.h"
 #include "jcl/jcl_IQ.h"
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
+#include "jcl/jcl_XmlText.h"
 #include "platform/platform_Sockets.h"
 
 #include <atomic>
@@ -14,23 +14,29 @@
 namespace {
 
 const int readBufferSize = 2000;
+const char streamFooter[] = "</stream:stream>\n";
+
+typedef std::chrono::steady_clock Clock;
 
 void IgnoreStanza(jcl_Connection&, jcl_Entity&) {}
 
-void WriteText(csp_TcpSocket& socket, const cow_String& text) {
-    socket.write(text.c_str(), text.length());
-}
-
 std::atomic<int> moduleUseCount(0);
 
-// 1 when readable, 0 on time-out, SOCKET_ERROR when the wait fails. A timeout of 0
-// or less waits without limit. Each platform wait is at most a second, which keeps
-// the microsecond count within a 32-bit long.
-int WaitForData(int descriptor, int timeout) {
-    typedef std::chrono::steady_clock Clock;
-    const bool limited = timeout > 0;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(limited ? timeout : 0);
+// A stream error is the stream namespace's "error" element, under whatever prefix
+// the server declared for that namespace.
+bool isStreamError(const cow_String& name) {
+    const int length = name.length();
+    return length > 6 && name.Find(":error", length - 6) == length - 6;
+}
+
+bool isAnswer(const jcl_IQ& iq) {
+    return iq.type == "result" || iq.type == "error";
+}
+
+// 1 when readable, 0 once the deadline has passed, SOCKET_ERROR when the wait fails.
+// Without a limit it waits for ever. Each platform wait is at most a second, which
+// keeps the microsecond count within a 32-bit long.
+int WaitForData(int descriptor, bool limited, Clock::time_point deadline) {
     for (;;) {
         long slice = 1000000L;
         if (limited) {
@@ -48,28 +54,40 @@ int WaitForData(int descriptor, int timeout) {
     }
 }
 
+Clock::time_point DeadlineIn(int milliseconds) {
+    return Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
+}
+
 } // namespace
 
 jcl_Connection::jcl_Connection()
     : socket(csp_TcpSocket::bindToAnyPort), host(), messageHandler(IgnoreStanza),
-      presenceHandler(IgnoreStanza), iqHandler(IgnoreStanza), answerTimeout(defaultAnswerTimeout) {}
+      presenceHandler(IgnoreStanza), iqHandler(IgnoreStanza), answerTimeout(defaultAnswerTimeout),
+      reader(*this, 2), state(streamNotOpen), socketUsed(false), awaitingAnswer(false),
+      answered(false), handlerContext(nullptr) {}
 
 jcl_Connection::~jcl_Connection() = default;
 
 bool jcl_Connection::Connect(const cow_String& host, int port) {
     const csp_SocketAddress address(csp_IpAddress(host), port);
     this->host = host;
-    // A connection closed by Disconnect gets a fresh socket to connect with.
-    if (!socket.isOpen())
+    // Whatever the socket went through before (a closed stream, a failed connection
+    // attempt, a peer that went away), the new stream starts on a fresh one.
+    if (socketUsed || !socket.isOpen())
         socket.reset();
+    socketUsed = true;
+    state = streamNotOpen;
+    reader.Reset();
     socket.connectTo(address);
     socket.setKeepAlives(true);
     cow_String header("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"");
     header.append("http://etherx.jabber.org/streams");
     header.append("\" to=\"");
-    header.append(this->host);
+    jcl_XmlText::AppendEscaped(header, this->host);
     header.append("\" xmlns=\"jabber:client\">\n");
-    return socket.write(header.c_str(), header.length()) != 0;
+    const bool written = WriteAll(header);
+    state = written ? streamOpen : streamEnded;
+    return written;
 }
 
 bool jcl_Connection::Register(const cow_String& name, const cow_String& username,
@@ -83,7 +101,7 @@ bool jcl_Connection::Register(const cow_String& name, const cow_String& username
     request.SetPassword(password);
     request.SetEmail("dummy");
     Send(request);
-    Receive(answerTimeout);
+    AwaitAnswer();
     return true;
 }
 
@@ -97,31 +115,93 @@ bool jcl_Connection::Authorize(const cow_String& username, const cow_String& pas
     request.SetPassword(password);
     request.SetResource(resource);
     Send(request);
-    Receive(answerTimeout);
+    AwaitAnswer();
     return true;
 }
 
+// The requests carry no id, so the answer is the first result or error that arrives.
+void jcl_Connection::AwaitAnswer() {
+    const bool limited = answerTimeout > 0;
+    const Clock::time_point deadline = DeadlineIn(answerTimeout);
+    awaitingAnswer = true;
+    answered = false;
+    try {
+        reader.DeliverQueued();
+        while (!answered && state == streamOpen &&
+               WaitForData(socket.getDescriptor(), limited, deadline) == 1)
+            ReadAndDispatch();
+    } catch (...) {
+        awaitingAnswer = false;
+        throw;
+    }
+    awaitingAnswer = false;
+}
+
 bool jcl_Connection::Send(const jcl_Entity& stanza) {
+    if (state != streamOpen)
+        return true;
     const cow_String text = stanza.Serialize();
     try {
-        WriteText(socket, text);
+        if (!WriteAll(text))
+            state = streamEnded;
     } catch (...) {
+        state = streamEnded;
+    }
+    return true;
+}
+
+// A short write leaves the rest to write; a write that takes nothing means the
+// connection can take no more.
+bool jcl_Connection::WriteAll(const cow_String& text) {
+    const char* data = text.c_str();
+    int left = text.length();
+    while (left > 0) {
+        const int written = socket.write(data, left);
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= written;
     }
     return true;
 }
 
 void jcl_Connection::Receive(int timeout) {
-    if (!socket.isOpen())
+    reader.DeliverQueued();
+    if (state != streamOpen)
         return;
-    if (WaitForData(socket.getDescriptor(), timeout) != 1)
+    if (WaitForData(socket.getDescriptor(), timeout > 0, DeadlineIn(timeout)) != 1)
         return;
-    char buffer[readBufferSize];
-    const int received = socket.read(buffer, readBufferSize);
-    Dispatch(buffer, received > 0 ? received : 0);
+    ReadAndDispatch();
 }
 
-void jcl_Connection::Dispatch(const char* text, int length) {
-    const jcl_Node node = jcl_DocumentParser::Parse(text, length);
+void jcl_Connection::ReadAndDispatch() {
+    char buffer[readBufferSize];
+    int received;
+    try {
+        received = socket.read(buffer, readBufferSize);
+    } catch (...) {
+        state = streamEnded;
+        throw;
+    }
+    if (received <= 0) {
+        state = streamEnded;
+        return;
+    }
+    try {
+        reader.Feed(buffer, received);
+    } catch (...) {
+        NoteReaderState();
+        throw;
+    }
+    NoteReaderState();
+}
+
+void jcl_Connection::NoteReaderState() {
+    if (reader.HasFailed() || reader.HasEnded())
+        state = streamEnded;
+}
+
+void jcl_Connection::HandleStanza(const jcl_Node& node) {
     const cow_String& name = node.GetTagName();
     if (name == "message") {
         jcl_Message message(node);
@@ -131,7 +211,11 @@ void jcl_Connection::Dispatch(const char* text, int length) {
         presenceHandler(*this, presence);
     } else if (name == "iq") {
         jcl_IQ iq(node);
+        if (awaitingAnswer && isAnswer(iq))
+            answered = true;
         iqHandler(*this, iq);
+    } else if (isStreamError(name)) {
+        state = streamEnded;
     }
 }
 
@@ -148,9 +232,17 @@ void jcl_Connection::SetIQHandler(Handler handler) {
 }
 
 bool jcl_Connection::Disconnect() {
-    // A second Disconnect, or one without a connection, has no stream to close.
-    if (socket.isOpen() && socket.isConnected())
-        WriteText(socket, "</stream:stream>\n");
+    const bool open = state == streamOpen;
+    state = streamNotOpen;
+    // A stream that has ended, or was never opened, has nothing to close.
+    if (open) {
+        try {
+            WriteAll(streamFooter);
+        } catch (...) {
+            socket.close();
+            throw;
+        }
+    }
     socket.close();
     return true;
 }

@@ -1,6 +1,7 @@
 #include "jcl/jcl_Entity.h"
 
 #include "jcl/jcl_Node.h"
+#include "jcl/jcl_XmlText.h"
 
 #include <cctype>
 #include <climits>
@@ -13,7 +14,7 @@ static void AppendAttribute(cow_String& out, const char* prefix, const cow_Strin
     if (value.IsEmpty())
         return;
     out.append(prefix);
-    out.append(value);
+    jcl_XmlText::AppendEscaped(out, value);
     out.append("\"");
 }
 
@@ -66,6 +67,18 @@ void jcl_Entity::AppendElement(cow_String& out, const char* name, const cow_Stri
     out.append(name);
     out.append(">");
     out.append(value);
+    out.append("</");
+    out.append(name);
+    out.append(">");
+}
+
+void jcl_Entity::AppendEscapedElement(cow_String& out, const char* name, const cow_String& value) {
+    if (value.IsEmpty())
+        return;
+    out.append("<");
+    out.append(name);
+    out.append(">");
+    jcl_XmlText::AppendEscaped(out, value);
     out.append("</");
     out.append(name);
     out.append(">");

@@ -19,7 +19,8 @@ public:
 
     void SetTo(const cow_String& value) { to = value; }
     void SetType(const cow_String& value) { type = value; }
-    // Appends the non-empty attributes, always in the order to, from, type, id.
+    // Appends the non-empty attributes, always in the order to, from, type, id, each
+    // escaped: addresses and ids come from callers and peers, not from XML.
     void WriteAttributes(cow_String& out) const;
 
     cow_String from;
@@ -37,7 +38,10 @@ protected:
     // sign, digits up to the first other character), clamped to the int range so
     // that a peer's oversized number cannot overflow.
     static int ToInt(const cow_String& text);
+    // An element holding value as given: the caller's XML content.
     static void AppendElement(cow_String& out, const char* name, const cow_String& value);
+    // An element holding value as text, escaped.
+    static void AppendEscapedElement(cow_String& out, const char* name, const cow_String& value);
     static void AppendError(cow_String& out, int code, const cow_String& error);
 };
 

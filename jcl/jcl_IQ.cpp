@@ -1,6 +1,7 @@
 #include "jcl/jcl_IQ.h"
 
 #include "jcl/jcl_Node.h"
+#include "jcl/jcl_XmlText.h"
 
 jcl_IQ::jcl_IQ() : errorCode(0) {}
 
@@ -54,16 +55,16 @@ cow_String jcl_IQ::Serialize() const {
     cow_String out("<iq");
     WriteAttributes(out);
     out.append("><query xmlns=\"");
-    out.append(queryNamespace);
+    jcl_XmlText::AppendEscaped(out, queryNamespace);
     out.append("\">");
-    AppendElement(out, "username", username);
-    AppendElement(out, "password", password);
-    AppendElement(out, "resource", resource);
-    AppendElement(out, "name", name);
-    AppendElement(out, "first", first);
-    AppendElement(out, "last", last);
-    AppendElement(out, "nick", nick);
-    AppendElement(out, "email", email);
+    AppendEscapedElement(out, "username", username);
+    AppendEscapedElement(out, "password", password);
+    AppendEscapedElement(out, "resource", resource);
+    AppendEscapedElement(out, "name", name);
+    AppendEscapedElement(out, "first", first);
+    AppendEscapedElement(out, "last", last);
+    AppendEscapedElement(out, "nick", nick);
+    AppendEscapedElement(out, "email", email);
     out.append("</query>");
     AppendError(out, errorCode, error);
     out.append("</iq>\n");

@@ -5,6 +5,7 @@
 #include "jcl/jcl_Entity.h"
 
 // An iq stanza with one query child; the client sends it to register and to log in.
+// The query's fields are account names, passwords and resources, written escaped.
 class QORKEL_API jcl_IQ : public jcl_Entity {
 public:
     jcl_IQ();

@@ -6,7 +6,8 @@
 
 // A message stanza. On sending, x is the content placed inside the library's
 // extension element; on receiving, it is every received x element written back
-// as text.
+// as text. Subject, body and x are written as given, as XML content; the addressing
+// attributes are escaped.
 class QORKEL_API jcl_Message : public jcl_Entity {
 public:
     jcl_Message();

@@ -4,7 +4,8 @@
 #include "base/base_Export.h"
 #include "jcl/jcl_Entity.h"
 
-// A presence stanza. priority is read from received presences and never written.
+// A presence stanza. priority is read from received presences and never written; show
+// and status are written as given, as XML content.
 class QORKEL_API jcl_Presence : public jcl_Entity {
 public:
     jcl_Presence();

@@ -34,12 +34,12 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
     endforeach()
     set(emulated ${CMAKE_CURRENT_BINARY_DIR}/emulated)
     add_test(NAME windows_tools_demo
-        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ipm/tools_demo_test.sh
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_demo_test.sh
             ${emulated}/ipm_monitor ${emulated}/ipm_job)
     set_tests_properties(windows_tools_demo PROPERTIES TIMEOUT 240)
     if(TEST xmpp_server_start)
         add_test(NAME windows_xmpp_tools_demo
-            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/tools_jabber_test.sh
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_jabber_test.sh
                 ${emulated}/ipm_monitor ${emulated}/ipm_job)
         set_tests_properties(windows_xmpp_tools_demo PROPERTIES
             FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222 TIMEOUT 300)

@@ -9,6 +9,7 @@
 
 #include "QORKelCommunications.h"
 #include "job_KillWait.h"
+#include "job_Options.h"
 #include "job_Simulation.h"
 
 #include <cstdio>
@@ -128,6 +129,17 @@ int runJob() {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string error;
+    switch (job_Options::Check(argc, argv, error)) {
+    case job_Options::help:
+        std::fputs(job_Options::Usage(), stdout);
+        return 0;
+    case job_Options::refuse:
+        std::fprintf(stderr, "ipm_job: %s\n%s", error.c_str(), job_Options::Usage());
+        return 2;
+    case job_Options::run:
+        break;
+    }
     useCommandLine(argumentsWithDefaults(argc, argv));
     int modules = 0;
     QORKelCommunications_initialize(modules);

@@ -14,8 +14,10 @@ mon_Command mon_Command::Parse(const std::string& line) {
         command.kind = nothing;
     else if (verb == "kill" && !command.argument.empty())
         command.kind = kill;
-    else if (verb == "list")
+    else if (verb == "list" || verb == "status")
         command.kind = list;
+    else if (verb == "help" || verb == "?")
+        command.kind = help;
     else if (verb == "quit" || verb == "exit")
         command.kind = quit;
     else
@@ -23,22 +25,11 @@ mon_Command mon_Command::Parse(const std::string& line) {
     return command;
 }
 
-void mon_Command::Run(const std::string& line, const Actions& actions) {
-    const mon_Command command = Parse(line);
-    switch (command.kind) {
-    case kill:
-        actions.kill(command.argument);
-        break;
-    case list:
-        actions.list();
-        break;
-    case quit:
-        actions.quit();
-        break;
-    case unknown:
-        actions.note(Usage());
-        break;
-    case nothing:
-        break;
-    }
+std::vector<const char*> mon_Command::Help() {
+    return {"commands:",
+            "  kill <job>     send Kill to the job and say whether it stopped",
+            "  kill all       send Kill to every running job",
+            "  list, status   every job with its state, progress and tally",
+            "  help           this list",
+            "  quit, exit     leave (names the jobs still connected; quit again to leave anyway)"};
 }

@@ -2,6 +2,13 @@
 
 #include <thread>
 
+namespace {
+
+// A command is a word and a job's name; longer lines are cut rather than kept whole.
+const std::size_t maxLineBytes = 4096;
+
+} // namespace
+
 mon_CommandQueue::mon_CommandQueue(std::FILE* in) : shared(std::make_shared<Shared>()) {
     std::thread(readLines, in, shared).detach();
 }
@@ -11,7 +18,8 @@ void mon_CommandQueue::readLines(std::FILE* in, std::shared_ptr<Shared> shared) 
     int c;
     while ((c = std::fgetc(in)) != EOF) {
         if (c != '\n') {
-            line += char(c);
+            if (line.size() < maxLineBytes)
+                line += char(c);
             continue;
         }
         std::lock_guard<std::mutex> lock(shared->mutex);

@@ -1,6 +1,8 @@
 #ifndef TOOLS_MON_COMMANDQUEUE_H
 #define TOOLS_MON_COMMANDQUEUE_H
 
+#include "mon_CommandInput.h"
+
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -10,12 +12,12 @@
 // Lines typed on an input stream, collected by a thread of their own so that the serving
 // loop never blocks on the terminal. The reading thread is detached: it may sit in a read
 // until the process ends, and keeps the shared state alive for as long as it needs it.
-class mon_CommandQueue {
+class mon_CommandQueue : public mon_CommandInput {
 public:
     explicit mon_CommandQueue(std::FILE* in);
 
     // The oldest line not yet taken; false when none is waiting.
-    bool Next(std::string& line);
+    bool Next(std::string& line) override;
     // The input has ended and every line has been taken.
     bool Ended();
 

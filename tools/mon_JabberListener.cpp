@@ -1,24 +1,23 @@
 #include "mon_JabberListener.h"
 
-#include "mon_Command.h"
+#include "mon_ChatReports.h"
+#include "mon_ReportStream.h"
 
-#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
-const int answerMilliseconds = 10000;
-const int waitMicroseconds = 50000;
+// Reads per round at most: enough to keep up with many jobs, few enough that the loop
+// gets to its commands and timers.
+const int readsPerRound = 256;
+const std::size_t maxPeers = 10000;
+const char pingPrefix[] = "ping-";
+// The first ping, sent when a job arrives, learns how the job's client answers one.
+const char firstPingPrefix[] = "ping-first-";
 
-std::string attribute(const jcl_Node& node, const char* name) {
-    return node.attributes.ConstGet(name).c_str();
-}
-
-const jcl_Node* child(const jcl_Node& node, const char* name) {
-    for (int i = 0; i < node.children.Count(); ++i)
-        if (node.children.ConstGet(i).GetTagName() == name)
-            return &node.children.ConstGet(i);
-    return nullptr;
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
 // A job's name is the resource it logged in with.
@@ -27,49 +26,31 @@ std::string resourceOf(const std::string& address) {
     return slash == std::string::npos ? std::string() : address.substr(slash + 1);
 }
 
-void appendAllText(const jcl_Node& node, std::string& out) {
-    out.append(node.text.c_str(), std::size_t(node.text.length()));
-    for (int i = 0; i < node.children.Count(); ++i)
-        appendAllText(node.children.ConstGet(i), out);
+std::string bareOf(const std::string& address) {
+    return address.substr(0, address.find('/'));
 }
 
-// Registration may be refused because the account exists; the log-in tells whether the
-// account is usable.
-void registerAccount(const mon_Options& options) {
-    jcl_Connection connection;
-    connection.Connect(options.msgserver.c_str(), mon_JabberListener::serverPort);
-    connection.Register(options.account.c_str(), options.account.c_str(), options.password.c_str());
-    connection.Disconnect();
+mon_JabberListener& listenerOf(jcl_Connection& connection) {
+    return *static_cast<mon_JabberListener*>(connection.GetHandlerContext());
 }
 
 } // namespace
 
-// Hands every stanza of the server's stream to the listener.
-class mon_JabberListener::Stream : public jcl_Stream {
-public:
-    Stream(mon_JabberListener& owner, const csp_TcpSocket& socket)
-        : jcl_Stream(owner.options.msgserver.c_str(), serverPort, 2, socket), owner(owner) {}
-    void HandleStanza(const jcl_Node& stanza) override { owner.handle(stanza); }
+constexpr std::chrono::seconds mon_JabberListener::probeAfter;
 
-private:
-    mon_JabberListener& owner;
-};
-
-mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_ReportPrinter& printer)
-    : options(options), printer(printer), socket(csp_TcpSocket::bindToAnyPort), anyJobCame(false),
-      quitRequested(false), loggedIn(false) {
-    registerAccount(options);
-    socket.connectTo(
-        csp_SocketAddress(csp_IpAddress(cow_String(options.msgserver.c_str())), serverPort));
-    // The stream holds a copy of the socket and closes it when it ends.
-    socket.setToAutoClose(false);
-    stream.reset(new Stream(*this, socket));
+mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
+    : options(options), roster(roster), now(Clock::now()), awaitingLogIn(false), logInAnswer(none),
+      ended(false), stanzasHandled(0), probes(0) {
+    connection.SetHandlerContext(this);
+    connection.SetMessageHandler(onMessage);
+    connection.SetPresenceHandler(onPresence);
+    connection.SetIQHandler(onIQ);
     logIn();
 }
 
 mon_JabberListener::~mon_JabberListener() {
     try {
-        write("</stream:stream>\n");
+        connection.Disconnect();
     } catch (...) {
     }
 }
@@ -78,160 +59,200 @@ std::string mon_JabberListener::Address() const {
     return options.account + "@" + options.msgserver + "/" + options.resource;
 }
 
-void mon_JabberListener::write(const std::string& text) {
-    socket.write(text.data(), int(text.size()));
+std::string mon_JabberListener::Describe() const {
+    return "logged in as " + Address();
 }
 
+// Registration is refused when the account exists; the log-in tells whether it is usable.
 void mon_JabberListener::logIn() {
-    write("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"http://etherx.jabber.org/"
-          "streams\" to=\"" +
-          options.msgserver + "\" xmlns=\"jabber:client\">\n");
-    jcl_IQ request;
-    request.SetTo(options.msgserver.c_str());
-    request.SetType("set");
-    request.SetQueryNamespace("jabber:iq:auth");
-    request.SetUsername(options.account.c_str());
-    request.SetPassword(options.password.c_str());
-    request.SetResource(options.resource.c_str());
-    write(request.Serialize().c_str());
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(answerMilliseconds);
-    while (!loggedIn && std::chrono::steady_clock::now() < deadline)
-        if (!readFor(100))
-            break;
-    if (!loggedIn)
-        throw std::runtime_error("the server refused the log-in as " + options.account);
+    connection.Connect(options.msgserver.c_str(), ipm_JabberMechanism::serverPort);
+    if (!connection.IsStreamOpen())
+        throw std::runtime_error("the Jabber server " + options.msgserver +
+                                 " did not take the stream");
+    const cow_String account(options.account.c_str());
+    const cow_String password(options.password.c_str());
+    connection.Register(account, account, password);
+    awaitingLogIn = true;
+    connection.Authorize(account, password, options.resource.c_str());
+    awaitingLogIn = false;
+    if (logInAnswer != accepted)
+        throw std::runtime_error(logInAnswer == refused
+                                     ? "the server refused the log-in as " + options.account
+                                     : "the server did not answer the log-in");
     // Available, so that the server delivers what is sent to this address.
-    write(jcl_Presence().Serialize().c_str());
+    connection.Send(jcl_Presence());
 }
 
-// Waits for data, then reads once; false once the server's stream is over.
-bool mon_JabberListener::readFor(int milliseconds) {
-    const int ready = wsa::waitUntilReadable(socket.getDescriptor(), long(milliseconds) * 1000L);
-    if (ready == SOCKET_ERROR)
-        return false;
-    if (ready == 0)
-        return true;
-    try {
-        return stream->Read() > 0 && !stream->HasFailed();
-    } catch (const csp_NetworkException&) {
-        return false;
-    }
-}
-
-void mon_JabberListener::Run(mon_CommandQueue& commands) {
-    while (!finished()) {
-        if (!readFor(waitMicroseconds / 1000)) {
-            printer.Note("the Jabber server ended the connection");
+void mon_JabberListener::Serve(const mon_Poller&, Clock::time_point when) {
+    now = when;
+    if (ended)
+        return;
+    // Each Receive reads once; the round goes on while reads find something.
+    for (int reads = 0; reads < readsPerRound; ++reads) {
+        const int before = stanzasHandled;
+        const Clock::time_point started = Clock::now();
+        try {
+            connection.Receive(1);
+        } catch (const csp_NetworkException&) {
+        }
+        if (!connection.IsStreamOpen()) {
+            ended = true;
+            roster.View().Note("the Jabber server ended the connection");
             return;
         }
-        std::string command;
-        while (commands.Next(command))
-            execute(command);
+        if (stanzasHandled == before && Clock::now() - started >= std::chrono::milliseconds(1))
+            break;
     }
+    probeQuietJobs();
 }
 
-bool mon_JabberListener::finished() const {
-    return quitRequested || (options.exitWhenIdle && anyJobCame && jobs.empty());
+void mon_JabberListener::onMessage(jcl_Connection& connection, jcl_Entity& stanza) {
+    listenerOf(connection).handleMessage(static_cast<jcl_Message&>(stanza));
 }
 
-void mon_JabberListener::handle(const jcl_Node& stanza) {
-    const cow_String& name = stanza.GetTagName();
-    if (name == "message")
-        handleMessage(stanza);
-    else if (name == "presence")
-        handlePresence(stanza);
-    else if (name == "iq")
-        handleAnswer(stanza);
+void mon_JabberListener::onPresence(jcl_Connection& connection, jcl_Entity& stanza) {
+    listenerOf(connection).handlePresence(static_cast<jcl_Presence&>(stanza));
 }
 
-void mon_JabberListener::handleAnswer(const jcl_Node& iq) {
-    if (!loggedIn && attribute(iq, "type") == "result")
-        loggedIn = true;
+void mon_JabberListener::onIQ(jcl_Connection& connection, jcl_Entity& stanza) {
+    listenerOf(connection).handleAnswer(static_cast<jcl_IQ&>(stanza));
 }
 
-mon_Report mon_JabberListener::ReportOf(const jcl_Node& payload) {
-    mon_Report report(payload.GetTagName().c_str());
-    for (int i = 0; i < payload.children.Count(); ++i) {
-        const jcl_Node& element = payload.children.ConstGet(i);
-        mon_Report::Field field{element.GetTagName().c_str(), attribute(element, "type"),
-                                std::string()};
-        appendAllText(element, field.value);
-        report.AddField(field);
+void mon_JabberListener::handleAnswer(const jcl_IQ& iq) {
+    ++stanzasHandled;
+    const std::string id = iq.id.c_str();
+    const std::string type = iq.type.c_str();
+    if (awaitingLogIn && (type == "result" || type == "error"))
+        logInAnswer = type == "result" ? accepted : refused;
+    else if (startsWith(id, pingPrefix) && type == "error")
+        pingRefused(iq.from.c_str(), startsWith(id, firstPingPrefix));
+}
+
+// The job that reports from this address; 0 when it cannot be one.
+int mon_JabberListener::jobOf(const std::string& address) {
+    const auto known = peers.find(address);
+    if (known != peers.end() && known->second.jobId != 0)
+        return known->second.jobId;
+    const std::string name = resourceOf(address);
+    if (name.size() > mon_ReportStream::maxNameBytes) {
+        if (refusedNames.size() < maxPeers && refusedNames.insert(address).second)
+            roster.View().Note("reports from " + address.substr(0, 64) +
+                               "... ignored: a job name longer than " +
+                               std::to_string(mon_ReportStream::maxNameBytes) + " bytes");
+        return 0;
     }
-    return report;
+    if (known == peers.end() && peers.size() >= maxPeers)
+        return 0;
+    Peer& peer = peers[address];
+    peer.jobId = roster.Arrive(name, address, "reporting as " + address, bareOf(address), now);
+    peer.lastProbe = now;
+    if (!peer.sentPresence)
+        ping(address, firstPingPrefix);
+    return peer.jobId;
 }
 
-void mon_JabberListener::handleMessage(const jcl_Node& message) {
-    const jcl_Node* x = child(message, "x");
-    if (x == nullptr || x->children.Count() == 0)
+void mon_JabberListener::handleMessage(const jcl_Message& message) {
+    ++stanzasHandled;
+    const std::string x = message.GetX().c_str();
+    if (x.empty() || message.type == "error")
         return;
-    const std::string from = attribute(message, "from");
-    const std::string name = resourceOf(from);
-    auto known = jobs.find(name);
-    if (known == jobs.end()) {
-        known = jobs.emplace(name, Job()).first;
-        known->second.address = from;
-        anyJobCame = true;
-        printer.Note(name + " reporting as " + from);
-    }
-    Job& job = known->second;
-    for (int i = 0; i < x->children.Count(); ++i) {
-        ++job.reports;
-        printer.Print(name, ReportOf(x->children.ConstGet(i)));
-    }
-    if (options.killAfter > 0 && job.reports >= options.killAfter)
-        sendKill(name, job);
-}
-
-void mon_JabberListener::handlePresence(const jcl_Node& presence) {
-    if (attribute(presence, "type") != "unavailable")
+    const int jobId = jobOf(message.from.c_str());
+    if (jobId == 0)
         return;
-    const std::string name = resourceOf(attribute(presence, "from"));
-    const auto gone = jobs.find(name);
-    if (gone == jobs.end())
+    std::vector<mon_Report> reports;
+    if (!mon_ChatReports::Read(x, reports)) {
+        roster.Unreadable(jobId, x, "not a report", mon_View::Time::Now(), now);
         return;
-    printer.Note(name + " disconnected: " + printer.Tally(name));
-    jobs.erase(gone);
-}
-
-void mon_JabberListener::execute(const std::string& line) {
-    mon_Command::Run(line, {[this](const std::string& job) { kill(job); }, [this] { listJobs(); },
-                            [this] { quitRequested = true; },
-                            [this](const std::string& text) { printer.Note(text); }});
-}
-
-void mon_JabberListener::kill(const std::string& name) {
-    bool found = false;
-    for (auto& job : jobs) {
-        if (name == "all" || job.first == name) {
-            sendKill(job.first, job.second);
-            found = true;
-        }
     }
-    if (!found)
-        printer.Note("no reporting job named " + name);
+    for (const mon_Report& report : reports)
+        roster.Report(jobId, report, mon_View::Time::Now(), now);
 }
 
-void mon_JabberListener::sendKill(const std::string& name, Job& job) {
-    if (job.killSent)
+void mon_JabberListener::handlePresence(const jcl_Presence& presence) {
+    ++stanzasHandled;
+    const std::string from = presence.from.c_str();
+    if (presence.type == "unavailable") {
+        sessionEnded(from, "its session ended");
         return;
-    job.killSent = true;
-    jcl_Message command;
-    command.SetTo(job.address.c_str());
-    command.SetType("chat");
-    command.SetX("Kill");
-    try {
-        write(command.Serialize().c_str());
-        printer.Note("sent Kill to " + name + " after " + std::to_string(job.reports) + " reports");
-    } catch (const csp_NetworkException&) {
-        printer.Note("could not send Kill to " + name + ": connection lost");
+    }
+    if (!presence.type.IsEmpty() || from.empty() || bareOf(from) == bareOf(Address()))
+        return;
+    auto known = peers.find(from);
+    if (known == peers.end()) {
+        if (peers.size() >= maxPeers)
+            return;
+        known = peers.emplace(from, Peer()).first;
+    }
+    known->second.sentPresence = true;
+}
+
+// A job that is there and answers pings with an error cannot be told from one whose
+// session is gone; its first ping, sent while it reports, shows which kind it is.
+void mon_JabberListener::pingRefused(const std::string& address, bool firstPing) {
+    const auto known = peers.find(address);
+    if (known == peers.end())
+        return;
+    const mon_Job* job = roster.Find(known->second.jobId);
+    if (firstPing && job != nullptr && now - job->LastReport() < probeAfter) {
+        known->second.refusesPings = true;
+        return;
+    }
+    if (!known->second.refusesPings)
+        sessionEnded(address, "its session is gone");
+}
+
+void mon_JabberListener::sessionEnded(const std::string& address, const std::string& why) {
+    const auto gone = peers.find(address);
+    if (gone == peers.end())
+        return;
+    const int jobId = gone->second.jobId;
+    peers.erase(gone);
+    if (jobId != 0)
+        roster.Leave(jobId, why, now);
+}
+
+// The server answers a ping to a session that is gone with an error; a job that is there
+// does not answer at all.
+void mon_JabberListener::probeQuietJobs() {
+    for (auto& entry : peers) {
+        Peer& peer = entry.second;
+        if (peer.jobId == 0 || peer.sentPresence || peer.refusesPings ||
+            now - peer.lastProbe < probeAfter)
+            continue;
+        const mon_Job* job = roster.Find(peer.jobId);
+        if (job == nullptr || !job->IsConnected() || now - job->LastReport() < probeAfter)
+            continue;
+        peer.lastProbe = now;
+        if (!ping(entry.first, pingPrefix))
+            return;
     }
 }
 
-void mon_JabberListener::listJobs() {
-    if (jobs.empty())
-        printer.Note("no job reporting");
-    for (const auto& job : jobs)
-        printer.Note(printer.Summary(job.first) + " (as " + job.second.address + ")");
+// Any iq does: the server answers for a session that is gone before it looks inside.
+bool mon_JabberListener::ping(const std::string& address, const char* prefix) {
+    jcl_IQ probe;
+    probe.SetTo(address.c_str());
+    probe.SetType("get");
+    probe.id = (prefix + std::to_string(++probes)).c_str();
+    probe.SetQueryNamespace("urn:xmpp:ping");
+    connection.Send(probe);
+    return connection.IsStreamOpen();
+}
+
+bool mon_JabberListener::SendKill(const mon_Job& job, std::string& why) {
+    for (const auto& entry : peers) {
+        if (entry.second.jobId != job.Id())
+            continue;
+        jcl_Message command;
+        command.SetTo(entry.first.c_str());
+        command.SetType("chat");
+        command.SetX("Kill");
+        connection.Send(command);
+        if (connection.IsStreamOpen())
+            return true;
+        why = "the connection to the Jabber server failed";
+        return false;
+    }
+    why = "its session has ended";
+    return false;
 }

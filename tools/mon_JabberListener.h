@@ -2,69 +2,83 @@
 #define TOOLS_MON_JABBERLISTENER_H
 
 #include "QORKelCommunications.h"
-#include "mon_CommandQueue.h"
 #include "mon_Options.h"
-#include "mon_Report.h"
-#include "mon_ReportPrinter.h"
+#include "mon_Roster.h"
+#include "mon_Source.h"
 
+#include <chrono>
 #include <map>
-#include <memory>
+#include <set>
 #include <string>
 
-// The monitor's Jabber side: logs in to the server as the listener (registering the account
-// first if the server does not know it), shows the reports that jobs send there as chat
-// messages, and answers "kill <job>" with a chat message whose x element holds "Kill".
-// A job counts as gone when it announces that it is unavailable.
-class mon_JabberListener {
+// The monitor's Jabber side, on the library's XMPP client: logs in to the server as the
+// listener (registering the account first if the server does not know it), feeds the
+// reports that jobs send there as chat messages into the roster, and sends "Kill" in a
+// chat message's x element.
+//
+// A job's session ends without a final report when it goes unavailable (the server says so
+// to a contact that the job sent its presence to). A job that never sent presence is asked
+// with a ping once it has been quiet for a few seconds: the server answers with an error
+// for a session that is gone, unless the job's own client answers pings that way too,
+// which a ping sent when the job arrives finds out.
+class mon_JabberListener : public mon_Source {
 public:
-    static const int serverPort = 5222;
+    // Quiet this long, a job that never sent presence is pinged (and again as long as it
+    // stays quiet).
+    static constexpr std::chrono::seconds probeAfter{3};
 
     // Connects and logs in; raises csp_NetworkException when the server cannot be reached
     // and std::runtime_error when it refuses the log-in.
-    mon_JabberListener(const mon_Options& options, mon_ReportPrinter& printer);
+    mon_JabberListener(const mon_Options& options, mon_Roster& roster);
     mon_JabberListener(const mon_JabberListener&) = delete;
     mon_JabberListener& operator=(const mon_JabberListener&) = delete;
-    ~mon_JabberListener();
+    ~mon_JabberListener() override;
 
     // The listener's own address, which jobs send to.
     std::string Address() const;
-    // Serves until "quit", the end of the server's stream, or, with exitWhenIdle, until
-    // every job that reported has gone.
-    void Run(mon_CommandQueue& commands);
 
-    // The report a payload element holds: its name, and each child as a field whose value
-    // is all the text inside it.
-    static mon_Report ReportOf(const jcl_Node& payload);
+    void Watch(mon_Poller&) override {}
+    bool CanBeWaitedOn() const override { return false; }
+    void Serve(const mon_Poller& poller, Clock::time_point now) override;
+    bool SendKill(const mon_Job& job, std::string& why) override;
+    bool Ended() const override { return ended; }
+    std::string Describe() const override;
 
 private:
-    class Stream;
-    struct Job {
-        std::string address;
-        int reports = 0;
-        bool killSent = false;
+    struct Peer {
+        int jobId = 0;
+        bool sentPresence = false;
+        // Its client answers a ping with an error even while it runs.
+        bool refusesPings = false;
+        Clock::time_point lastProbe;
     };
+    enum Answer { none, accepted, refused };
 
     mon_Options options;
-    mon_ReportPrinter& printer;
-    csp_TcpSocket socket;
-    std::unique_ptr<Stream> stream;
-    std::map<std::string, Job> jobs;
-    bool anyJobCame;
-    bool quitRequested;
-    bool loggedIn;
+    mon_Roster& roster;
+    jcl_Connection connection;
+    // Full addresses of the jobs that reported, and of those that only sent presence.
+    std::map<std::string, Peer> peers;
+    std::set<std::string> refusedNames;
+    Clock::time_point now;
+    bool awaitingLogIn;
+    Answer logInAnswer;
+    bool ended;
+    int stanzasHandled;
+    int probes;
 
-    void write(const std::string& text);
     void logIn();
-    bool readFor(int milliseconds);
-    void handle(const jcl_Node& stanza);
-    void handleMessage(const jcl_Node& message);
-    void handlePresence(const jcl_Node& presence);
-    void handleAnswer(const jcl_Node& iq);
-    void execute(const std::string& line);
-    void kill(const std::string& job);
-    void sendKill(const std::string& name, Job& job);
-    void listJobs();
-    bool finished() const;
+    static void onMessage(jcl_Connection& connection, jcl_Entity& stanza);
+    static void onPresence(jcl_Connection& connection, jcl_Entity& stanza);
+    static void onIQ(jcl_Connection& connection, jcl_Entity& stanza);
+    void handleMessage(const jcl_Message& message);
+    void handlePresence(const jcl_Presence& presence);
+    void handleAnswer(const jcl_IQ& iq);
+    int jobOf(const std::string& address);
+    void probeQuietJobs();
+    bool ping(const std::string& address, const char* prefix);
+    void pingRefused(const std::string& address, bool firstPing);
+    void sessionEnded(const std::string& address, const std::string& why);
 };
 
 #endif

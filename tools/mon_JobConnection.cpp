@@ -1,26 +1,21 @@
 #include "mon_JobConnection.h"
 
+#include <vector>
+
 namespace {
 
-const int readSize = 16384;
-
-std::string peerText(const csp_TcpSocket& socket) {
-    try {
-        const sockaddr_in address = socket.peerAddress();
-        return std::string(wsa::inet_ntoa(address.sin_addr)) + ":" +
-               std::to_string(ntohs(address.sin_port));
-    } catch (const csp_NetworkException&) {
-        return "unknown peer";
-    }
+// The address part of "127.0.0.1:40312": a job that reconnects comes from another port.
+std::string hostOf(const std::string& peer) {
+    return peer.substr(0, peer.rfind(':'));
 }
 
 } // namespace
 
-mon_JobConnection::mon_JobConnection(csp_TcpSocket&& socket, mon_ReportPrinter& printer,
-                                     int killAfter)
-    : socket(std::move(socket)), printer(printer),
-      stream(*this, mon_ReportStream::JobNameThenPayloads), peer(peerText(this->socket)),
-      killAfter(killAfter), reports(0), killSent(false) {}
+mon_JobConnection::mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer,
+                                     mon_Roster& roster)
+    : socket(std::move(socket)), peer(peer), roster(roster),
+      stream(*this, mon_ReportStream::JobNameThenPayloads), now(Clock::now()), accepted(now),
+      jobId(0), reports(0) {}
 
 mon_JobConnection::~mon_JobConnection() {
     try {
@@ -29,62 +24,54 @@ mon_JobConnection::~mon_JobConnection() {
     }
 }
 
-bool mon_JobConnection::IsReadable() const {
-    return wsa::waitUntilReadable(socket.getDescriptor(), 0) == 1;
-}
-
-bool mon_JobConnection::ReadAvailable() {
-    char received[readSize];
-    int count;
-    try {
-        count = socket.read(received, readSize);
-    } catch (const csp_NetworkException&) {
-        // A reset reads as an end of stream on some platforms; both end the job's connection.
-        count = 0;
-    }
+bool mon_JobConnection::ReadAvailable(Clock::time_point when) {
+    now = when;
+    static thread_local std::vector<char> received(readSize);
+    const int count = wsa::recv(socket.getDescriptor(), received.data(), readSize, 0);
+    if (count < 0 && wsa::WSAGetLastError() == WSAEWOULDBLOCK)
+        return true;
     if (count <= 0) {
+        // A reset reads as an end of stream on some platforms; both end the connection.
         stream.Finish();
+        ended("the connection closed");
         return false;
     }
-    if (!stream.Feed(received, count)) {
-        printer.Note(Name() + ": this is no report stream; connection closed");
+    if (!stream.Feed(received.data(), std::size_t(count))) {
+        const mon_Job* job = roster.Find(jobId);
+        const std::string who = job != nullptr ? job->Label() : "connection from " + peer;
+        roster.View().Note(who + " dropped: it sent " + stream.FailureReason());
+        ended("the monitor dropped the connection");
         return false;
     }
     return true;
 }
 
-void mon_JobConnection::SendKill() {
-    if (killSent)
-        return;
-    killSent = true;
-    try {
-        socket.write("Kill", 4);
-        printer.Note("sent Kill to " + Name() + " after " + std::to_string(reports) + " reports");
-    } catch (const csp_NetworkException&) {
-        printer.Note("could not send Kill to " + Name() + ": connection lost");
-    }
+void mon_JobConnection::ended(const std::string& why) {
+    if (jobId != 0)
+        roster.Leave(jobId, why, now);
+    else if (!stream.Failed())
+        roster.View().Note("connection from " + peer + " closed before it named a job");
 }
 
-std::string mon_JobConnection::Name() const {
-    return stream.HasJobName() ? stream.JobName() : "(job at " + peer + ")";
+bool mon_JobConnection::SendKill(std::string& why) {
+    const int sent = wsa::send(socket.getDescriptor(), "Kill", 4, 0);
+    if (sent == 4)
+        return true;
+    why = sent < 0 ? "the connection failed (error " + std::to_string(wsa::WSAGetLastError()) + ")"
+                   : "the job is not reading";
+    return false;
 }
 
 void mon_JobConnection::JobNamed(const std::string& name) {
-    printer.Note(name + " connected from " + peer);
+    jobId = roster.Arrive(name, peer, "connected from " + peer, hostOf(peer), now);
 }
 
 void mon_JobConnection::ReportArrived(const mon_Report& report) {
-    printer.Print(Name(), report);
-    counted();
+    ++reports;
+    roster.Report(jobId, report, mon_View::Time::Now(), now);
 }
 
 void mon_JobConnection::ReportUnreadable(const std::string& raw, const std::string& reason) {
-    printer.PrintUnreadable(Name(), raw, reason);
-    counted();
-}
-
-void mon_JobConnection::counted() {
     ++reports;
-    if (killAfter > 0 && reports >= killAfter)
-        SendKill();
+    roster.Unreadable(jobId, raw, reason, mon_View::Time::Now(), now);
 }

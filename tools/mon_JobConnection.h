@@ -2,29 +2,35 @@
 #define TOOLS_MON_JOBCONNECTION_H
 
 #include "QORKelCommunications.h"
-#include "mon_ReportPrinter.h"
 #include "mon_ReportStream.h"
+#include "mon_Roster.h"
 
 #include <string>
 
-// One job's direct connection: reads its name and reports into the live view, sends it
-// "Kill" when asked, or by itself after a set number of reports.
+// One job's direct connection: reads its name and reports into the roster and sends it
+// "Kill". Reads never wait: the monitor's loop calls ReadAvailable when the socket is
+// readable. A job that breaks a bound of mon_ReportStream is dropped.
 class mon_JobConnection : public mon_ReportStream::Sink {
 public:
-    // killAfter 0: never by itself.
-    mon_JobConnection(csp_TcpSocket&& socket, mon_ReportPrinter& printer, int killAfter);
+    using Clock = mon_Roster::Clock;
+    static const int readSize = 16384;
+
+    mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer, mon_Roster& roster);
     mon_JobConnection(const mon_JobConnection&) = delete;
     mon_JobConnection& operator=(const mon_JobConnection&) = delete;
     ~mon_JobConnection() override;
 
-    bool IsReadable() const;
+    int Descriptor() const { return socket.getDescriptor(); }
     // Takes what has arrived; false once the connection is over (closed by the job, reset,
-    // or carrying something that is not a report stream at all).
-    bool ReadAvailable();
-    void SendKill();
+    // or over a bound), after the roster has been told.
+    bool ReadAvailable(Clock::time_point now);
+    // False with the reason when the job could not be sent it.
+    bool SendKill(std::string& why);
 
-    // The job's name, or a stand-in until it has arrived.
-    std::string Name() const;
+    // The roster's id of the job; 0 until its name has arrived.
+    int JobId() const { return jobId; }
+    Clock::time_point Accepted() const { return accepted; }
+    int Reports() const { return reports; }
     const std::string& Peer() const { return peer; }
 
     void JobNamed(const std::string& name) override;
@@ -33,14 +39,15 @@ public:
 
 private:
     csp_TcpSocket socket;
-    mon_ReportPrinter& printer;
-    mon_ReportStream stream;
     std::string peer;
-    int killAfter;
+    mon_Roster& roster;
+    mon_ReportStream stream;
+    Clock::time_point now;
+    Clock::time_point accepted;
+    int jobId;
     int reports;
-    bool killSent;
 
-    void counted();
+    void ended(const std::string& why);
 };
 
 #endif

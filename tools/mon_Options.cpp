@@ -1,5 +1,6 @@
 #include "mon_Options.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace {
@@ -13,60 +14,91 @@ bool readNumber(const std::string& text, int low, int high, int& number) {
     return true;
 }
 
+std::set<std::string> listOf(const std::string& text) {
+    std::set<std::string> items;
+    std::string::size_type start = 0;
+    while (start <= text.size()) {
+        const std::string::size_type comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!item.empty())
+            items.insert(item);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return items;
+}
+
+// Report types are written as the job wrote them ("Error"); -only takes them in any case.
+std::string capitalised(std::string type) {
+    for (char& c : type)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (!type.empty())
+        type[0] = char(std::toupper(static_cast<unsigned char>(type[0])));
+    return type;
+}
+
 } // namespace
+
+bool mon_Options::takesValue(const std::string& option) const {
+    for (const char* known :
+         {"-port", "-address", "-port_file", "-kill_after", "-silent_after", "-only", "-replay",
+          "-follow", "-msgserver", "-account", "-password", "-resource", "-ready_file"})
+        if (option == known)
+            return true;
+    return false;
+}
 
 bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        const std::string value = hasValue ? argv[i + 1] : "";
         if (option == "-h" || option == "-help" || option == "--help") {
             help = true;
         } else if (option == "-exit_when_idle") {
             exitWhenIdle = true;
-        } else if (!hasValue &&
-                   (option == "-port" || option == "-address" || option == "-port_file" ||
-                    option == "-kill_after" || isJabberOption(option))) {
-            error = option + " needs a value";
-            return false;
-        } else if (option == "-port") {
-            if (!readNumber(value, 0, 65535, port)) {
-                error = "-port takes a number from 0 to 65535";
-                return false;
-            }
-            ++i;
-        } else if (option == "-kill_after") {
-            if (!readNumber(value, 1, 1000000000, killAfter)) {
-                error = "-kill_after takes a positive number of reports";
-                return false;
-            }
-            ++i;
-        } else if (option == "-address") {
-            address = value;
-            ++i;
-        } else if (option == "-port_file") {
-            portFile = value;
-            ++i;
-        } else if (isJabberOption(option)) {
-            setJabberOption(option, value);
-            ++i;
-        } else {
+        } else if (option == "-json") {
+            json = true;
+        } else if (option == "-plain") {
+            plain = true;
+        } else if (!takesValue(option)) {
             error = "unknown option " + option;
             return false;
+        } else if (i + 1 >= argc) {
+            error = option + " needs a value";
+            return false;
+        } else if (!setValue(option, argv[++i], error)) {
+            return false;
         }
+    }
+    if (!replayFile.empty() + !followFile.empty() + !msgserver.empty() > 1) {
+        error = "-replay, -follow and -msgserver exclude each other";
+        return false;
     }
     if (password.empty())
         password = account;
     return true;
 }
 
-bool mon_Options::isJabberOption(const std::string& option) {
-    return option == "-msgserver" || option == "-account" || option == "-password" ||
-           option == "-resource" || option == "-ready_file";
-}
-
-void mon_Options::setJabberOption(const std::string& option, const std::string& value) {
-    if (option == "-msgserver")
+bool mon_Options::setValue(const std::string& option, const std::string& value,
+                           std::string& error) {
+    if (option == "-port" && !readNumber(value, 0, 65535, port))
+        error = "-port takes a number from 0 to 65535";
+    else if (option == "-kill_after" && !readNumber(value, 1, 1000000000, killAfter))
+        error = "-kill_after takes a positive number of reports";
+    else if (option == "-silent_after" && !readNumber(value, 1, 86400 * 365, silentAfter))
+        error = "-silent_after takes a positive number of seconds";
+    else if (option == "-only" && listOf(value).empty())
+        error = "-only takes report types separated by commas, e.g. error,warning";
+    else if (option == "-address")
+        address = value;
+    else if (option == "-port_file")
+        portFile = value;
+    else if (option == "-replay")
+        replayFile = value;
+    else if (option == "-follow")
+        followFile = value;
+    else if (option == "-msgserver")
         msgserver = value;
     else if (option == "-account")
         account = value;
@@ -74,26 +106,41 @@ void mon_Options::setJabberOption(const std::string& option, const std::string& 
         password = value;
     else if (option == "-resource")
         resource = value;
-    else
+    else if (option == "-ready_file")
         readyFile = value;
+    if (!error.empty())
+        return false;
+    if (option == "-only")
+        for (const std::string& type : listOf(value))
+            only.insert(capitalised(type));
+    return true;
 }
 
 const char* mon_Options::Usage() {
-    return "usage: ipm_monitor [-port N] [-address A] [-port_file F] [-kill_after N] "
-           "[-exit_when_idle]\n"
+    return "usage: ipm_monitor [-port N] [-address A] [-port_file F] [common options]\n"
            "       ipm_monitor -msgserver S [-account A] [-password P] [-resource R] "
-           "[-ready_file F] [-kill_after N] [-exit_when_idle]\n"
+           "[-ready_file F] [common options]\n"
+           "       ipm_monitor -replay FILE.ipm | -follow FILE.ipm [common options]\n"
            "  -port N          port to listen on; 0 (the default) picks a free one\n"
            "  -address A       address to listen on (default 127.0.0.1)\n"
            "  -port_file F     write the port listened on to F\n"
-           "  -kill_after N    send Kill to each job after its Nth report\n"
-           "  -exit_when_idle  exit once every job that connected has gone\n"
            "over Jabber instead of listening for direct connections:\n"
            "  -msgserver S     log in to the Jabber server S (its virtual host's name)\n"
            "  -account A       as account A (default monitor; registered if new)\n"
            "  -password P      with password P (default the account name)\n"
            "  -resource R      as resource R (default console); jobs send to A@S/R\n"
            "  -ready_file F    write the address to F once logged in\n"
-           "commands on standard input:\n"
-           "  kill <job> | kill all | list | help | quit\n";
+           "from a job's message file instead of the network:\n"
+           "  -replay F        show the reports in F as if they arrived, then a summary\n"
+           "  -follow F        the same, and go on showing what is appended to F\n"
+           "common options:\n"
+           "  -silent_after S  show a job silent after S seconds without a report "
+           "(default 120)\n"
+           "  -only T,T        show only reports of these types (all are still counted)\n"
+           "  -json            one JSON object per report and per change of a job's state\n"
+           "  -plain           the plain log even on a terminal (no board)\n"
+           "  -kill_after N    send Kill to each job after its Nth report\n"
+           "  -exit_when_idle  exit once every job that connected has gone\n"
+           "commands (typed on the board's command line, or on standard input):\n"
+           "  kill <job> | kill all | list | status | help | quit | exit\n";
 }

@@ -1,6 +1,7 @@
 #ifndef TOOLS_MON_OPTIONS_H
 #define TOOLS_MON_OPTIONS_H
 
+#include <set>
 #include <string>
 
 // The monitor's command line.
@@ -11,6 +12,16 @@ struct mon_Options {
     int killAfter = 0;
     bool exitWhenIdle = false;
     bool help = false;
+    // Seconds without a report after which a running job is shown silent.
+    int silentAfter = 120;
+    // Report types to show; empty: all.
+    std::set<std::string> only;
+    bool json = false;
+    // The plain log even on a terminal.
+    bool plain = false;
+    // A message file to read instead of listening: once (replay) or as it grows (follow).
+    std::string replayFile;
+    std::string followFile;
     // Over Jabber: the server (its virtual host's name) and the listener's account.
     std::string msgserver;
     std::string account = "monitor";
@@ -23,8 +34,8 @@ struct mon_Options {
     static const char* Usage();
 
 private:
-    static bool isJabberOption(const std::string& option);
-    void setJabberOption(const std::string& option, const std::string& value);
+    bool takesValue(const std::string& option) const;
+    bool setValue(const std::string& option, const std::string& value, std::string& error);
 };
 
 #endif

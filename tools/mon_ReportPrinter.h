@@ -1,41 +1,42 @@
 #ifndef TOOLS_MON_REPORTPRINTER_H
 #define TOOLS_MON_REPORTPRINTER_H
 
-#include "mon_JobCounts.h"
 #include "mon_Report.h"
+#include "mon_View.h"
 
 #include <cstdio>
-#include <map>
 #include <string>
 
-// The monitor's live view: one readable line per report (time, job, type, phase, the other
-// fields) and the monitor's own notes, with per-job counts of reports, errors and warnings.
-// Whatever the transport, a report reaches the view through Print.
-class mon_ReportPrinter {
+// The plain log: one line per report (time, job, type, phase, the other fields) and the
+// monitor's own lines marked with "--", for a pipe, a file or a terminal without the board.
+class mon_ReportPrinter : public mon_View {
 public:
+    // Unreadable payloads are shown up to this many bytes.
+    static const std::size_t shownRawBytes = 400;
+
     explicit mon_ReportPrinter(std::FILE* out);
 
-    void Print(const std::string& job, const mon_Report& report);
-    // A payload that could not be read, shown raw; it counts as a report.
-    void PrintUnreadable(const std::string& job, const std::string& raw, const std::string& reason);
-    // A line of the monitor's own, marked so that it stands apart from the reports.
-    void Note(const std::string& text);
-    // "12 reports, 2 errors, 3 warnings"
-    std::string Tally(const std::string& job) const;
-    // "beam: 12 reports, 2 errors, 3 warnings"
-    std::string Summary(const std::string& job) const;
-    mon_JobCounts Counts(const std::string& job) const;
+    void JobArrived(const mon_Job& job, const std::string& how) override;
+    void ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) override;
+    void ReportUnreadable(const mon_Job& job, const std::string& raw, const std::string& reason,
+                          const Time& time) override;
+    void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
+    void JobLeft(const mon_Job& job) override;
+    void Note(const std::string& text) override;
+    void Summary(const mon_Roster& roster) override;
 
-    // The line Print writes, without the time.
+    // The line of a report, without the time; every text made visible.
     static std::string Describe(const std::string& job, const mon_Report& report);
-    // A value on one line: control characters escaped, quoted when it holds blanks.
-    static std::string Shown(const std::string& value);
+    static std::string DescribeUnreadable(const std::string& job, const std::string& raw,
+                                          const std::string& reason);
+    // "12:01:33", or "--:--:--" when the time is unknown.
+    static std::string ClockTime(const Time& time);
+    // The monitor's line about a job's new state, without the "-- ".
+    static std::string DescribeState(const mon_Job& job, const std::string& why);
 
 private:
     std::FILE* out;
-    std::map<std::string, mon_JobCounts> counts;
 
-    void count(const std::string& job, const std::string& type);
     void writeLine(const std::string& text);
 };
 

@@ -9,15 +9,28 @@
 // Turns received bytes, cut anywhere, into reports. On a direct connection the job's name
 // comes first as raw bytes, up to the first payload's "<"; the payloads follow back to back
 // and are read as the children of one enclosing element, so line feeds inside values are
-// only text. A payload that arrives whole on its own (as in a chat message) is read the
-// same way without the name.
+// only text. A message file, or a payload that arrives whole on its own (as in a chat
+// message), is read the same way without the name.
 //
-// Jobs do not escape every value, so a payload may be ill-formed. Its raw text is handed
-// on as unreadable and reading starts again at the next payload, found where a line feed
-// that ends a tag is followed by "<".
+// A payload may be ill-formed (a job that did not escape a value, a file cut short by a
+// crash). Its raw text is handed on as unreadable and reading starts again at the next
+// payload: at a line that starts with "<" and a name, or at a root tag that a field follows
+// at once ("<Started><program"). A tag at the start of a line inside a payload begins the
+// next one (fields are never written on lines of their own), so a payload cut short is
+// found even when what follows it is well-formed. Text between payloads is handed on as
+// unreadable too.
+//
+// What one source may make the monitor hold is bounded: a job name longer than
+// maxNameBytes, or a payload larger than maxReportBytes or with more than maxFields fields,
+// ends a connection (Limits::endStream) or, in a file, is skipped as unreadable.
 class mon_ReportStream {
 public:
     enum Framing { JobNameThenPayloads, PayloadsOnly };
+    enum Limits { endStream, skipPayload };
+
+    static const std::size_t maxNameBytes = 256;
+    static const std::size_t maxReportBytes = 1 << 20;
+    static const std::size_t maxFields = 4096;
 
     class Sink {
     public:
@@ -28,38 +41,55 @@ public:
         virtual void ReportUnreadable(const std::string& raw, const std::string& reason) = 0;
     };
 
-    mon_ReportStream(Sink& sink, Framing framing);
+    mon_ReportStream(Sink& sink, Framing framing, Limits limits = endStream);
     mon_ReportStream(const mon_ReportStream&) = delete;
     mon_ReportStream& operator=(const mon_ReportStream&) = delete;
     ~mon_ReportStream();
 
-    // False once the bytes cannot be a report stream at all (no payload starts again
-    // within a megabyte); nothing more is read after that.
-    bool Feed(const char* data, int length);
+    // False once the stream has ended on a limit (FailureReason says which); nothing more is
+    // read after that.
+    bool Feed(const char* data, std::size_t length);
     // The stream has ended: a payload left unfinished is handed on as unreadable.
     void Finish();
     bool Failed() const { return failed; }
+    const std::string& FailureReason() const { return failureReason; }
     bool HasJobName() const { return nameComplete; }
     const std::string& JobName() const { return jobName; }
+    // Bytes held for a payload not yet complete.
+    std::size_t Pending() const { return unread.size(); }
 
 private:
     Sink& sink;
+    Limits limits;
     XML_Parser parser;
     bool nameComplete;
     bool failed;
     bool skipping;
+    // A payload over the limit was already shown; its remaining bytes go unseen.
+    bool discarding;
     bool reportCompleted;
+    // Where in `unread` a new payload began before the one in hand was complete; 0: none.
+    std::size_t cutAt;
+    std::string failureReason;
     std::string jobName;
     // Raw bytes since the last payload that was read whole.
     std::string unread;
+    // Where the search for the next payload goes on in `unread`.
+    std::size_t searchedUpTo;
     std::string parseError;
     int depth;
     mon_Report report;
     mon_Report::Field field;
 
+    void fail(const std::string& reason);
     void startParser();
-    void parseSegments(const char* data, int length);
-    void skipToNextPayload(const char* data, int length);
+    // Each takes bytes from `work` at `at` onwards; a payload found again puts the bytes
+    // from its start back into `work`, to be read in order before the rest.
+    void process(std::string& work);
+    void parseSegments(std::string& work, std::size_t& at);
+    void skipToNextPayload(std::string& work, std::size_t& at);
+    void tooLarge(const std::string& what);
+    void textBeforeReport();
     static void XMLCALL startElement(void* userData, const XML_Char* name,
                                      const XML_Char** attributes);
     static void XMLCALL endElement(void* userData, const XML_Char* name);

@@ -1,97 +1,158 @@
 #include "mon_Server.h"
 
-#include "mon_Command.h"
+#include "mon_Platform.h"
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 namespace {
 
-const int listenBacklog = 16;
-const int idleMilliseconds = 10;
+const int listenBacklog = 64;
+// Accepted per round, so that a crowd of arriving jobs cannot starve the others' reports.
+const int acceptsPerRound = 32;
+const auto acceptPause = std::chrono::seconds(1);
+// A connection that has not named its job by then is no job: it only holds a descriptor.
+const auto namingTime = std::chrono::seconds(30);
+
+std::string errorText(int error) {
+    switch (error) {
+    case WSAEADDRINUSE:
+        return "address already in use";
+    case WSAEADDRNOTAVAIL:
+        return "address not available on this machine";
+    case WSAEACCES:
+        return "permission denied";
+    case WSAEMFILE:
+        return "no file descriptors left";
+    default:
+        return "system error " + std::to_string(error);
+    }
+}
+
+std::string peerText(const sockaddr_in& peer) {
+    return std::string(wsa::inet_ntoa(peer.sin_addr)) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+[[noreturn]] void cannotListen(const std::string& address, int port, const std::string& why) {
+    throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port) + ": " +
+                             why);
+}
 
 csp_TcpSocket listeningSocket(const std::string& address, int port) {
-    csp_TcpSocket listener(csp_SocketAddress(csp_IpAddress(cow_String(address.c_str())), port));
+    csp_SocketAddress local(0);
+    try {
+        local = csp_SocketAddress(csp_IpAddress(cow_String(address.c_str())), port);
+    } catch (const csp_NetworkException&) {
+        cannotListen(address, port, "not an address of this machine");
+    }
+    csp_TcpSocket listener(csp_TcpSocket::doNotBind);
+    mon_Platform::AllowQuickRebind(listener.getDescriptor());
+    const sockaddr_in bound = local;
+    if (wsa::bind(listener.getDescriptor(), reinterpret_cast<const sockaddr*>(&bound),
+                  int(sizeof bound)) != 0)
+        cannotListen(address, port, errorText(wsa::WSAGetLastError()));
     if (listener.listen(listenBacklog) != 0)
-        csp_NetworkException::throwError(csp_NetworkException::system_call_failure, "listen");
+        cannotListen(address, port, errorText(wsa::WSAGetLastError()));
+    mon_Platform::SetNonBlocking(listener.getDescriptor());
     return listener;
 }
 
 } // namespace
 
-mon_Server::mon_Server(const mon_Options& options, mon_ReportPrinter& printer)
-    : options(options), printer(printer), listener(listeningSocket(options.address, options.port)),
-      port(listener.name().getPort()), anyJobCame(false), quitRequested(false) {}
+mon_Server::mon_Server(const std::string& address, int port, mon_Roster& roster)
+    : address(address), roster(roster), listener(listeningSocket(address, port)),
+      port(listener.name().getPort()), acceptPausedUntil(Clock::now()), acceptPaused(false),
+      acceptTroubleSaid(false) {}
 
-void mon_Server::Run(mon_CommandQueue& commands) {
-    while (!finished()) {
-        bool busy = acceptWaitingJob();
-        busy = readJobs() || busy;
-        std::string command;
-        while (commands.Next(command)) {
-            execute(command);
-            busy = true;
+std::string mon_Server::Describe() const {
+    return "listening on " + address + ":" + std::to_string(port);
+}
+
+void mon_Server::Watch(mon_Poller& poller) {
+    if (!acceptPaused)
+        poller.Add(listener.getDescriptor());
+    for (const auto& connection : connections)
+        poller.Add(connection->Descriptor());
+}
+
+void mon_Server::Serve(const mon_Poller& poller, Clock::time_point now) {
+    if (acceptPaused && now >= acceptPausedUntil)
+        acceptPaused = false;
+    if (!acceptPaused && poller.IsReadable(listener.getDescriptor()))
+        acceptWaitingJobs(now);
+    connections.erase(std::remove_if(connections.begin(), connections.end(),
+                                     [&](const std::unique_ptr<mon_JobConnection>& connection) {
+                                         return (poller.IsReadable(connection->Descriptor()) &&
+                                                 !connection->ReadAvailable(now)) ||
+                                                unnamedTooLong(*connection, now);
+                                     }),
+                      connections.end());
+}
+
+void mon_Server::acceptWaitingJobs(Clock::time_point now) {
+    for (int accepted = 0; accepted < acceptsPerRound; ++accepted) {
+        sockaddr_in peer;
+        std::memset(&peer, 0, sizeof peer);
+        int length = int(sizeof peer);
+        const wsa::SOCKET descriptor =
+            wsa::accept(listener.getDescriptor(), reinterpret_cast<sockaddr*>(&peer), &length);
+        if (descriptor == INVALID_SOCKET) {
+            const int error = wsa::WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && error != WSAECONNABORTED && error != WSAECONNRESET &&
+                error != WSAEINTR)
+                pauseAccepting(error, now);
+            return;
         }
-        if (!busy)
-            std::this_thread::sleep_for(std::chrono::milliseconds(idleMilliseconds));
+        if (acceptTroubleSaid) {
+            acceptTroubleSaid = false;
+            roster.View().Note("accepting connections again");
+        }
+        csp_TcpSocket socket(static_cast<int>(descriptor));
+        mon_Platform::SetNonBlocking(socket.getDescriptor());
+        connections.push_back(
+            std::make_unique<mon_JobConnection>(std::move(socket), peerText(peer), roster));
     }
 }
 
-bool mon_Server::finished() const {
-    return quitRequested || (options.exitWhenIdle && anyJobCame && jobs.empty());
-}
-
-bool mon_Server::acceptWaitingJob() {
-    if (wsa::waitUntilReadable(listener.getDescriptor(), 0) != 1)
+bool mon_Server::unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now) {
+    if (connection.JobId() != 0 || now - connection.Accepted() < namingTime)
         return false;
-    csp_TcpSocket accepted = listener.acceptConnection();
-    if (!accepted.isOpen())
-        return true;
-    jobs.push_back(
-        std::make_unique<mon_JobConnection>(std::move(accepted), printer, options.killAfter));
-    anyJobCame = true;
+    roster.View().Note("connection from " + connection.Peer() + " dropped: no job name within " +
+                       std::to_string(namingTime.count()) + " s");
     return true;
 }
 
-bool mon_Server::readJobs() {
-    bool busy = false;
-    for (auto job = jobs.begin(); job != jobs.end();) {
-        if (!(*job)->IsReadable()) {
-            ++job;
-            continue;
-        }
-        busy = true;
-        if ((*job)->ReadAvailable()) {
-            ++job;
-            continue;
-        }
-        printer.Note((*job)->Name() + " disconnected: " + printer.Tally((*job)->Name()));
-        job = jobs.erase(job);
+// Out of descriptors the listener stays readable: accepting again at once would spin.
+// Accepting tries again a second later; one line tells of the shortage, one of its end.
+void mon_Server::pauseAccepting(int error, Clock::time_point now) {
+    acceptPaused = true;
+    acceptPausedUntil = now + acceptPause;
+    if (acceptTroubleSaid)
+        return;
+    acceptTroubleSaid = true;
+    roster.View().Note("cannot accept a connection (" + errorText(error) + ", " +
+                       std::to_string(connections.size()) +
+                       " connections open); trying again every second");
+}
+
+mon_JobConnection* mon_Server::connectionOf(int jobId) const {
+    for (const auto& connection : connections)
+        if (connection->JobId() == jobId)
+            return connection.get();
+    return nullptr;
+}
+
+int mon_Server::ReportsOnConnection(int jobId) const {
+    const mon_JobConnection* connection = connectionOf(jobId);
+    return connection == nullptr ? 0 : connection->Reports();
+}
+
+bool mon_Server::SendKill(const mon_Job& job, std::string& why) {
+    mon_JobConnection* connection = connectionOf(job.Id());
+    if (connection == nullptr) {
+        why = "it is not connected";
+        return false;
     }
-    return busy;
-}
-
-void mon_Server::execute(const std::string& line) {
-    mon_Command::Run(line, {[this](const std::string& job) { kill(job); }, [this] { listJobs(); },
-                            [this] { quitRequested = true; },
-                            [this](const std::string& text) { printer.Note(text); }});
-}
-
-void mon_Server::kill(const std::string& job) {
-    bool found = false;
-    for (const std::unique_ptr<mon_JobConnection>& connection : jobs) {
-        if (job == "all" || connection->Name() == job) {
-            connection->SendKill();
-            found = true;
-        }
-    }
-    if (!found)
-        printer.Note("no connected job named " + job);
-}
-
-void mon_Server::listJobs() {
-    if (jobs.empty())
-        printer.Note("no job connected");
-    for (const std::unique_ptr<mon_JobConnection>& connection : jobs)
-        printer.Note(printer.Summary(connection->Name()) + " (from " + connection->Peer() + ")");
+    return connection->SendKill(why);
 }

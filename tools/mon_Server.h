@@ -2,41 +2,49 @@
 #define TOOLS_MON_SERVER_H
 
 #include "QORKelCommunications.h"
-#include "mon_CommandQueue.h"
 #include "mon_JobConnection.h"
-#include "mon_Options.h"
-#include "mon_ReportPrinter.h"
+#include "mon_Roster.h"
+#include "mon_Source.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-// The monitor's direct listener: accepts jobs, reads all of them on one thread, and carries
-// out the commands typed at the monitor.
-class mon_Server {
+// The monitor's direct listener: accepts jobs and reads all of them on the monitor's one
+// thread, never waiting on any of them.
+class mon_Server : public mon_Source {
 public:
-    // Binds and listens; raises csp_NetworkException when the address cannot be had.
-    mon_Server(const mon_Options& options, mon_ReportPrinter& printer);
+    // Binds and listens; raises std::runtime_error with a plain reason ("address already in
+    // use") when the address cannot be had.
+    mon_Server(const std::string& address, int port, mon_Roster& roster);
 
     int Port() const { return port; }
-    // Serves until "quit", or, with exitWhenIdle, until every job that came has gone.
-    void Run(mon_CommandQueue& commands);
+
+    void Watch(mon_Poller& poller) override;
+    void Serve(const mon_Poller& poller, Clock::time_point now) override;
+    bool SendKill(const mon_Job& job, std::string& why) override;
+    bool Ended() const override { return false; }
+    std::string Describe() const override;
+
+    // Reports read on the job's current connection (0 when it has none).
+    int ReportsOnConnection(int jobId) const;
 
 private:
-    mon_Options options;
-    mon_ReportPrinter& printer;
+    std::string address;
+    mon_Roster& roster;
     csp_TcpSocket listener;
     int port;
-    std::vector<std::unique_ptr<mon_JobConnection>> jobs;
-    bool anyJobCame;
-    bool quitRequested;
+    std::vector<std::unique_ptr<mon_JobConnection>> connections;
+    // While the process has no descriptor left, accepting waits until then.
+    Clock::time_point acceptPausedUntil;
+    bool acceptPaused;
+    // Said once until accepting works again, however long the shortage lasts.
+    bool acceptTroubleSaid;
 
-    bool acceptWaitingJob();
-    bool readJobs();
-    void execute(const std::string& line);
-    void kill(const std::string& job);
-    void listJobs();
-    bool finished() const;
+    void acceptWaitingJobs(Clock::time_point now);
+    void pauseAccepting(int error, Clock::time_point now);
+    bool unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now);
+    mon_JobConnection* connectionOf(int jobId) const;
 };
 
 #endif

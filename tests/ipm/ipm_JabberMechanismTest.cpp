@@ -3,12 +3,14 @@
 #include "base/eli_KillSignal.h"
 #include "base/utl_HostName.h"
 #include "ipm/ipm_JabberMechanism.h"
+#include "jcl/ScriptedServer.h"
 #include "jcl/jcl_Connection.h"
 #include "jcl/jcl_DocumentParser.h"
 #include "jcl/jcl_Message.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 using namespace ipm_test;
@@ -21,24 +23,107 @@ struct KillCase {
     bool kills;
 };
 
-TEST(JabberMechanism, KillHandlerLooksOnlyAtTheXContent) {
+TEST(JabberMechanism, OnlyTheMonitorsAccountCanKillAndOnlyThroughTheXContent) {
     const KillCase cases[] = {
-        {"<message type='chat'><x xmlns='zorvik:msg'>Kill</x></message>", true},
-        {"<message><x xmlns='zorvik:msg'>please Kill the job</x></message>", true},
-        {"<message><x xmlns='zorvik:msg'><cmd>Kill</cmd></x></message>", true},
-        {"<message><body>Kill</body></message>", false},
-        {"<message><subject>Kill</subject><x xmlns='zorvik:msg'>go</x></message>", false},
-        {"<message><x xmlns='zorvik:msg'>kill</x></message>", false},
+        {"<message from='monitor@localhost/console' type='chat'><x xmlns='zorvik:msg'>Kill</x>"
+         "</message>",
+         true},
+        {"<message from='monitor@localhost/other'><x xmlns='zorvik:msg'>please Kill the job</x>"
+         "</message>",
+         true},
+        {"<message from='monitor@localhost'><x xmlns='zorvik:msg'><cmd>Kill</cmd></x></message>",
+         true},
+        {"<message from='Monitor@LocalHost/Console'><x xmlns='zorvik:msg'>Kill</x></message>",
+         true},
+        // the command in the wrong place, or not the command
+        {"<message from='monitor@localhost/console'><body>Kill</body></message>", false},
+        {"<message from='monitor@localhost/console'><subject>Kill</subject>"
+         "<x xmlns='zorvik:msg'>go</x></message>",
+         false},
+        {"<message from='monitor@localhost/console'><x xmlns='zorvik:msg'>kill</x></message>",
+         false},
+        // anyone else
+        {"<message from='stranger@localhost/console'><x xmlns='zorvik:msg'>Kill</x></message>",
+         false},
+        {"<message from='monitor@elsewhere/console'><x xmlns='zorvik:msg'>Kill</x></message>",
+         false},
+        {"<message from='monitor@localhost.evil/x'><x xmlns='zorvik:msg'>Kill</x></message>",
+         false},
+        {"<message from='xmonitor@localhost'><x xmlns='zorvik:msg'>Kill</x></message>", false},
+        {"<message from='localhost'><x xmlns='zorvik:msg'>Kill</x></message>", false},
+        {"<message><x xmlns='zorvik:msg'>Kill</x></message>", false},
         {"<message from='Kill@localhost/Kill' type='Kill'/>", false},
     };
+    const cow_String monitor("monitor@localhost");
     jcl_Connection connection;
     for (const KillCase& c : cases) {
+        const jcl_Message message(
+            jcl_DocumentParser::Parse(c.received, int(std::strlen(c.received))));
+        EXPECT_EQ(ipm_JabberMechanism::IsKillCommand(message, monitor), c.kills) << c.received;
+
         eli_resetkillsig();
-        jcl_Message message(jcl_DocumentParser::Parse(c.received, int(std::strlen(c.received))));
-        ipm_JabberMechanism::HandleKill(connection, message);
+        jcl_Message handled(message);
+        connection.SetHandlerContext(const_cast<cow_String*>(&monitor));
+        ipm_JabberMechanism::HandleKill(connection, handled);
         EXPECT_EQ(eli_getkillsig(), c.kills) << c.received;
+
+        eli_resetkillsig();
+        connection.SetHandlerContext(nullptr);
+        ipm_JabberMechanism::HandleKill(connection, handled);
+        EXPECT_FALSE(eli_getkillsig()) << "no monitor known: " << c.received;
     }
     eli_resetkillsig();
+}
+
+// Without its listener_name the job knows no monitor, and the server itself is none.
+TEST(JabberMechanism, WithoutAMonitorNameNobodyCanKill) {
+    const char* received = "<message from='localhost'><x xmlns='zorvik:msg'>Kill</x></message>";
+    const jcl_Message message(jcl_DocumentParser::Parse(received, int(std::strlen(received))));
+    EXPECT_FALSE(ipm_JabberMechanism::IsKillCommand(message, "@localhost"));
+}
+
+TEST(JabberMechanism, AKillThatArrivesTogetherWithOtherStanzasIsHandled) {
+    const std::string header =
+        "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
+        "xmlns='jabber:client' from='localhost' id='s1' version='1.0'>";
+    const std::string stranger =
+        "<message from='stranger@localhost/x'><x xmlns='zorvik:msg'>Kill</x></message>";
+    const std::string kill =
+        "<message from='monitor@localhost/console'><x xmlns='zorvik:msg'>Kill</x></message>";
+    const std::string presence = "<presence from='monitor@localhost/console'/>";
+    for (const bool monitorSends : {false, true}) {
+        eli_resetkillsig();
+        ScriptedServer server(
+            {{"jabber:client", header + presence + stranger + (monitorSends ? kill : presence)}});
+        jcl_Connection connection;
+        const cow_String monitor("monitor@localhost");
+        connection.SetHandlerContext(const_cast<cow_String*>(&monitor));
+        connection.SetMessageHandler(ipm_JabberMechanism::HandleKill);
+        ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+        for (int k = 0; k < 20 && !eli_getkillsig(); ++k)
+            connection.Receive(100);
+        EXPECT_EQ(eli_getkillsig(), monitorSends);
+        connection.Disconnect();
+    }
+    eli_resetkillsig();
+}
+
+TEST(JabberMechanism, PasswordComesFromTheEnvironmentWhenGiven) {
+    const std::string credential = ipm_JabberMechanism::Credential().c_str();
+    const struct {
+        const char* value;
+        std::string password;
+    } cases[] = {
+        {nullptr, credential},
+        {"", credential},
+        {"s3cret & <more>", "s3cret & <more>"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv password("IPM_JABBER_PASSWORD", c.value);
+        EXPECT_EQ(std::string(ipm_JabberMechanism::Password().c_str()), c.password)
+            << (c.value ? c.value : "(unset)");
+        EXPECT_EQ(std::string(ipm_JabberMechanism::Credential().c_str()), credential);
+    }
 }
 
 TEST(JabberMechanism, UnconnectedPollFindsNothingAndDestructionIsQuiet) {

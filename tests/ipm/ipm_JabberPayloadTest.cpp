@@ -103,14 +103,6 @@ TEST_F(JabberPayloadTest, EveryCallerTextIsRepairedOnlyWhereItWouldBreakThePaylo
               "<jobName type=\"string\">j&amp;1</jobName></R>\n");
 }
 
-TEST_F(JabberPayloadTest, DirectVariantStillCopiesTextsAsGiven) {
-    const char* texts[] = {"\xB0 x<y", "a&b \xB5"};
-    EXPECT_EQ(Encode(ipm_PayloadEncoder::Direct(), "message=%s note=%s", texts),
-              "<R><message type=\"string\">\xB0 x&lt;y</message>"
-              "<note type=\"string\">a&b \xB5</note>"
-              "<phase type=\"symconst\"></phase><jobName type=\"string\">beam</jobName></R>\n");
-}
-
 TEST_F(JabberPayloadTest, PhaseKeepsTheCallersTextWhileThePayloadCarriesItRepaired) {
     const char* first[] = {"x&y"};
     Encode(ipm_PayloadEncoder::Jabber(), "phase=%e", first);

@@ -176,12 +176,15 @@ TEST_F(ipm_Reporting, OnlyExactErrorAndWarningTypesAreCapped) {
     ScopedEnv errors("MAX_ERROR_MESSAGES", "1");
     ScopedEnv warnings("MAX_WARNING_MESSAGES", "1");
     ReportingJob job;
-    const char* types[] = {"Errors", "error", "ERROR", "Warnings", "warning", " Error"};
+    // The type as given, and as the payload names it (a blank cannot stand in a name).
+    const char* types[][2] = {{"Errors", "Errors"},   {"error", "error"},
+                              {"ERROR", "ERROR"},     {"Warnings", "Warnings"},
+                              {"warning", "warning"}, {" Error", "_Error"}};
     std::vector<std::string> expected;
     for (int round = 0; round < 3; ++round)
-        for (const char* type : types) {
-            Report(type, "x");
-            expected.push_back(Payload(type, "x"));
+        for (const auto& type : types) {
+            Report(type[0], "x");
+            expected.push_back(Payload(type[1], "x"));
         }
     EXPECT_EQ(Buffered(job.Transmitter()), expected);
     EXPECT_EQ(job.Transmitter().GetErrorCount(), 0);

@@ -140,14 +140,16 @@ TEST_F(PayloadTest, StringFieldsAreEscapedOnlyUnderTheVariantsKeys) {
     }
 }
 
-TEST_F(PayloadTest, OtherValuesAreNeverEscaped) {
+TEST_F(PayloadTest, OtherValuesAreKeptWhenWellFormedAndWrittenAsTextOtherwise) {
     Transmitter().SetPhase("<p&>");
-    const char* texts[] = {"<b>", "<e&>"};
-    EXPECT_EQ(Encode(ipm_PayloadEncoder::Direct(), "R", "heading=%b message=%e", nullptr, nullptr,
-                     texts, false, "j<&>"),
-              "<R><heading type=\"boolean\"><b></heading><message type=\"symconst\"><e&></message>"
-              "<phase type=\"symconst\"><p&></phase>"
-              "<jobName type=\"string\">j<&></jobName></R>\n");
+    const char* texts[] = {"<b>", "<e&>", "<i>ok</i>"};
+    EXPECT_EQ(Encode(ipm_PayloadEncoder::Direct(), "R", "heading=%b message=%e note=%s", nullptr,
+                     nullptr, texts, false, "j<&>"),
+              "<R><heading type=\"boolean\">&lt;b&gt;</heading>"
+              "<message type=\"symconst\">&lt;e&amp;&gt;</message>"
+              "<note type=\"string\"><i>ok</i></note>"
+              "<phase type=\"symconst\">&lt;p&amp;&gt;</phase>"
+              "<jobName type=\"string\">j&lt;&amp;&gt;</jobName></R>\n");
 }
 
 struct RealCase {
@@ -156,14 +158,17 @@ struct RealCase {
     const char* jabber;
 };
 
-TEST_F(PayloadTest, DirectVariantClampsRealsTheFloatRangeCannotHold) {
+TEST_F(PayloadTest, DirectVariantClampsRealsTheFloatRangeCannotHoldKeepingTheirSign) {
     const double inf = std::numeric_limits<double>::infinity();
     const RealCase cases[] = {
         {std::nan(""), "3.4028234663852886e+38", "nan"},
         {inf, "3.4028234663852886e+38", "inf"},
-        {-inf, "3.4028234663852886e+38", "-inf"},
-        {-1e39, "3.4028234663852886e+38", "-1e+39"},
+        {-inf, "-3.4028234663852886e+38", "-inf"},
+        {-1e39, "-3.4028234663852886e+38", "-1e+39"},
+        {-1e300, "-3.4028234663852886e+38", "-1e+300"},
+        {-3.5e38, "-3.4028234663852886e+38", "-3.5e+38"},
         {1e39, "3.4028234663852886e+38", "1e+39"},
+        {1e300, "3.4028234663852886e+38", "1e+300"},
         {3.4028234663852886e+38, "3.4028234663852886e+38", "3.4028234663852886e+38"},
         {-3.4028234663852886e+38, "-3.4028234663852886e+38", "-3.4028234663852886e+38"},
         {0.1, "0.1", "0.1"},

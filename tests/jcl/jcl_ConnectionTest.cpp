@@ -129,29 +129,174 @@ void Ping(jcl_Connection& connection) {
     EXPECT_TRUE(connection.Send(ping));
 }
 
-TEST_F(jcl_ConnectionTest, EachReceiveDispatchesTheFirstStanzaOfOneRead) {
+// Receives until the handlers have seen count stanzas or the stream has ended; a bound
+// of a few seconds keeps a broken client from hanging the test.
+void ReceiveUntil(jcl_Connection& connection, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (seen.size() < count && connection.IsStreamOpen() &&
+           std::chrono::steady_clock::now() < deadline)
+        connection.Receive(100);
+}
+
+TEST_F(jcl_ConnectionTest, EveryStanzaIsDispatchedWholeHoweverTheReadsCutTheStream) {
     const std::string kill = "<message from='mon@s/r' type='chat'><body>b</body>"
                              "<x xmlns='zorvik:msg'><cmd a='1'>Kill</cmd></x></message>";
-    const std::string ping = "<message><body>ping</body></message>\n";
-    ScriptedServer server({{clientHeader, serverHeader},
-                           {ping, kill},
-                           {ping, "<presence type='unavailable'><priority>-3</priority>"
-                                  "</presence><message><body>lost</body></message>"},
-                           {ping, "<unknown><message/></unknown>"},
-                           {ping, "<message><body>cut in ha"},
-                           {ping, "lf</body></message>"},
-                           {ping, "<message><body>not well formed</message>"}});
-    Open(server);
-    for (int k = 0; k < 6; ++k) {
-        Ping(connection);
-        connection.Receive(2000);
+    const std::string stanzas = "<presence type='unavailable'><priority>-3</priority></presence>" +
+                                kill + "<unknown><message/></unknown>\n  " +
+                                "<message><body>cut in half</body></message>" +
+                                "<iq type='result' id='last'/>";
+    const std::vector<std::string> expected = {
+        "presence|unavailable|-3",
+        "message|mon@s/r|b|<x xmlns=\"zorvik:msg\"><cmd a=\"1\">Kill</cmd>\n</x>\n",
+        "message||cut in half|", "iq|result|last|0"};
+    // 0 writes the server's part whole, so that one read holds several stanzas.
+    for (int piece : {0, 1, 2, 3, 4, 5, 17}) {
+        seen.clear();
+        ScriptedServer server({{clientHeader, serverHeader + stanzas}},
+                              ScriptedServer::waitForClientClose, piece);
+        ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+        ReceiveUntil(connection, expected.size());
+        EXPECT_EQ(seen, expected) << "piece " << piece;
+        EXPECT_TRUE(connection.IsStreamOpen()) << "piece " << piece;
+        connection.Disconnect();
+        EXPECT_TRUE(server.ScriptCompleted());
     }
+}
+
+TEST_F(jcl_ConnectionTest, AStanzaSplitOverTwoReadsIsDispatchedOnceWhole) {
+    const std::string ping = "<message><body>ping</body></message>\n";
+    ScriptedServer server({{clientHeader, serverHeader + "<message><body>cut in ha"},
+                           {ping, "lf</body></message><presence type='probe'/>"}});
+    Open(server);
+    EXPECT_TRUE(seen.empty()) << "half a stanza is no stanza";
+    Ping(connection);
+    ReceiveUntil(connection, 2);
+    EXPECT_EQ(seen, (std::vector<std::string>{"message||cut in half|", "presence|probe|0"}));
+    connection.Disconnect();
+}
+
+// How a server may end the stream it sends, and whether a byte of the client's comes
+// after that (it must not: neither a stanza nor the footer).
+struct EndingCase {
+    const char* name;
+    std::string serverSends;
+    ScriptedServer::Ending ending;
+};
+
+TEST_F(jcl_ConnectionTest, AStreamTheServerEndsIsNoticedAndNothingMoreIsWritten) {
+    const std::vector<EndingCase> cases = {
+        {"stream footer", "<iq type='result' id='1'/></stream:stream>",
+         ScriptedServer::waitForClientClose},
+        {"stream error",
+         "<iq type='result' id='1'/><stream:error><not-well-formed "
+         "xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>",
+         ScriptedServer::waitForClientClose},
+        {"end of the TCP stream", "<iq type='result' id='1'/>", ScriptedServer::closeAtOnce},
+        {"unreadable input", "<iq type='result' id='1'/><message a='1' a='2'/>",
+         ScriptedServer::waitForClientClose},
+    };
+    for (const EndingCase& c : cases) {
+        seen.clear();
+        ScriptedServer server({{clientHeader, serverHeader + c.serverSends}}, c.ending);
+        ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+        EXPECT_TRUE(connection.IsStreamOpen());
+        for (int k = 0; k < 20 && connection.IsStreamOpen(); ++k)
+            connection.Receive(250);
+        EXPECT_FALSE(connection.IsStreamOpen()) << c.name;
+        EXPECT_TRUE(connection.HasStreamEnded()) << c.name;
+        EXPECT_EQ(seen, std::vector<std::string>{"iq|result|1|0"}) << c.name;
+        EXPECT_TRUE(connection.Send(jcl_Presence())) << c.name;
+        EXPECT_NO_THROW(connection.Receive(10)) << c.name;
+        EXPECT_TRUE(connection.Disconnect()) << c.name;
+        EXPECT_FALSE(connection.HasStreamEnded()) << c.name;
+        EXPECT_EQ(server.Finish(), clientHeader) << c.name;
+    }
+}
+
+TEST_F(jcl_ConnectionTest, ConnectingAgainReadsTheNewStreamFromItsBeginning) {
+    // The first server leaves half a stanza and an open element behind; the second
+    // stream must be read as a stream of its own.
+    const std::vector<std::string> firstEnds = {serverHeader + "<message><body>half",
+                                                serverHeader + "</stream:stream>"};
+    for (const std::string& first : firstEnds) {
+        seen.clear();
+        {
+            ScriptedServer server({{clientHeader, first}}, ScriptedServer::closeAtOnce);
+            Open(server);
+            for (int k = 0; k < 20 && connection.IsStreamOpen(); ++k)
+                connection.Receive(250);
+            EXPECT_TRUE(connection.HasStreamEnded());
+        }
+        ScriptedServer again(
+            {{clientHeader, serverHeader + "<message><body>new</body></message>"}});
+        ASSERT_TRUE(connection.Connect("127.0.0.1", again.Port()));
+        EXPECT_TRUE(connection.IsStreamOpen());
+        ReceiveUntil(connection, 1);
+        EXPECT_EQ(seen, std::vector<std::string>{"message||new|"});
+        connection.Disconnect();
+        EXPECT_EQ(again.Finish(), clientHeader + footer);
+    }
+}
+
+TEST_F(jcl_ConnectionTest, RegisterWaitsForItsAnswerPastOtherStanzas) {
+    const std::string registration = "<query xmlns=\"jabber:iq:register\">";
+    const std::string login = "<query xmlns=\"jabber:iq:auth\">";
+    ScriptedServer server(
+        {{clientHeader, serverHeader},
+         {registration, "<presence type='probe'/><iq type='get' id='ping'/>"},
+         {"", "<iq type='error' id='r'><error code='409'>conflict</error></iq>", 300},
+         {login, "<iq type='result' id='a'/>"}});
+    Open(server);
+    connection.Register("n", "u", "p");
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"presence|probe|0", "iq|get|ping|0", "iq|error|r|409"}));
+    connection.Authorize("u", "p", "r");
+    EXPECT_EQ(seen.back(), "iq|result|a|0");
     connection.Disconnect();
     EXPECT_TRUE(server.ScriptCompleted());
-    EXPECT_EQ(seen,
-              (std::vector<std::string>{
-                  "message|mon@s/r|b|<x xmlns=\"zorvik:msg\"><cmd a=\"1\">Kill</cmd>\n</x>\n",
-                  "presence|unavailable|-3", "message||cut in ha|", "message||not well formed|"}));
+}
+
+TEST_F(jcl_ConnectionTest, CallerTextsInTheLogInAreEscaped) {
+    const std::string login =
+        "<iq to=\"127.0.0.1\" type=\"set\"><query xmlns=\"jabber:iq:auth\">"
+        "<username>a&amp;b</username><password>&lt;/password&gt;&quot;&apos;</password>"
+        "<resource>a&amp;b&lt;c</resource></query></iq>\n";
+    ScriptedServer server({{clientHeader, serverHeader}, {login, "<iq type='result'/>"}});
+    Open(server);
+    connection.Authorize("a&b", "</password>\"'", "a&b<c");
+    connection.Disconnect();
+    EXPECT_EQ(server.Finish(), clientHeader + login + footer);
+}
+
+TEST_F(jcl_ConnectionTest, ALargeStanzaReachesTheServerWhole) {
+    jcl_Message large;
+    large.SetX(std::string(2 << 20, 'x').c_str());
+    const std::string text = large.Serialize().c_str();
+    ScriptedServer server({{clientHeader, serverHeader}});
+    Open(server);
+    connection.Send(large);
+    connection.Disconnect();
+    EXPECT_EQ(server.Finish(), clientHeader + text + footer);
+}
+
+TEST_F(jcl_ConnectionTest, AHandlerThatRaisesLosesNoStanzaAfterIt) {
+    ScriptedServer server({{clientHeader, serverHeader + "<message><body>raise</body></message>"
+                                                         "<presence type='after'/>"}});
+    ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
+    connection.SetMessageHandler([](jcl_Connection&, jcl_Entity&) { throw 7; });
+    bool raised = false;
+    for (int k = 0; k < 20 && !raised; ++k) {
+        try {
+            connection.Receive(250);
+        } catch (int) {
+            raised = true;
+        }
+    }
+    EXPECT_TRUE(raised);
+    connection.Receive(10);
+    EXPECT_EQ(seen, std::vector<std::string>{"presence|after|0"});
+    EXPECT_TRUE(connection.IsStreamOpen());
+    connection.Disconnect();
 }
 
 TEST_F(jcl_ConnectionTest, ReceiveWithoutDataTimesOutQuietly) {
@@ -165,7 +310,7 @@ TEST_F(jcl_ConnectionTest, ReceiveWithoutDataTimesOutQuietly) {
 }
 
 TEST_F(jcl_ConnectionTest, ReceiveWithoutLimitWaitsForTheData) {
-    ScriptedServer server({{clientHeader, "<presence type='probe'/>", 300}});
+    ScriptedServer server({{clientHeader, serverHeader + "<presence type='probe'/>", 300}});
     ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
     connection.Receive(0);
     EXPECT_EQ(seen, (std::vector<std::string>{"presence|probe|0"}));
@@ -179,6 +324,7 @@ TEST_F(jcl_ConnectionTest, APeerThatClosesIsTheEndOfTheStreamNotAFailure) {
     EXPECT_NO_THROW(connection.Receive(1000));
     EXPECT_NO_THROW(connection.Receive(10));
     EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(connection.HasStreamEnded());
     for (int k = 0; k < 3; ++k)
         EXPECT_TRUE(connection.Send(jcl_Presence())) << "a write to a gone peer is swallowed";
 }

@@ -122,6 +122,69 @@ TEST(jcl_Stanza, IqWritesQueryAlwaysChildrenInFixedOrderAndErrorAfterQuery) {
                  "<error code=\"409\">conflict</error></iq>\n");
 }
 
+// A caller's text, how the client writes it, and what a server reads back from that.
+struct CallerTextCase {
+    const char* given;
+    const char* written;
+    const char* readBack;
+};
+
+const CallerTextCase callerTexts[] = {
+    {"plain-job_1", "plain-job_1", "plain-job_1"},
+    {"a&b<c", "a&amp;b&lt;c", "a&b<c"},
+    {"x\" y='z'>", "x&quot; y=&apos;z&apos;&gt;", "x\" y='z'>"},
+    {"</resource></query><query>", "&lt;/resource&gt;&lt;/query&gt;&lt;query&gt;",
+     "</resource></query><query>"},
+    {"caf\xC3\xA9", "caf\xC3\xA9", "caf\xC3\xA9"},
+    {"Pr\xFC"
+     "fung",
+     "Pr\xC3\xBC"
+     "fung",
+     "Pr\xC3\xBC"
+     "fung"}, // a Windows-1252 job name
+    {"bell\x07", "bell\xEF\xBF\xBD", "bell\xEF\xBF\xBD"},
+};
+
+TEST(jcl_Stanza, CallerTextsInAttributesAndTheQueryAreEscapedAndReadBackAsGiven) {
+    for (const CallerTextCase& c : callerTexts) {
+        jcl_IQ iq;
+        iq.SetTo(c.given);
+        iq.from = c.given;
+        iq.id = c.given;
+        iq.SetType(c.given);
+        iq.SetQueryNamespace(c.given);
+        iq.SetUsername(c.given);
+        iq.SetPassword(c.given);
+        iq.SetResource(c.given);
+        iq.SetName(c.given);
+        iq.SetEmail(c.given);
+        const std::string w = c.written;
+        EXPECT_EQ(std::string(iq.Serialize().c_str()),
+                  "<iq to=\"" + w + "\" from=\"" + w + "\" type=\"" + w + "\" id=\"" + w +
+                      "\"><query xmlns=\"" + w + "\"><username>" + w + "</username><password>" + w +
+                      "</password><resource>" + w + "</resource><name>" + w + "</name><email>" + w +
+                      "</email></query></iq>\n")
+            << c.given;
+
+        const jcl_IQ back(Tree(iq.Serialize().c_str()));
+        for (const cow_String* field :
+             {&back.to, &back.from, &back.id, &back.type, &back.queryNamespace, &back.username,
+              &back.password, &back.resource, &back.name, &back.email})
+            EXPECT_STREQ(field->c_str(), c.readBack) << c.given;
+    }
+}
+
+TEST(jcl_Stanza, AMessageToAnAddressWithMarkupStaysOneStanza) {
+    jcl_Message message;
+    message.SetTo("mon@server/a&b<c");
+    message.SetType("chat");
+    message.SetX("<R><v type=\"string\">x</v></R>\n");
+    const jcl_Message back(Tree(message.Serialize().c_str()));
+    EXPECT_STREQ(back.to.c_str(), "mon@server/a&b<c");
+    EXPECT_STREQ(back.GetX().c_str(),
+                 "<x xmlns=\"zorvik:msg\">\n<R><v type=\"string\">x</v>\n</R>\n</x>\n");
+}
+
 TEST(jcl_Stanza, NodeOfTheWrongKindGivesAnEmptyStanza) {
     const jcl_Node presence = Tree("<presence to='a' type='b'><body>x</body></presence>");
     jcl_Message message(presence);

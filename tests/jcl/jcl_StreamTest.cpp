@@ -175,18 +175,29 @@ TEST(jcl_Stream, NestingBeyondTheLimitIsRefusedInsteadOfExhaustingTheStack) {
     EXPECT_EQ(within.stanzas.size(), 1u);
 }
 
-class ThrowingStream : public jcl_Stream {
+// Raises for the first stanza only, and records the rest.
+class ThrowingStream : public RecordingStream {
 public:
-    ThrowingStream() : jcl_Stream("127.0.0.1", 0, 2, UnconnectedSocket()) {}
-    void HandleStanza(const jcl_Node&) override { throw std::runtime_error("handler failed"); }
+    ThrowingStream() : RecordingStream(2, UnconnectedSocket()) {}
+    void HandleStanza(const jcl_Node& stanza) override {
+        if (!raised) {
+            raised = true;
+            throw std::runtime_error("handler failed");
+        }
+        RecordingStream::HandleStanza(stanza);
+    }
+    bool raised = false;
 };
 
-TEST(jcl_Stream, ExceptionFromTheHandlerLeavesFeedNotTheParser) {
+TEST(jcl_Stream, ExceptionFromTheHandlerLeavesFeedAndTheStanzasAfterItComeNext) {
     ThrowingStream stream;
-    const std::string input = streamHeader + "<message/><message/>";
+    const std::string input = streamHeader + "<message id='1'/><message id='2'/>";
     EXPECT_THROW(stream.Feed(input.data(), static_cast<int>(input.size())), std::runtime_error);
-    EXPECT_TRUE(stream.HasFailed());
-    EXPECT_NO_THROW(stream.Feed("<message/>", 10));
+    EXPECT_TRUE(stream.stanzas.empty());
+    EXPECT_FALSE(stream.HasFailed());
+    EXPECT_NO_THROW(stream.Feed("<message id='3'/>", 17));
+    EXPECT_EQ(stream.stanzas,
+              (std::vector<std::string>{"message[id=2;]{}()", "message[id=3;]{}()"}));
 }
 
 TEST(jcl_Stream, DefaultHandlerWritesTheStanzaToTheConsole) {

@@ -34,7 +34,7 @@ endif()
 if(QORKEL_BASH AND NOT WIN32 AND TARGET test_xmpp_e2e AND QORKEL_BUILD_TOOLS
    AND EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
     add_test(NAME xmpp_tools_demo
-        COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../e2e/tools_jabber_test.sh
+        COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../tools/tools_jabber_test.sh
                 $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
     set_tests_properties(xmpp_tools_demo PROPERTIES
         FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_port_5222 TIMEOUT 180)

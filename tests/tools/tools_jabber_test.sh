@@ -5,8 +5,8 @@
 set -euo pipefail
 monitor=$1
 job=$2
-# shellcheck source=../tools_test_common.sh
-source "$(dirname "$0")/../tools_test_common.sh"
+# shellcheck source=tools_test_common.sh
+source "$(dirname "$0")/tools_test_common.sh"
 
 # Starts the monitor logged in as monitor@localhost/console; sets monitor_pid.
 start_monitor() {
@@ -91,8 +91,52 @@ grep -Eq "  beta +Finished +\[Postprocessing\]  status=Completed" "$work/typed.o
     || fail "beta's end not shown"
 grep -q -- "-- beta disconnected: $(payloads_in "$work/in/beta.ipm") reports, 2 errors, " \
     "$work/typed.out" || fail "beta's counts wrong"
+grep -q -- "-- beta finished: its final report: Finished status=Completed" "$work/typed.out" \
+    || fail "beta not shown finished"
+grep -Eq -- "-- alpha killed: stopped [0-9.]+ s after the Kill" "$work/typed.out" \
+    || fail "the Kill to alpha not answered"
 
-# 3. Without a server the job runs to its end and says that nothing was sent.
+# 3. A job killed with SIGKILL says nothing more; the server knows its session is gone, and
+#    the monitor learns it well within the silence time.
+start_monitor crashed /dev/null -silent_after 60
+"$job" -msgserver localhost -job gamma -indir "$work/in" -steps 1000 -delay_ms 100 \
+    >"$work/gamma-job.out" 2>&1 &
+gamma=$!
+pids+=("$gamma")
+for _ in $(seq 200); do
+    grep -Eq "  gamma +Step .*step=3 " "$work/crashed.out" && break
+    sleep 0.05
+done
+{ kill -9 "$gamma" && wait "$gamma"; } 2>/dev/null || true
+killed_at=$SECONDS
+for _ in $(seq 400); do
+    grep -q -- "-- gamma lost: " "$work/crashed.out" && break
+    sleep 0.05
+done
+grep -q -- "-- gamma lost: " "$work/crashed.out" || fail "gamma never shown lost"
+echo "gamma shown lost $((SECONDS - killed_at)) s after SIGKILL"
+wait_monitor crashed
+
+# 4. A client that sent the monitor its presence, reported, and dropped its connection: the
+#    server tells the monitor that the session ended, at once.
+start_monitor dropped /dev/null -silent_after 60
+exec {raw}<>/dev/tcp/127.0.0.1/5222
+printf '%s' '<?xml version="1.0"?><stream:stream xmlns:stream="http://etherx.jabber.org/streams" to="localhost" xmlns="jabber:client">' \
+    '<iq type="set" id="r"><query xmlns="jabber:iq:register"><username>rawjob</username><password>pw</password></query></iq>' >&"$raw"
+sleep 0.5
+printf '%s' '<iq type="set" id="a"><query xmlns="jabber:iq:auth"><username>rawjob</username><password>pw</password><resource>delta</resource></query></iq>' >&"$raw"
+sleep 0.5
+printf '%s' '<presence to="monitor@localhost/console"/>' \
+    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Started><phase type="symconst"></phase><jobName type="string">delta</jobName></Started></x></message>' >&"$raw"
+for _ in $(seq 100); do grep -q "  delta  *Started" "$work/dropped.out" && break; sleep 0.05; done
+grep -q "  delta  *Started" "$work/dropped.out" || fail "delta's report not shown"
+exec {raw}>&-
+for _ in $(seq 40); do grep -q -- "-- delta lost: " "$work/dropped.out" && break; sleep 0.05; done
+grep -q -- "-- delta lost: its session ended without a final report" "$work/dropped.out" ||
+    fail "delta's session end not shown within 2 s"
+wait_monitor dropped
+
+# 5. Without a server the job runs to its end and says that nothing was sent.
 "$job" -msgserver 127.0.0.2 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
 grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||

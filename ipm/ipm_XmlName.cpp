@@ -1,0 +1,133 @@
+#include "ipm/ipm_XmlName.h"
+
+#include "base/xmp_Expat.h"
+
+#include <climits>
+
+namespace {
+
+struct Range {
+    unsigned long first;
+    unsigned long last;
+};
+
+// Name characters beyond ASCII, as XML 1.0 lists them.
+const Range nameStartRanges[] = {
+    {0xC0, 0xD6},     {0xD8, 0xF6},     {0xF8, 0x2FF},    {0x370, 0x37D},
+    {0x37F, 0x1FFF},  {0x200C, 0x200D}, {0x2070, 0x218F}, {0x2C00, 0x2FEF},
+    {0x3001, 0xD7FF}, {0xF900, 0xFDCF}, {0xFDF0, 0xFFFD}, {0x10000, 0xEFFFF},
+};
+const Range nameOnlyRanges[] = {{0xB7, 0xB7}, {0x300, 0x36F}, {0x203F, 0x2040}};
+
+bool inRanges(unsigned long code, const Range* ranges, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (code >= ranges[i].first && code <= ranges[i].last)
+            return true;
+    return false;
+}
+
+bool isAsciiLetter(unsigned long c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isNameStart(unsigned long code) {
+    if (code < 0x80)
+        return isAsciiLetter(code) || code == '_';
+    return inRanges(code, nameStartRanges, sizeof nameStartRanges / sizeof *nameStartRanges);
+}
+
+bool isNameOnly(unsigned long code) {
+    if (code < 0x80)
+        return (code >= '0' && code <= '9') || code == '-' || code == '.';
+    return inRanges(code, nameOnlyRanges, sizeof nameOnlyRanges / sizeof *nameOnlyRanges);
+}
+
+// The length of the UTF-8 sequence at the front (0 when the bytes are not UTF-8) and
+// the code point it encodes.
+std::size_t decodeUtf8(const unsigned char* s, std::size_t available, unsigned long& code) {
+    const unsigned char lead = s[0];
+    std::size_t length;
+    unsigned long smallest;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if (lead < 0xC2)
+        return 0;
+    if (lead < 0xE0)
+        length = 2, code = lead & 0x1Fu, smallest = 0x80;
+    else if (lead < 0xF0)
+        length = 3, code = lead & 0x0Fu, smallest = 0x800;
+    else if (lead < 0xF5)
+        length = 4, code = lead & 0x07u, smallest = 0x10000;
+    else
+        return 0;
+    if (available < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (s[i] & 0x3Fu);
+    }
+    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// The name as the rules above make it; asciiOnly also replaces every character beyond
+// ASCII. Answers whether any character beyond ASCII was kept.
+bool appendSanitized(std::string& out, const unsigned char* name, std::size_t length,
+                     bool asciiOnly) {
+    bool keptBeyondAscii = false;
+    bool first = true;
+    for (std::size_t i = 0; i < length;) {
+        unsigned long code = 0;
+        const std::size_t sequence = decodeUtf8(name + i, length - i, code);
+        const bool allowed = sequence != 0 && !(asciiOnly && code >= 0x80);
+        if (allowed && isNameStart(code)) {
+            out.append(reinterpret_cast<const char*>(name + i), sequence);
+        } else if (allowed && isNameOnly(code)) {
+            if (first)
+                out += '_';
+            out.append(reinterpret_cast<const char*>(name + i), sequence);
+        } else {
+            out += '_';
+        }
+        keptBeyondAscii = keptBeyondAscii || (allowed && code >= 0x80);
+        i += sequence != 0 ? sequence : 1;
+        first = false;
+    }
+    return keptBeyondAscii;
+}
+
+// The parsers that read payloads may know fewer name characters beyond ASCII than XML
+// lists today; the name must pass the same parser.
+bool parserTakesName(const std::string& name) {
+    if (name.size() > std::size_t(INT_MAX / 2))
+        return false;
+    XML_Parser parser = xmp_XML_ParserCreate("UTF-8");
+    if (parser == nullptr)
+        return false;
+    const std::string element = "<" + name + "/>";
+    const bool taken =
+        xmp_XML_Parse(parser, element.data(), int(element.size()), 1) == XML_STATUS_OK;
+    xmp_XML_ParserFree(parser);
+    return taken;
+}
+
+} // namespace
+
+void ipm_XmlName::Append(std::string& out, const char* name, std::size_t length,
+                         const char* whenEmpty) {
+    if (length == 0) {
+        out += whenEmpty;
+        return;
+    }
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
+    std::string sanitized;
+    if (appendSanitized(sanitized, bytes, length, false) && !parserTakesName(sanitized)) {
+        sanitized.clear();
+        appendSanitized(sanitized, bytes, length, true);
+    }
+    out += sanitized;
+}

@@ -1,0 +1,181 @@
+#include "jcl/jcl_StreamReader.h"
+
+#include "base/xmp_Expat.h"
+
+jcl_StreamReader::Sink::~Sink() = default;
+
+jcl_StreamReader::jcl_StreamReader(Sink& sink, int stanzaDepth)
+    : sink(sink), parser(nullptr), stanzaDepth(stanzaDepth < 1 ? 1 : stanzaDepth), depth(0), root(),
+      current(nullptr), failed(false), ended(false), stanzaBytes(0), unreportedBytes(0), queued(),
+      delivered(0), names(), values() {
+    CreateParser();
+}
+
+jcl_StreamReader::~jcl_StreamReader() {
+    FreeParser();
+}
+
+void jcl_StreamReader::CreateParser() {
+    parser = xmp_XML_ParserCreate(nullptr);
+    if (parser == nullptr) {
+        failed = true;
+        return;
+    }
+    xmp_XML_SetUserData(parser, this);
+    xmp_XML_SetElementHandler(parser, StartElement, EndElement);
+    xmp_XML_SetCharacterDataHandler(parser, CharacterData);
+}
+
+void jcl_StreamReader::FreeParser() {
+    if (parser != nullptr)
+        xmp_XML_ParserFree(parser);
+    parser = nullptr;
+}
+
+void jcl_StreamReader::Reset() {
+    FreeParser();
+    depth = 0;
+    root = jcl_Node();
+    current = nullptr;
+    failed = false;
+    ended = false;
+    stanzaBytes = 0;
+    unreportedBytes = 0;
+    queued = cow_List<jcl_Node>();
+    delivered = 0;
+    CreateParser();
+}
+
+void jcl_StreamReader::Feed(const char* data, int length) {
+    DeliverQueued();
+    if (failed || length <= 0)
+        return;
+    unreportedBytes += length;
+    if (xmp_XML_Parse(parser, data, length, 0) == XML_STATUS_ERROR)
+        failed = true;
+    // A token the parser holds back (an endless start tag, say) grows its buffer.
+    if (unreportedBytes > maxStanzaBytes)
+        failed = true;
+    DeliverQueued();
+}
+
+void jcl_StreamReader::DeliverQueued() {
+    while (delivered < queued.Count()) {
+        // Counted before the call, so that a stanza whose handler raised is not
+        // handed over a second time.
+        const jcl_Node stanza = queued.ConstGet(delivered++);
+        if (delivered == queued.Count()) {
+            queued = cow_List<jcl_Node>();
+            delivered = 0;
+        }
+        sink.HandleStanza(stanza);
+    }
+}
+
+void jcl_StreamReader::Refuse() {
+    failed = true;
+    xmp_XML_StopParser(parser, XML_FALSE);
+}
+
+bool jcl_StreamReader::Charge(long long bytes) {
+    stanzaBytes += bytes;
+    if (stanzaBytes <= maxStanzaBytes)
+        return true;
+    Refuse();
+    return false;
+}
+
+// The callbacks run inside the parser's C frames: nothing may leave them, so a failure
+// (memory, in practice) ends the stream instead.
+void jcl_StreamReader::StartElement(void* userData, const char* name, const char** attributes) {
+    jcl_StreamReader& reader = *static_cast<jcl_StreamReader*>(userData);
+    reader.unreportedBytes = 0;
+    try {
+        reader.BeginElement(name, attributes);
+    } catch (...) {
+        reader.Refuse();
+    }
+}
+
+void jcl_StreamReader::EndElement(void* userData, const char*) {
+    jcl_StreamReader& reader = *static_cast<jcl_StreamReader*>(userData);
+    reader.unreportedBytes = 0;
+    try {
+        reader.FinishElement();
+    } catch (...) {
+        reader.Refuse();
+    }
+}
+
+void jcl_StreamReader::CharacterData(void* userData, const char* characters, int length) {
+    jcl_StreamReader& reader = *static_cast<jcl_StreamReader*>(userData);
+    reader.unreportedBytes = 0;
+    // Outside a stanza (the whitespace between two) the text belongs to nothing.
+    if (reader.depth < reader.stanzaDepth)
+        return;
+    try {
+        reader.AppendText(characters, length);
+    } catch (...) {
+        reader.Refuse();
+    }
+}
+
+void jcl_StreamReader::BeginElement(const char* name, const char** attributes) {
+    ++depth;
+    if (depth < stanzaDepth)
+        return;
+    if (depth - stanzaDepth > maxStanzaNesting) {
+        Refuse();
+        return;
+    }
+    jcl_Node* element;
+    if (depth == stanzaDepth) {
+        root = jcl_Node();
+        root.isRoot = true;
+        stanzaBytes = 0;
+        element = &root;
+    } else {
+        // Built in place: the list's blocks never move, so the parent links stay valid.
+        current->children.Append(jcl_Node());
+        element = &current->children.Get(current->children.Count() - 1);
+        element->parent = current;
+    }
+    const cow_String& tagName = names.Get(name);
+    // What the element holds in memory, not only its text: a stanza of many empty
+    // elements costs far more than its bytes.
+    long long size = static_cast<long long>(sizeof(jcl_Node)) + tagName.length();
+    element->SetTagName(tagName);
+    // Set rather than InsertAttribute: one search instead of two, and the parser never
+    // reports a name twice in one element.
+    for (int k = 0; attributes[k] != nullptr && attributes[k + 1] != nullptr; k += 2) {
+        const cow_String& value = values.Get(attributes[k + 1]);
+        size += static_cast<long long>(2 * sizeof(cow_String)) + value.length();
+        element->attributes.Set(names.Get(attributes[k]), value);
+    }
+    current = element;
+    Charge(size);
+}
+
+void jcl_StreamReader::FinishElement() {
+    --depth;
+    if (depth == stanzaDepth - 1) {
+        queued.Append(root);
+        current = nullptr;
+    } else if (depth >= stanzaDepth) {
+        current = current->parent;
+    } else if (depth == 0) {
+        ended = true;
+    }
+}
+
+void jcl_StreamReader::AppendText(const char* characters, int length) {
+    if (!Charge(length))
+        return;
+    cow_String& text = current->text;
+    // Short texts repeat from stanza to stanza; a later piece copies the shared string
+    // before it appends.
+    if (text.IsEmpty())
+        text = values.Get(characters, length);
+    else
+        text.append(characters, length, 0, 0x7fffffff);
+}

@@ -1,0 +1,138 @@
+#include "mon_TestSupport.h"
+
+#include "mon_Command.h"
+#include "mon_JsonLog.h"
+#include "mon_ReportPrinter.h"
+#include "mon_Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace mon_test;
+
+namespace {
+
+TEST(MonitorReportPrinter, OneLinePerReportWithPhaseApartAndAwkwardValuesMadeVisible) {
+    struct Case {
+        mon_Report report;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {MakeReport("Step", {{"phase", "Analysis"}, {"step", "3"}, {"jobName", "beam"}}),
+         "beam        Step        [Analysis]  step=3"},
+        {MakeReport("Info", {{"phase", ""}, {"message", "two\nlines"}}),
+         "beam        Info        message=two\\nlines"},
+        {MakeReport("Warning", {{"message", "say \"hi\" now"}, {"file", ""}}),
+         "beam        Warning     message=\"say \\\"hi\\\" now\"  file=\"\""},
+        {MakeReport("Error", {{"code", std::string("a\0b\x1f", 4)}}),
+         "beam        Error       code=a\\x00b\\x1f"},
+        {MakeReport("AVeryLongTypeName", {}), "beam        AVeryLongTypeName"},
+        {MakeReport("Step", {{"phase", "\x1b[2J"}}), "beam        Step        [\\x1b[2J]"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(mon_ReportPrinter::Describe("beam", c.report), c.line);
+}
+
+// A job chooses its name and values: nothing it sends may reach the terminal as a control
+// sequence or start a line of its own.
+TEST(MonitorText, ControlCharactersAndBrokenUtf8AreShownAsEscapes) {
+    struct Case {
+        std::string text;
+        std::string visible;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"prod\n12:00:00  -- prod disconnected", "prod\\n12:00:00  -- prod disconnected"},
+        {"\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H"},
+        {"a\rb\tc\x7f", "a\\rb\\tc\\x7f"},
+        {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
+        {"\xc2\x9b"
+         "31m",
+         "\\u009b31m"},
+        {"\xe2\x80\xae"
+         "evil",
+         "\\u202eevil"},
+        {"\xff\xfe", "\\xff\\xfe"},
+        {"\xc3", "\\xc3"},
+        {"\xe2\x82", "\\xe2\\x82"},
+        {"\xc0\xaf", "\\xc0\\xaf"},
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(mon_Text::Visible(c.text), c.visible) << c.visible;
+    EXPECT_EQ(mon_Text::Shortened("abcdef", 4), "abcd... (6 bytes)");
+    EXPECT_EQ(mon_Text::Shortened("ab\xc3\xa9", 3), "ab... (4 bytes)");
+    EXPECT_EQ(mon_Text::Shortened("abc", 3), "abc");
+}
+
+TEST(MonitorReportPrinter, StateChangesAndDeparturesAreLinesOfTheMonitorsOwn) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    {
+        mon_ReportPrinter printer(out);
+        mon_Roster roster(printer, std::chrono::seconds(10), std::chrono::seconds(5));
+        const auto now = mon_Roster::Clock::now();
+        const int id =
+            roster.Arrive("evil\n-- x", "127.0.0.1:1", "connected from 127.0.0.1:1", "", now);
+        roster.Report(id, MakeReport("Error", {{"message", "bad"}}), mon_View::Time::Unknown(),
+                      now);
+        roster.Leave(id, "the connection closed", now);
+    }
+    std::rewind(out);
+    std::vector<std::string> lines;
+    char line[512];
+    while (std::fgets(line, sizeof line, out) != nullptr)
+        lines.push_back(std::string(line).substr(10));
+    std::fclose(out);
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "-- evil\\n-- x connected from 127.0.0.1:1\n", "evil\\n-- x  Error       message=bad\n",
+            "-- evil\\n-- x lost: the connection closed without a final report\n",
+            "-- evil\\n-- x disconnected: 1 reports, 1 errors, 0 warnings, 0 notices\n"}));
+}
+
+TEST(MonitorJsonLog, AReportIsOneObjectWithItsFieldsInOrderAndValidUtf8) {
+    mon_Job job(1, "beam", "beam", "x", mon_Job::Clock::now());
+    mon_Report report("Step");
+    report.AddField(mon_Report::Field{"step", "integer", "3"});
+    report.AddField(mon_Report::Field{"message", "string", "a \"b\"\n\xff"});
+    EXPECT_EQ(mon_JsonLog::ReportLine(job, report, ""),
+              "{\"event\":\"report\",\"time\":null,\"job\":\"beam\",\"name\":\"beam\",\"state\":"
+              "\"running\",\"type\":\"Step\",\"fields\":[{\"key\":\"step\",\"type\":\"integer\","
+              "\"value\":\"3\"},{\"key\":\"message\",\"type\":\"string\",\"value\":\"a \\\"b\\\"\\n"
+              "\xef\xbf\xbd\"}]}");
+}
+
+TEST(MonitorCommands, TypedLinesBecomeCommandsWithTheRestOfTheLineAsTheJob) {
+    struct Case {
+        const char* line;
+        mon_Command::Kind kind;
+        const char* argument;
+    } cases[] = {
+        {"kill beam", mon_Command::kill, "beam"},
+        {"  kill   my job 2 \r", mon_Command::kill, "my job 2"},
+        {"kill all", mon_Command::kill, "all"},
+        {"kill", mon_Command::unknown, ""},
+        {"list", mon_Command::list, ""},
+        {"status", mon_Command::list, ""},
+        {"help", mon_Command::help, ""},
+        {"exit", mon_Command::quit, ""},
+        {"quit now", mon_Command::quit, "now"},
+        {"   ", mon_Command::nothing, ""},
+        {"Kill beam", mon_Command::unknown, "beam"},
+    };
+    for (const Case& c : cases) {
+        const mon_Command command = mon_Command::Parse(c.line);
+        EXPECT_EQ(c.kind, command.kind) << c.line;
+        EXPECT_EQ(c.argument, command.argument) << c.line;
+    }
+    // Help names every verb that Parse takes.
+    std::string help;
+    for (const char* line : mon_Command::Help())
+        help += line;
+    for (const char* verb : {"kill <job>", "kill all", "list", "status", "help", "quit", "exit"})
+        EXPECT_NE(help.find(verb), std::string::npos) << verb;
+}
+
+} // namespace

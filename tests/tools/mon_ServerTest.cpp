@@ -1,0 +1,103 @@
+#include "mon_TestSupport.h"
+
+#include "mon_Server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace mon_test;
+
+namespace {
+
+// A job's end of a direct connection, as raw as a hostile one would be.
+class RawJob {
+public:
+    explicit RawJob(int port) : socket(csp_TcpSocket::doNotBind) {
+        socket.connectTo(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), port));
+    }
+    // False once the monitor has closed the connection.
+    bool Send(const std::string& bytes) {
+        try {
+            return socket.write(bytes.data(), int(bytes.size())) > 0;
+        } catch (const csp_NetworkException&) {
+            return false;
+        }
+    }
+
+private:
+    csp_TcpSocket socket;
+};
+
+// Serves rounds until the view has been told `wanted` events starting with `prefix`.
+bool serveUntil(mon_Server& server, RecordingView& view, const std::string& prefix,
+                std::size_t wanted, mon_Roster::Clock::time_point now, int rounds = 200) {
+    mon_Poller poller;
+    for (int round = 0; round < rounds; ++round) {
+        poller.Clear();
+        server.Watch(poller);
+        poller.Wait(20);
+        server.Serve(poller, now);
+        if (view.Only(prefix).size() >= wanted)
+            return true;
+    }
+    return false;
+}
+
+class MonitorServer : public ::testing::Test {
+protected:
+    void SetUp() override { csp_initialize(modules); }
+    void TearDown() override { csp_finalize(modules); }
+    int modules = 0;
+};
+
+TEST_F(MonitorServer, AConnectionThatNamesNoJobIsDroppedAfterAWhile) {
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
+    mon_Server server("127.0.0.1", 0, roster);
+    RawJob silent(server.Port());
+    RawJob named(server.Port());
+    named.Send("beam<Started><phase type=\"symconst\"></phase></Started>\n");
+    const auto now = mon_Roster::Clock::now();
+    ASSERT_TRUE(serveUntil(server, view, "report beam Started", 1, now));
+    EXPECT_TRUE(view.Only("note ").empty());
+    ASSERT_TRUE(serveUntil(server, view, "note ", 1, now + std::chrono::seconds(31)));
+    const std::string note = view.Only("note ").front();
+    EXPECT_NE(note.find("dropped: no job name within 30 s"), std::string::npos) << note;
+    EXPECT_EQ(roster.Connected().size(), 1u);
+}
+
+TEST_F(MonitorServer, AJobOverABoundIsDroppedAndLostWithTheReason) {
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
+    mon_Server server("127.0.0.1", 0, roster);
+    RawJob job(server.Port());
+    job.Send("beam<Error><message type=\"string\">");
+    // A round of serving after each piece: a small socket buffer must not stall the sender.
+    const std::string chunk(16 * 1024, 'a');
+    const auto now = mon_Roster::Clock::now();
+    for (int i = 0; i < 70 && job.Send(chunk); ++i)
+        serveUntil(server, view, "left beam", 1, now, 1);
+    ASSERT_TRUE(serveUntil(server, view, "left beam", 1, now));
+    EXPECT_EQ(view.Only("note "),
+              (std::vector<std::string>{"note beam dropped: it sent a report larger than 1 MB"}));
+    EXPECT_EQ(view.Only("state "),
+              (std::vector<std::string>{
+                  "state beam lost: the monitor dropped the connection without a final report"}));
+}
+
+TEST_F(MonitorServer, APortInUseIsRefusedInPlainWords) {
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
+    mon_Server first("127.0.0.1", 0, roster);
+    try {
+        mon_Server second("127.0.0.1", first.Port(), roster);
+        FAIL() << "two listeners on one port";
+    } catch (const std::runtime_error& refused) {
+        EXPECT_EQ(std::string(refused.what()),
+                  "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) +
+                      ": address already in use");
+    }
+}
+
+} // namespace

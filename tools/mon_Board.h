@@ -1,0 +1,68 @@
+#ifndef TOOLS_MON_BOARD_H
+#define TOOLS_MON_BOARD_H
+
+#include "mon_CommandInput.h"
+#include "mon_View.h"
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+
+// The live board on a terminal: a table of every job at the top (state, phase, progress,
+// elapsed time, time since the last report, errors, warnings), the latest reports scrolling
+// below it, and a command line at the bottom that output never writes into. Colours mark
+// errors, warnings and states, unless NO_COLOR is set.
+class mon_Board : public mon_View, public mon_CommandInput {
+public:
+    // Lines of reports kept for scrolling back into view after a resize.
+    static const std::size_t keptLines = 1000;
+
+    // Null when the terminal cannot be driven; then the plain log serves instead.
+    static std::unique_ptr<mon_Board> Open(const std::string& title, bool colour);
+    ~mon_Board() override;
+    mon_Board(const mon_Board&) = delete;
+    mon_Board& operator=(const mon_Board&) = delete;
+
+    void SetTitle(const std::string& text) { title = text; }
+
+    void JobArrived(const mon_Job& job, const std::string& how) override;
+    void ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) override;
+    void ReportUnreadable(const mon_Job& job, const std::string& raw, const std::string& reason,
+                          const Time& time) override;
+    void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
+    void JobLeft(const mon_Job& job) override;
+    void Note(const std::string& text) override;
+    void Refresh(const mon_Roster& roster) override;
+    // Leaves the board and prints the summary as the plain log would.
+    void Summary(const mon_Roster& roster) override;
+
+    void Watch(mon_Poller& poller) override;
+    bool Next(std::string& line) override;
+
+private:
+    class Screen;
+    struct Line {
+        std::string text;
+        int colour;
+    };
+    using Clock = std::chrono::steady_clock;
+
+    std::unique_ptr<Screen> screen;
+    std::string title;
+    std::deque<Line> lines;
+    std::string typed;
+    std::deque<std::string> entered;
+    bool dirty;
+    Clock::time_point lastDrawn;
+
+    mon_Board(std::unique_ptr<Screen> screen, const std::string& title);
+    void add(const std::string& text, int colour);
+    void readKeys();
+    void draw(const mon_Roster& roster);
+    int drawTable(const mon_Roster& roster, int rows, int columns);
+    void drawLines(int top, int bottom, int columns);
+    void drawCommandLine(int row, int columns);
+};
+
+#endif

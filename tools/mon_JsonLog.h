@@ -1,0 +1,33 @@
+#ifndef TOOLS_MON_JSONLOG_H
+#define TOOLS_MON_JSONLOG_H
+
+#include "mon_View.h"
+
+#include <cstdio>
+#include <string>
+
+// One JSON object per line for other tools: every report (its fields in order), every
+// change of a job's state (with the state's name, e.g. "lost"), arrivals, departures and
+// the monitor's own notes. Texts that are not UTF-8 have the bad bytes replaced.
+class mon_JsonLog : public mon_View {
+public:
+    explicit mon_JsonLog(std::FILE* out);
+
+    void JobArrived(const mon_Job& job, const std::string& how) override;
+    void ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) override;
+    void ReportUnreadable(const mon_Job& job, const std::string& raw, const std::string& reason,
+                          const Time& time) override;
+    void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
+    void JobLeft(const mon_Job& job) override;
+    void Note(const std::string& text) override;
+    void Summary(const mon_Roster& roster) override;
+
+    // The line ReportArrived writes, without its line feed; time "" when unknown.
+    static std::string ReportLine(const mon_Job& job, const mon_Report& report,
+                                  const std::string& time);
+
+private:
+    std::FILE* out;
+};
+
+#endif

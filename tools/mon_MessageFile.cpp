@@ -1,0 +1,168 @@
+#include "mon_MessageFile.h"
+
+#include "mon_Platform.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+const std::size_t readSize = 64 * 1024;
+
+} // namespace
+
+mon_MessageFile::mon_MessageFile(const std::string& path, bool follow, mon_Roster& roster)
+    : path(path), follow(follow), roster(roster), file(nullptr), offset(0), ended(false),
+      waitingSaid(false), jobId(0), now(Clock::now()), holding(false) {
+    restart();
+    if (!open() && !follow)
+        throw std::runtime_error("cannot read " + path);
+}
+
+mon_MessageFile::~mon_MessageFile() {
+    if (file != nullptr)
+        std::fclose(file);
+}
+
+std::string mon_MessageFile::Describe() const {
+    return (follow ? "following " : "replaying ") + path + " (report times unknown)";
+}
+
+bool mon_MessageFile::SendKill(const mon_Job&, std::string& why) {
+    why = "a job read from its message file cannot be sent a Kill";
+    return false;
+}
+
+// Opened afresh for each round of following: a file held open does not show what others
+// append to it on every platform, and a file replaced by a new one is read from then on.
+bool mon_MessageFile::open() {
+    if (file != nullptr)
+        return true;
+    file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr && offset > 0 && !mon_Platform::Seek(file, offset)) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    return file != nullptr;
+}
+
+void mon_MessageFile::restart() {
+    stream.reset(
+        new mon_ReportStream(*this, mon_ReportStream::PayloadsOnly, mon_ReportStream::skipPayload));
+    offset = 0;
+}
+
+bool mon_MessageFile::modified(std::time_t& when, long long& size) const {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0)
+        return false;
+    when = status.st_mtime;
+    size = static_cast<long long>(status.st_size);
+    return true;
+}
+
+void mon_MessageFile::Serve(const mon_Poller&, Clock::time_point when) {
+    now = when;
+    if (ended)
+        return;
+    if (!open()) {
+        if (!waitingSaid)
+            roster.View().Note("waiting for " + path + " to appear");
+        waitingSaid = true;
+        return;
+    }
+    std::time_t changed;
+    long long size;
+    if (follow && modified(changed, size) && size < offset) {
+        roster.View().Note(path + " became shorter; reading it again from its start");
+        std::fclose(file);
+        file = nullptr;
+        restart();
+        if (!open())
+            return;
+    }
+    readAvailable();
+}
+
+void mon_MessageFile::readAvailable() {
+    static std::vector<char> buffer(readSize);
+    std::size_t taken = 0;
+    while (taken < bytesPerRound) {
+        const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (count == 0) {
+            reachedEnd();
+            return;
+        }
+        offset += static_cast<long long>(count);
+        taken += count;
+        stream->Feed(buffer.data(), count);
+    }
+}
+
+// The report held back was the last one for now: it gets the file's time. A replay ends
+// here; a follow reads on from here next round.
+void mon_MessageFile::reachedEnd() {
+    std::time_t changed = 0;
+    long long size = 0;
+    const bool known = modified(changed, size);
+    if (holding) {
+        holding = false;
+        const std::time_t wallNow = std::time(nullptr);
+        const Clock::time_point when =
+            known && changed <= wallNow ? now - std::chrono::seconds(wallNow - changed) : now;
+        emit(held, known ? mon_View::Time{true, changed} : mon_View::Time::Unknown(), when);
+    }
+    if (follow) {
+        std::fclose(file);
+        file = nullptr;
+        return;
+    }
+    stream->Finish();
+    ended = true;
+}
+
+void mon_MessageFile::ReportArrived(const mon_Report& report) {
+    if (holding)
+        emit(held, mon_View::Time::Unknown(), now);
+    held = report;
+    holding = true;
+}
+
+void mon_MessageFile::ReportUnreadable(const std::string& raw, const std::string& reason) {
+    if (holding) {
+        holding = false;
+        emit(held, mon_View::Time::Unknown(), now);
+    }
+    if (jobId == 0)
+        jobId = roster.Arrive(fileStem(), path, "read from " + path, std::string(), now);
+    roster.Unreadable(jobId, raw, reason, mon_View::Time::Unknown(), now);
+}
+
+void mon_MessageFile::emit(const mon_Report& report, const mon_View::Time& time,
+                           Clock::time_point when) {
+    roster.Report(jobFor(report), report, time, when);
+}
+
+// The job of the run the report belongs to; a Started report after others begins a run.
+int mon_MessageFile::jobFor(const mon_Report& report) {
+    const std::string name = report.Value("jobName").empty() ? fileStem() : report.Value("jobName");
+    const mon_Job* current = jobId == 0 ? nullptr : roster.Find(jobId);
+    const bool newRun = current != nullptr && current->HasReports() &&
+                        (report.Type() == "Started" || current->Name() != name);
+    if (newRun)
+        roster.Leave(jobId, "the next run began", now);
+    if (current == nullptr || newRun)
+        jobId = roster.Arrive(name, path, "read from " + path, std::string(), now);
+    return jobId;
+}
+
+std::string mon_MessageFile::fileStem() const {
+    const std::string::size_type slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string::size_type dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}

@@ -1,0 +1,61 @@
+#ifndef TOOLS_MON_MESSAGEFILE_H
+#define TOOLS_MON_MESSAGEFILE_H
+
+#include "mon_ReportStream.h"
+#include "mon_Roster.h"
+#include "mon_Source.h"
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+// A job's message file as a source: its reports shown as if they arrived, once (replay)
+// or as the file grows (follow: a job watched with no network at all). The file holds no
+// times: reports show an unknown time, except the last one read, which shows the file's
+// modification time. Each "Started" report after the first begins a new run of the job.
+class mon_MessageFile : public mon_Source, private mon_ReportStream::Sink {
+public:
+    // Read per round of the monitor's loop, so that commands and the board keep up.
+    static const std::size_t bytesPerRound = 256 * 1024;
+
+    mon_MessageFile(const std::string& path, bool follow, mon_Roster& roster);
+    ~mon_MessageFile() override;
+    mon_MessageFile(const mon_MessageFile&) = delete;
+    mon_MessageFile& operator=(const mon_MessageFile&) = delete;
+
+    void Watch(mon_Poller&) override {}
+    void Serve(const mon_Poller& poller, Clock::time_point now) override;
+    bool SendKill(const mon_Job& job, std::string& why) override;
+    bool Ended() const override { return ended; }
+    std::string Describe() const override;
+
+private:
+    std::string path;
+    bool follow;
+    mon_Roster& roster;
+    std::FILE* file;
+    std::unique_ptr<mon_ReportStream> stream;
+    long long offset;
+    bool ended;
+    bool waitingSaid;
+    int jobId;
+    Clock::time_point now;
+    // The last report read is held back until the file's end shows whether it is the last.
+    bool holding;
+    mon_Report held;
+
+    bool open();
+    void restart();
+    void readAvailable();
+    void reachedEnd();
+    void emit(const mon_Report& report, const mon_View::Time& time, Clock::time_point when);
+    int jobFor(const mon_Report& report);
+    std::string fileStem() const;
+    bool modified(std::time_t& when, long long& size) const;
+
+    void JobNamed(const std::string&) override {}
+    void ReportArrived(const mon_Report& report) override;
+    void ReportUnreadable(const std::string& raw, const std::string& reason) override;
+};
+
+#endif

@@ -1,0 +1,54 @@
+#ifndef TOOLS_MON_MONITOR_H
+#define TOOLS_MON_MONITOR_H
+
+#include "mon_CommandInput.h"
+#include "mon_Options.h"
+#include "mon_Poller.h"
+#include "mon_Roster.h"
+#include "mon_Source.h"
+
+#include <string>
+#include <vector>
+
+// The monitor's one thread: waits on the source and the keyboard at once, lets the source
+// feed the roster, carries out the typed commands, keeps the states up to date and lets
+// the view redraw, until "quit", a stop signal, the end of the source or, with
+// -exit_when_idle, the last job's departure.
+class mon_Monitor {
+public:
+    using Clock = mon_Roster::Clock;
+    // The longest the loop waits for input before it looks at its timers again.
+    static const int roundMilliseconds = 100;
+    // For a source that cannot be waited on.
+    static const int pollingMilliseconds = 10;
+
+    mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Source& source,
+                mon_CommandInput& input);
+
+    void Run();
+    // One typed line, as the keyboard would give it.
+    void Execute(const std::string& line, Clock::time_point now);
+    bool Done() const { return done; }
+
+private:
+    const mon_Options& options;
+    mon_Roster& roster;
+    mon_Source& source;
+    mon_CommandInput& input;
+    mon_Poller poller;
+    bool done;
+    bool quitWarned;
+
+    void round(int waitMilliseconds);
+    void kill(const std::string& target, Clock::time_point now);
+    void killAll(Clock::time_point now);
+    bool killOne(const mon_Job& job, Clock::time_point now, std::string& why);
+    void killAfterEnoughReports(Clock::time_point now);
+    void list(Clock::time_point now);
+    void help();
+    void quit();
+    bool idle() const;
+    void note(const std::string& text);
+};
+
+#endif

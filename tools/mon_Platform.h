@@ -1,0 +1,27 @@
+#ifndef TOOLS_MON_PLATFORM_H
+#define TOOLS_MON_PLATFORM_H
+
+#include <cstdio>
+
+// The few things the monitor does that POSIX and Windows do differently; the sockets
+// themselves go through the library's platform layer.
+class mon_Platform {
+public:
+    // Calls on the socket return at once instead of waiting (an accept that finds the
+    // connection gone, a send to a job that does not read).
+    static bool SetNonBlocking(int descriptor);
+    // A restarted monitor gets its port back while the old connections linger in TIME_WAIT;
+    // Windows allows that anyway, and its SO_REUSEADDR would let two listeners share a port.
+    static void AllowQuickRebind(int descriptor);
+    static bool IsTerminal(std::FILE* stream);
+    // SIGINT and SIGTERM ask the monitor to stop (StopRequested) instead of ending it at
+    // once, so that the terminal is restored and the summary printed.
+    static void CatchStopSignals();
+    static bool StopRequested();
+    // To a byte offset of any size (a long has 32 bits on Windows).
+    static bool Seek(std::FILE* file, long long offset);
+    // Where the library's console diagnostics go: nowhere.
+    static std::FILE* OpenNullDevice();
+};
+
+#endif

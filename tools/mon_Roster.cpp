@@ -1,0 +1,224 @@
+#include "mon_Roster.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::string seconds(mon_Roster::Clock::duration elapsed) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s",
+                  std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 1000.0);
+    return text;
+}
+
+} // namespace
+
+mon_Roster::mon_Roster(mon_View& view, Clock::duration silentAfter, Clock::duration killAnswerTime)
+    : view(&view), silentAfter(silentAfter), killAnswerTime(killAnswerTime), nextId(1),
+      dropSaid(false) {}
+
+int mon_Roster::Arrive(const std::string& name, const std::string& origin, const std::string& how,
+                       const std::string& resumeKey, Clock::time_point now) {
+    if (!resumeKey.empty()) {
+        for (Entry& known : jobs) {
+            mon_Job& job = *known.job;
+            if (known.resumeKey == resumeKey && job.Name() == name &&
+                job.GetState() == mon_Job::lost) {
+                job.Resume(origin, now);
+                view->JobArrived(job, how);
+                view->StateChanged(job, mon_Job::lost, "it came back");
+                return job.Id();
+            }
+        }
+    }
+    Entry added;
+    added.job.reset(new mon_Job(nextId++, name, uniqueLabel(name), origin, now));
+    added.resumeKey = resumeKey;
+    jobs.push_back(std::move(added));
+    const mon_Job& job = *jobs.back().job;
+    view->JobArrived(job, how);
+    dropOldEndedJobs();
+    return job.Id();
+}
+
+void mon_Roster::Report(int id, const mon_Report& report, const mon_View::Time& time,
+                        Clock::time_point now) {
+    Entry* known = entry(id);
+    if (known == nullptr)
+        return;
+    mon_Job& job = *known->job;
+    const mon_Job::State previous = job.GetState();
+    job.Apply(report, now);
+    if (shownTypes.empty() || shownTypes.count(report.Type()) != 0)
+        view->ReportArrived(job, report, time);
+    changed(job, previous, now, "its final report: " + job.FinalReport());
+}
+
+void mon_Roster::Unreadable(int id, const std::string& raw, const std::string& reason,
+                            const mon_View::Time& time, Clock::time_point now) {
+    Entry* known = entry(id);
+    if (known == nullptr)
+        return;
+    mon_Job& job = *known->job;
+    const mon_Job::State previous = job.GetState();
+    job.ApplyUnreadable(now);
+    view->ReportUnreadable(job, raw, reason, time);
+    changed(job, previous, now, std::string());
+}
+
+void mon_Roster::Leave(int id, const std::string& why, Clock::time_point now) {
+    Entry* known = entry(id);
+    if (known == nullptr)
+        return;
+    mon_Job& job = *known->job;
+    const mon_Job::State previous = job.GetState();
+    if (!job.End(now))
+        return;
+    changed(job, previous, now, why + " without a final report");
+    view->JobLeft(job);
+    dropOldEndedJobs();
+}
+
+void mon_Roster::KillSent(int id, Clock::time_point now) {
+    Entry* known = entry(id);
+    if (known != nullptr)
+        known->job->KillSent(now);
+}
+
+void mon_Roster::Tick(Clock::time_point now) {
+    for (Entry& known : jobs) {
+        mon_Job& job = *known.job;
+        if (job.CheckSilence(now, silentAfter))
+            view->StateChanged(job, mon_Job::running,
+                               "no report for " + seconds(now - job.LastReport()));
+        if (job.WasKillSent() && !job.HasEnded() && !known.killOverdueSaid &&
+            now - job.KillSentAt() > killAnswerTime) {
+            known.killOverdueSaid = true;
+            view->Note(job.Label() + " has not stopped " + seconds(now - job.KillSentAt()) +
+                       " after the Kill; it is " + mon_Job::StateName(job.GetState()));
+        }
+    }
+}
+
+// Tells the view when a report or an end changed the job's state; a job that was silent
+// and reports again says so too.
+void mon_Roster::changed(mon_Job& job, mon_Job::State previous, Clock::time_point now,
+                         const std::string& cause) {
+    const mon_Job::State state = job.GetState();
+    if (state == previous)
+        return;
+    std::string why;
+    if (state == mon_Job::killed)
+        why = killAnswer(job, now, cause);
+    else if (state == mon_Job::running)
+        why = "reporting again";
+    else
+        why = cause;
+    view->StateChanged(job, previous, why);
+}
+
+std::string mon_Roster::killAnswer(const mon_Job& job, Clock::time_point now,
+                                   const std::string& cause) const {
+    const std::string after = "stopped " + seconds(now - job.KillSentAt()) + " after the Kill";
+    if (!job.FinalReport().empty())
+        return after + " (its final report: " + job.FinalReport() + ")";
+    return after + " (" + cause + ")";
+}
+
+const mon_Job* mon_Roster::Find(int id) const {
+    for (const Entry& known : jobs)
+        if (known.job->Id() == id)
+            return known.job.get();
+    return nullptr;
+}
+
+mon_Job* mon_Roster::Find(int id) {
+    Entry* known = entry(id);
+    return known == nullptr ? nullptr : known->job.get();
+}
+
+mon_Roster::Entry* mon_Roster::entry(int id) {
+    // Ids grow with arrival and entries keep that order: a binary search finds one.
+    const auto found =
+        std::lower_bound(jobs.begin(), jobs.end(), id,
+                         [](const Entry& known, int wanted) { return known.job->Id() < wanted; });
+    return found != jobs.end() && found->job->Id() == id ? &*found : nullptr;
+}
+
+std::vector<const mon_Job*> mon_Roster::Matching(const std::string& nameOrLabel) const {
+    for (const Entry& known : jobs)
+        if (known.job->Label() == nameOrLabel && known.job->IsConnected())
+            return {known.job.get()};
+    std::vector<const mon_Job*> matching;
+    for (const Entry& known : jobs)
+        if (known.job->Name() == nameOrLabel || known.job->Label() == nameOrLabel)
+            matching.push_back(known.job.get());
+    std::stable_partition(matching.begin(), matching.end(),
+                          [](const mon_Job* job) { return job->IsConnected(); });
+    return matching;
+}
+
+std::vector<const mon_Job*> mon_Roster::Jobs() const {
+    std::vector<const mon_Job*> all;
+    for (const Entry& known : jobs)
+        all.push_back(known.job.get());
+    return all;
+}
+
+std::vector<const mon_Job*> mon_Roster::Connected() const {
+    std::vector<const mon_Job*> connected;
+    for (const Entry& known : jobs)
+        if (known.job->IsConnected())
+            connected.push_back(known.job.get());
+    return connected;
+}
+
+int mon_Roster::CountIn(mon_Job::State state) const {
+    return int(std::count_if(jobs.begin(), jobs.end(), [state](const Entry& known) {
+        return known.job->GetState() == state;
+    }));
+}
+
+std::string mon_Roster::Counts() const {
+    std::string counts;
+    for (mon_Job::State state :
+         {mon_Job::running, mon_Job::silent, mon_Job::finished, mon_Job::lost, mon_Job::killed}) {
+        const int count = CountIn(state);
+        if (count > 0)
+            counts += (counts.empty() ? ": " : ", ") + std::to_string(count) + " " +
+                      mon_Job::StateName(state);
+    }
+    return std::to_string(jobs.size()) + (jobs.size() == 1 ? " job" : " jobs") + counts;
+}
+
+std::string mon_Roster::uniqueLabel(const std::string& name) const {
+    std::string label = name;
+    for (int n = 2;; ++n) {
+        const bool taken = std::any_of(jobs.begin(), jobs.end(), [&label](const Entry& known) {
+            return known.job->Label() == label;
+        });
+        if (!taken)
+            return label;
+        label = name + "#" + std::to_string(n);
+    }
+}
+
+void mon_Roster::dropOldEndedJobs() {
+    std::size_t ended = 0;
+    for (const Entry& known : jobs)
+        ended += known.job->IsConnected() ? 0 : 1;
+    for (auto known = jobs.begin(); ended > maxEndedJobs && known != jobs.end();) {
+        if (known->job->IsConnected()) {
+            ++known;
+            continue;
+        }
+        known = jobs.erase(known);
+        --ended;
+        if (!dropSaid) {
+            dropSaid = true;
+            view->Note("the roster keeps the last " + std::to_string(maxEndedJobs) +
+                       " jobs that ended; older ones are dropped");
+        }
+    }
+}

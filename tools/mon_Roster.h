@@ -1,0 +1,82 @@
+#ifndef TOOLS_MON_ROSTER_H
+#define TOOLS_MON_ROSTER_H
+
+#include "mon_Job.h"
+#include "mon_Report.h"
+#include "mon_View.h"
+
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// Every job the monitor has seen, fed by whichever source the jobs report through, and
+// told to the view. Jobs that ended stay until the monitor quits, up to a bound that a
+// job connecting in a loop cannot push past.
+class mon_Roster {
+public:
+    using Clock = mon_Job::Clock;
+    static const std::size_t maxEndedJobs = 2000;
+
+    mon_Roster(mon_View& view, Clock::duration silentAfter, Clock::duration killAnswerTime);
+
+    // Only reports of these types are shown (all when empty); every report is counted.
+    void ShowOnly(const std::set<std::string>& types) { shownTypes = types; }
+
+    // A job arrives and gets an id. With `resumeKey` set, a lost job of the same name that
+    // arrived with the same key comes back instead (a job that reconnected).
+    int Arrive(const std::string& name, const std::string& origin, const std::string& how,
+               const std::string& resumeKey, Clock::time_point now);
+    void Report(int id, const mon_Report& report, const mon_View::Time& time,
+                Clock::time_point now);
+    void Unreadable(int id, const std::string& raw, const std::string& reason,
+                    const mon_View::Time& time, Clock::time_point now);
+    // The job's connection or session ended; `why` says how ("the connection closed").
+    void Leave(int id, const std::string& why, Clock::time_point now);
+    void KillSent(int id, Clock::time_point now);
+    // Silence and unanswered Kills.
+    void Tick(Clock::time_point now);
+
+    // Null when the id is unknown (or the job was dropped from the roster).
+    const mon_Job* Find(int id) const;
+    mon_Job* Find(int id);
+    // The connected job with this label; else every job with this name or label, those
+    // connected first.
+    std::vector<const mon_Job*> Matching(const std::string& nameOrLabel) const;
+    // In the order they arrived.
+    std::vector<const mon_Job*> Jobs() const;
+    std::vector<const mon_Job*> Connected() const;
+    bool Empty() const { return jobs.empty(); }
+    int CountIn(mon_Job::State state) const;
+    // "3 jobs: 1 running, 1 finished, 1 lost"
+    std::string Counts() const;
+    mon_View& View() { return *view; }
+    // Another view from now on (the board, once it is open).
+    void SetView(mon_View& next) { view = &next; }
+
+private:
+    struct Entry {
+        std::unique_ptr<mon_Job> job;
+        std::string resumeKey;
+        bool killOverdueSaid = false;
+    };
+
+    mon_View* view;
+    Clock::duration silentAfter;
+    Clock::duration killAnswerTime;
+    std::set<std::string> shownTypes;
+    std::deque<Entry> jobs;
+    int nextId;
+    bool dropSaid;
+
+    Entry* entry(int id);
+    std::string uniqueLabel(const std::string& name) const;
+    void changed(mon_Job& job, mon_Job::State previous, Clock::time_point now,
+                 const std::string& cause);
+    std::string killAnswer(const mon_Job& job, Clock::time_point now,
+                           const std::string& cause) const;
+    void dropOldEndedJobs();
+};
+
+#endif

@@ -1,0 +1,32 @@
+#ifndef TOOLS_MON_SOURCE_H
+#define TOOLS_MON_SOURCE_H
+
+#include "mon_Job.h"
+#include "mon_Poller.h"
+
+#include <string>
+
+// Where jobs report from: the direct listener, the Jabber server or a message file. The
+// monitor's loop asks each round for the descriptors to wait on, waits once for all of
+// them, and lets the source handle what became readable; the source feeds the roster.
+class mon_Source {
+public:
+    using Clock = mon_Job::Clock;
+
+    virtual ~mon_Source() = default;
+
+    virtual void Watch(mon_Poller& poller) = 0;
+    // False for a source whose input has no descriptor to wait on: the loop then comes
+    // round more often and the source reads what is there each time.
+    virtual bool CanBeWaitedOn() const { return true; }
+    // Also called when nothing was readable, for the source's own timers.
+    virtual void Serve(const mon_Poller& poller, Clock::time_point now) = 0;
+    // Sends Kill to a connected job; false with the reason when that was not possible.
+    virtual bool SendKill(const mon_Job& job, std::string& why) = 0;
+    // No more reports can come (the server ended the session, a replayed file is read).
+    virtual bool Ended() const = 0;
+    // For the board's title: "listening on 127.0.0.1:40312".
+    virtual std::string Describe() const = 0;
+};
+
+#endif
