@@ -18,14 +18,14 @@
 #define MEM_TINY_OBJECTS_FROM_MALLOC 0
 #endif
 
-// The host's small-object service behind mem_OperatorNewTinyThrow. Objects of up to
-// largestSize bytes are rounded up to a size class and carved from spans of 64 KiB, each
-// aligned to its size, so that any address finds its span by masking; spans come from
-// chunks of the C heap. Every thread keeps a
-// few objects of each class: taking and giving back an object takes no lock. What a thread
-// holds beyond two batches goes back to the shared pools, and all of it when the thread
-// ends. An object may be released on any thread. A span whose objects are all back goes to
-// the C heap, except a few per class kept for reuse until ReleaseUnused.
+// The host's small-object service behind mem_OperatorNewTinyThrow (and mem_Malloc for small
+// blocks). Objects of up to largestSize bytes are rounded up to a size class and carved from
+// spans of 64 KiB, each aligned to its size, so that any address finds its span by masking;
+// spans come from chunks of the C heap. Every thread keeps a few objects of each class:
+// taking and giving back an object takes no lock. What a thread holds beyond two batches
+// goes back to the shared pools, and all of it when the thread ends. An object may be
+// released on any thread. A span whose objects are all back goes to the C heap, except a few
+// per class kept for reuse until ReleaseUnused.
 class QORKEL_API mem_TinyAllocator {
 public:
     static const std::size_t largestSize = 256;
