@@ -120,7 +120,7 @@ echo "gamma shown lost $((SECONDS - killed_at)) s after SIGKILL"
 wait_monitor crashed
 
 # 4. A client that sent the monitor its presence, reported, and dropped its connection: the
-#    server tells the monitor that the session ended, at once.
+#    server tells the monitor that the session ended, at once. Its reports read as it wrote them.
 start_monitor dropped /dev/null -silent_after 60
 exec {raw}<>"/dev/tcp/127.0.0.1/$port"
 printf '%s' '<?xml version="1.0"?><stream:stream xmlns:stream="http://etherx.jabber.org/streams" to="localhost" xmlns="jabber:client">' \
@@ -129,9 +129,13 @@ sleep 0.5
 printf '%s' '<iq type="set" id="a"><query xmlns="jabber:iq:auth"><username>rawjob</username><password>pw</password><resource>delta</resource></query></iq>' >&"$raw"
 sleep 0.5
 printf '%s' '<presence to="monitor@localhost/console"/>' \
-    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Started><phase type="symconst"></phase><jobName type="string">delta</jobName></Started></x></message>' >&"$raw"
-for _ in $(seq 100); do grep -q "  delta  *Started" "$work/dropped.out" && break; sleep 0.05; done
+    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Started><phase type="symconst"></phase><jobName type="string">delta</jobName></Started></x></message>' \
+    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Warning><message type="string">R&amp;D solver &lt;v2&gt; &amp;amp;</message></Warning></x></message>' >&"$raw"
+for _ in $(seq 100); do grep -q "  delta  *Warning" "$work/dropped.out" && break; sleep 0.05; done
 grep -q "  delta  *Started" "$work/dropped.out" || fail "delta's report not shown"
+# A value holding & and < reads as the job wrote it.
+grep -Fq 'message="R&D solver <v2> &amp;"' "$work/dropped.out" ||
+    fail "delta's warning not shown as sent"
 exec {raw}>&-
 for _ in $(seq 40); do grep -q -- "-- delta lost: " "$work/dropped.out" && break; sleep 0.05; done
 grep -q -- "-- delta lost: its session ended without a final report" "$work/dropped.out" ||
