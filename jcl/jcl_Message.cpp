@@ -59,8 +59,8 @@ cow_String jcl_Message::Serialize() const {
     cow_String out("<message");
     WriteAttributes(out);
     out.append(">");
-    AppendElement(out, "subject", subject);
-    AppendElement(out, "body", body);
+    AppendEscapedElement(out, "subject", subject);
+    AppendEscapedElement(out, "body", body);
     AppendError(out, errorCode, error);
     if (!x.IsEmpty()) {
         out.append("<x xmlns=\"zorvik:msg\">");

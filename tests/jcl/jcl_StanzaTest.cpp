@@ -57,8 +57,10 @@ TEST(jcl_Stanza, MessageChildrenAreWrittenSubjectBodyErrorX) {
         {"", "", "", 404, "", "<message></message>\n"},
         {"", "", "gone", -3, "", "<message><error code=\"-3\">gone</error></message>\n"},
         {"", "", "bad", 0, "", "<message><error code=\"0\">bad</error></message>\n"},
+        // The x content is the caller's XML; the other children are texts.
         {"", "a&b\"c<", "", 0, "<job k=\"1\"/>",
-         "<message><body>a&b\"c<</body><x xmlns=\"zorvik:msg\"><job k=\"1\"/></x></message>\n"},
+         "<message><body>a&amp;b&quot;c&lt;</body><x xmlns=\"zorvik:msg\"><job k=\"1\"/></x>"
+         "</message>\n"},
     };
     for (const Case& c : cases) {
         jcl_Message message;
@@ -175,6 +177,36 @@ TEST(jcl_Stanza, CallerTextsInAttributesAndTheQueryAreEscapedAndReadBackAsGiven)
              {&back.to, &back.from, &back.id, &back.type, &back.queryNamespace, &back.username,
               &back.password, &back.resource, &back.name, &back.email})
             EXPECT_STREQ(field->c_str(), c.readBack) << c.given;
+    }
+}
+
+TEST(jcl_Stanza, CallerTextsInMessageAndPresenceChildrenAreEscapedAndReadBackAsGiven) {
+    for (const CallerTextCase& c : callerTexts) {
+        const std::string w = c.written;
+        jcl_Message message;
+        message.SetSubject(c.given);
+        message.SetBody(c.given);
+        message.error = c.given;
+        message.errorCode = 500;
+        EXPECT_EQ(std::string(message.Serialize().c_str()),
+                  "<message><subject>" + w + "</subject><body>" + w +
+                      "</body><error code=\"500\">" + w + "</error></message>\n")
+            << c.given;
+        const jcl_Message messageBack(Tree(message.Serialize().c_str()));
+        EXPECT_STREQ(messageBack.subject.c_str(), c.readBack) << c.given;
+        EXPECT_STREQ(messageBack.body.c_str(), c.readBack) << c.given;
+        EXPECT_STREQ(messageBack.error.c_str(), c.readBack) << c.given;
+        EXPECT_EQ(messageBack.errorCode, 500) << c.given;
+
+        jcl_Presence presence;
+        presence.show = c.given;
+        presence.status = c.given;
+        EXPECT_EQ(std::string(presence.Serialize().c_str()),
+                  "<presence><show>" + w + "</show><status>" + w + "</status></presence>\n")
+            << c.given;
+        const jcl_Presence presenceBack(Tree(presence.Serialize().c_str()));
+        EXPECT_STREQ(presenceBack.show.c_str(), c.readBack) << c.given;
+        EXPECT_STREQ(presenceBack.status.c_str(), c.readBack) << c.given;
     }
 }
 
