@@ -149,4 +149,24 @@ wait_monitor dropped
 grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||
     fail "lonely job did not say so"
 grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
+# 6. A job whose password the server refuses runs to its end with every report in its message
+#    file, says so once, and the monitor hears nothing from it.
+start_monitor refused /dev/null
+IPM_JABBER_PASSWORD=wrong "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
+    -delay_ms 200 >"$work/refused-job.out" 2>&1 || fail "refused job exit status $?"
+[ "$(grep -c "refused the log-in as .*IPM_JABBER_PASSWORD" "$work/refused-job.out")" -eq 1 ] ||
+    fail "refused job did not say once that its log-in was refused"
+grep -q "finished all 12 steps" "$work/refused-job.out" || fail "refused job did not finish"
+[ "$(payloads_in "$work/in/refused.ipm")" -gt 12 ] || fail "refused job's reports not in its file"
+grep -q "refused" "$work/refused.out" && fail "the monitor heard from the refused job"
+kill "$monitor_pid"
+wait "$monitor_pid" 2>/dev/null || true
+
+# 7. A monitor whose password the server refuses says so and ends.
+status=0
+"$monitor" -msgserver "$server" -password wrong </dev/null >"$work/wrong-monitor.out" 2>&1 ||
+    status=$?
+[ "$status" -ne 0 ] || fail "monitor with a wrong password did not fail"
+grep -q "the server refused the log-in as monitor" "$work/wrong-monitor.out" ||
+    fail "monitor did not say that its log-in was refused"
 echo "tools over Jabber: all checks passed"
