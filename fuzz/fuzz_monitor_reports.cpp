@@ -1,7 +1,9 @@
 // The monitor's report readers fed arbitrary bytes, as a hostile job or a damaged message
-// file would send them (and as the x content of a chat message), in pieces whose sizes come from
-// the input: it must hold no more than its bounds, hand on no report over them, and every text it
-// hands on must show without a control character.
+// file would send them (and as the x content of a chat message, raw and as received), in pieces
+// whose sizes come from the input: it must hold no more than its bounds, hand on no report over
+// them, and every text it hands on must show without a control character.
+#include "QORKelCommunications.h"
+#include "jcl/jcl_DocumentParser.h"
 #include "mon_ChatReports.h"
 #include "mon_Job.h"
 #include "mon_ReportStream.h"
@@ -11,6 +13,13 @@
 #include <cstdlib>
 
 namespace {
+
+bool wellFormed(const std::string& text) {
+    XML_Parser parser = xmp_XML_ParserCreate(nullptr);
+    const bool ok = xmp_XML_Parse(parser, text.data(), int(text.size()), 1) == XML_STATUS_OK;
+    xmp_XML_ParserFree(parser);
+    return ok;
+}
 
 void checkVisible(const std::string& text) {
     for (const char c : mon_Text::Visible(text)) {
@@ -66,10 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     stream.Finish();
-    // The same bytes as the x content of a chat message.
-    std::vector<mon_Report> reports;
-    if (mon_ChatReports::Read(std::string(reinterpret_cast<const char*>(data), size), reports))
-        for (const mon_Report& report : reports)
-            sink.ReportArrived(report);
+    // The same bytes as the x content of a chat message, taken as they are and as the XMPP
+    // client hands over a message that carried them: whatever tree the client built, what it
+    // hands over is well-formed.
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const std::string stanza = "<message><x xmlns='zorvik:msg'>" + bytes + "</x></message>";
+    const std::string received =
+        jcl_Message(jcl_DocumentParser::Parse(stanza.c_str(), int(stanza.size()))).GetX().c_str();
+    if (!received.empty() && !wellFormed("<all>" + received + "</all>"))
+        std::abort();
+    for (const std::string& x : {bytes, received}) {
+        std::vector<mon_Report> reports;
+        if (mon_ChatReports::Read(x, reports))
+            for (const mon_Report& report : reports)
+                sink.ReportArrived(report);
+    }
     return 0;
 }

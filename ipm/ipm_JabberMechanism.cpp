@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -23,6 +24,12 @@ const int afterReportWait = 10;
 const int pollWait = 50;
 
 const char passwordVariable[] = "IPM_JABBER_PASSWORD";
+
+std::string durationText(int milliseconds) {
+    if (milliseconds % 1000 == 0)
+        return std::to_string(milliseconds / 1000) + " s";
+    return std::to_string(milliseconds) + " ms";
+}
 
 cow_String option(const char* name) {
     return thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue(name);
@@ -46,7 +53,9 @@ bool equalIgnoringCase(const cow_String& left, const cow_String& right) {
 
 } // namespace
 
-ipm_JabberMechanism::ipm_JabberMechanism() : interrupted(false), serverRefusalTold(false) {}
+ipm_JabberMechanism::ipm_JabberMechanism()
+    : interrupted(false), serverRefusalTold(false), logInRefusalTold(false),
+      logInSilenceTold(false) {}
 
 ipm_JabberMechanism::~ipm_JabberMechanism() {
     try {
@@ -114,12 +123,44 @@ bool ipm_JabberMechanism::Initialize() {
     if (interrupted.load() || !connection.IsStreamOpen())
         return false;
     const cow_String password = Password();
+    // Refused whenever the account exists, which is the usual case; the log-in tells.
     connection.Register(credential, credential, password);
-    connection.Authorize(credential, password, GetJobName());
+    if (!connection.Authorize(credential, password, GetJobName())) {
+        if (interrupted.load())
+            return false;
+        RequireStream();
+        tellLogInFailed(credential);
+        // Not logged in, the server would drop every report sent on this stream.
+        try {
+            connection.Disconnect();
+        } catch (const csp_NetworkException&) {
+        }
+        return false;
+    }
     connection.Receive(initialAnswerWait);
     RequireStream();
     announceToListener();
     return !interrupted.load() && connection.IsStreamOpen();
+}
+
+void ipm_JabberMechanism::tellLogInFailed(const cow_String& account) {
+    const bool refused = connection.GetLastAnswer() == jcl_Connection::answerError;
+    bool& told = refused ? logInRefusalTold : logInSilenceTold;
+    if (told)
+        return;
+    told = true;
+    const std::string server = "the Jabber server " + ipm_shown(serverName);
+    const std::string consequence =
+        "reports are only written to the message file until a log-in succeeds";
+    if (refused)
+        ipm_warn(server + " refused the log-in as " + ipm_shown(account) + ": check that " +
+                 passwordVariable +
+                 " holds that account's password (when it is unset or empty, the password is "
+                 "the account's name); " +
+                 consequence);
+    else
+        ipm_warn(server + " did not answer the log-in within " +
+                 durationText(connection.GetAnswerTimeout()) + ": " + consequence);
 }
 
 // Directed presence: the server then tells the monitor's address when this session ends,

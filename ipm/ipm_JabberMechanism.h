@@ -36,9 +36,11 @@ public:
     // Connects (on a fresh socket, whatever came before), registers, logs in and tells
     // the monitor's address that the job is there, so that the server tells it when the
     // job's session ends. False when the connection attempt opened no stream, when the
-    // transport was interrupted, or when "msgserver" names no valid server (said once on
-    // standard error); a refused registration or log-in is not detected. Lookup and
-    // connection failures raise, and so does a stream that the server ends while logging in.
+    // transport was interrupted, when "msgserver" names no valid server, or when the server
+    // refused the log-in or did not answer it (each said once on standard error; the
+    // stream is then closed). A refused registration is no failure: the account exists.
+    // Lookup and connection failures raise, and so does a stream that the server ends while
+    // logging in.
     bool Initialize() override;
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const override;
@@ -76,6 +78,7 @@ private:
     void RequireStream() const;
     bool readServerOption(int& port);
     void announceToListener();
+    void tellLogInFailed(const cow_String& account);
 
     jcl_Connection connection;
     cow_String serverName;
@@ -83,6 +86,8 @@ private:
     cow_String monitorAccount;
     std::atomic<bool> interrupted;
     bool serverRefusalTold;
+    bool logInRefusalTold;
+    bool logInSilenceTold;
 };
 
 #endif

@@ -29,10 +29,6 @@ bool isStreamError(const cow_String& name) {
     return length > 6 && name.Find(":error", length - 6) == length - 6;
 }
 
-bool isAnswer(const jcl_IQ& iq) {
-    return iq.type == "result" || iq.type == "error";
-}
-
 // 1 when readable, 0 once the deadline has passed, SOCKET_ERROR when the wait fails.
 // Without a limit it waits for ever. Each platform wait is at most a second, which
 // keeps the microsecond count within a 32-bit long.
@@ -64,7 +60,7 @@ jcl_Connection::jcl_Connection()
     : socket(csp_TcpSocket::bindToAnyPort), host(), messageHandler(IgnoreStanza),
       presenceHandler(IgnoreStanza), iqHandler(IgnoreStanza), answerTimeout(defaultAnswerTimeout),
       reader(*this, 2), state(streamNotOpen), socketUsed(false), awaitingAnswer(false),
-      answered(false), handlerContext(nullptr) {}
+      lastAnswer(answerNone), handlerContext(nullptr) {}
 
 jcl_Connection::~jcl_Connection() = default;
 
@@ -77,6 +73,7 @@ bool jcl_Connection::Connect(const cow_String& host, int port) {
         socket.reset();
     socketUsed = true;
     state = streamNotOpen;
+    lastAnswer = answerNone;
     reader.Reset();
     socket.connectTo(address);
     socket.setKeepAlives(true);
@@ -101,8 +98,7 @@ bool jcl_Connection::Register(const cow_String& name, const cow_String& username
     request.SetPassword(password);
     request.SetEmail("dummy");
     Send(request);
-    AwaitAnswer();
-    return true;
+    return AwaitAnswer();
 }
 
 bool jcl_Connection::Authorize(const cow_String& username, const cow_String& password,
@@ -115,19 +111,18 @@ bool jcl_Connection::Authorize(const cow_String& username, const cow_String& pas
     request.SetPassword(password);
     request.SetResource(resource);
     Send(request);
-    AwaitAnswer();
-    return true;
+    return AwaitAnswer();
 }
 
 // The requests carry no id, so the answer is the first result or error that arrives.
-void jcl_Connection::AwaitAnswer() {
+bool jcl_Connection::AwaitAnswer() {
     const bool limited = answerTimeout > 0;
     const Clock::time_point deadline = DeadlineIn(answerTimeout);
     awaitingAnswer = true;
-    answered = false;
+    lastAnswer = answerNone;
     try {
         reader.DeliverQueued();
-        while (!answered && state == streamOpen &&
+        while (lastAnswer == answerNone && state == streamOpen &&
                WaitForData(socket.getDescriptor(), limited, deadline) == 1)
             ReadAndDispatch();
     } catch (...) {
@@ -135,6 +130,7 @@ void jcl_Connection::AwaitAnswer() {
         throw;
     }
     awaitingAnswer = false;
+    return lastAnswer == answerResult;
 }
 
 bool jcl_Connection::Send(const jcl_Entity& stanza) {
@@ -211,8 +207,12 @@ void jcl_Connection::HandleStanza(const jcl_Node& node) {
         presenceHandler(*this, presence);
     } else if (name == "iq") {
         jcl_IQ iq(node);
-        if (awaitingAnswer && isAnswer(iq))
-            answered = true;
+        if (awaitingAnswer && lastAnswer == answerNone) {
+            if (iq.type == "result")
+                lastAnswer = answerResult;
+            else if (iq.type == "error")
+                lastAnswer = answerError;
+        }
         iqHandler(*this, iq);
     } else if (isStreamError(name)) {
         state = streamEnded;

@@ -34,14 +34,21 @@ public:
     // reads the new stream from its beginning. Lookup and connection failures raise
     // csp_NetworkException. Answers whether the whole header was written.
     bool Connect(const cow_String& host, int port);
+    // What the server answered the last Register or Authorize.
+    enum Answer { answerNone, answerResult, answerError };
+
     // Sends a registration request and waits, at most the answer timeout, for the
     // server's answer (an iq of type result or error), dispatching everything that
-    // arrives meanwhile. Always true; the answer is not examined.
+    // arrives meanwhile. True when the answer is a result; false when it is an error (as
+    // it is for an account that exists), when none came within the timeout or when the
+    // stream ended first. GetLastAnswer tells these apart.
     bool Register(const cow_String& name, const cow_String& username, const cow_String& password);
-    // Sends a plain-text log-in request and waits for its answer as Register does.
-    // Always true; the answer is not examined.
+    // Sends a plain-text log-in request and waits for its answer as Register does. True
+    // only when the server answered with a result: an error is a refused log-in, and a
+    // server that does not answer has not let the client in either.
     bool Authorize(const cow_String& username, const cow_String& password,
                    const cow_String& resource);
+    Answer GetLastAnswer() const { return lastAnswer; }
     // Writes all of the stanza's XML while the stream is open; a failed write is
     // swallowed and ends the stream. Always true.
     bool Send(const jcl_Entity& stanza);
@@ -86,7 +93,7 @@ private:
     enum StreamState { streamNotOpen, streamOpen, streamEnded };
 
     void HandleStanza(const jcl_Node& stanza) override;
-    void AwaitAnswer();
+    bool AwaitAnswer();
     void ReadAndDispatch();
     bool WriteAll(const cow_String& text);
     void NoteReaderState();
@@ -102,7 +109,7 @@ private:
     // Whether the socket has been connected (or tried) since it was made.
     bool socketUsed;
     bool awaitingAnswer;
-    bool answered;
+    Answer lastAnswer;
     void* handlerContext;
 };
 

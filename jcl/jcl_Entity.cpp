@@ -60,18 +60,6 @@ int jcl_Entity::ToInt(const cow_String& text) {
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-void jcl_Entity::AppendElement(cow_String& out, const char* name, const cow_String& value) {
-    if (value.IsEmpty())
-        return;
-    out.append("<");
-    out.append(name);
-    out.append(">");
-    out.append(value);
-    out.append("</");
-    out.append(name);
-    out.append(">");
-}
-
 void jcl_Entity::AppendEscapedElement(cow_String& out, const char* name, const cow_String& value) {
     if (value.IsEmpty())
         return;
@@ -90,6 +78,6 @@ void jcl_Entity::AppendError(cow_String& out, int code, const cow_String& error)
     out.append("<error code=\"");
     out.append(cow_String(code));
     out.append("\">");
-    out.append(error);
+    jcl_XmlText::AppendEscaped(out, error);
     out.append("</error>");
 }

@@ -38,10 +38,9 @@ protected:
     // sign, digits up to the first other character), clamped to the int range so
     // that a peer's oversized number cannot overflow.
     static int ToInt(const cow_String& text);
-    // An element holding value as given: the caller's XML content.
-    static void AppendElement(cow_String& out, const char* name, const cow_String& value);
     // An element holding value as text, escaped.
     static void AppendEscapedElement(cow_String& out, const char* name, const cow_String& value);
+    // The error element with its code, the text escaped; nothing when the text is empty.
     static void AppendError(cow_String& out, int code, const cow_String& error);
 };
 

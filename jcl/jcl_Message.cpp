@@ -1,6 +1,7 @@
 #include "jcl/jcl_Message.h"
 
 #include "jcl/jcl_Node.h"
+#include "jcl/jcl_XmlText.h"
 
 jcl_Message::jcl_Message() : errorCode(0) {}
 
@@ -32,6 +33,7 @@ cow_String jcl_Message::GetTypeName() const {
     return "message";
 }
 
+// The values come decoded from the parser; escaped again, x reads as the XML it arrived as.
 void jcl_Message::AppendX(const jcl_Node& element) {
     x.append("<");
     x.append(element.GetTagName());
@@ -40,11 +42,11 @@ void jcl_Message::AppendX(const jcl_Node& element) {
         x.append(" ");
         x.append(attribute.Key());
         x.append("=\"");
-        x.append(attribute.Value());
+        jcl_XmlText::AppendParsedAttribute(x, attribute.Value());
         x.append("\"");
     }
     x.append(">");
-    x.append(element.text);
+    jcl_XmlText::AppendParsedText(x, element.text);
     const int count = element.children.Count();
     for (int i = 0; i < count; ++i)
         AppendX(element.children.ConstGet(i));
@@ -57,8 +59,8 @@ cow_String jcl_Message::Serialize() const {
     cow_String out("<message");
     WriteAttributes(out);
     out.append(">");
-    AppendElement(out, "subject", subject);
-    AppendElement(out, "body", body);
+    AppendEscapedElement(out, "subject", subject);
+    AppendEscapedElement(out, "body", body);
     AppendError(out, errorCode, error);
     if (!x.IsEmpty()) {
         out.append("<x xmlns=\"zorvik:msg\">");

@@ -5,9 +5,11 @@
 #include "jcl/jcl_Entity.h"
 
 // A message stanza. On sending, x is the content placed inside the library's
-// extension element; on receiving, it is every received x element written back
-// as text. Subject, body and x are written as given, as XML content; the addressing
-// attributes are escaped.
+// extension element, written as given: it is the caller's XML. On receiving, it is
+// every received x element written back as XML (start tag with its attributes in key
+// order, the element's text before its children, each end tag followed by a line
+// feed), texts and attribute values escaped. Subject, body, the error text and the
+// addressing attributes are texts and are written escaped.
 class QORKEL_API jcl_Message : public jcl_Entity {
 public:
     jcl_Message();

@@ -32,8 +32,8 @@ cow_String jcl_Presence::Serialize() const {
     cow_String out("<presence");
     WriteAttributes(out);
     out.append(">");
-    AppendElement(out, "show", show);
-    AppendElement(out, "status", status);
+    AppendEscapedElement(out, "show", show);
+    AppendEscapedElement(out, "status", status);
     out.append("</presence>\n");
     return out;
 }

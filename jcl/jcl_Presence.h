@@ -5,7 +5,7 @@
 #include "jcl/jcl_Entity.h"
 
 // A presence stanza. priority is read from received presences and never written; show
-// and status are written as given, as XML content.
+// and status are texts and are written escaped.
 class QORKEL_API jcl_Presence : public jcl_Entity {
 public:
     jcl_Presence();

@@ -69,9 +69,23 @@ bool isXmlCharacter(unsigned long code) {
     return code != 0xFFFE && code != 0xFFFF;
 }
 
-void appendAscii(std::string& out, unsigned char c, jcl_XmlText::Quotes quotes) {
+// Which white space is written as a character reference, so that a parser reads it back as
+// it is: it turns a raw carriage return into a line feed, and raw white space in an
+// attribute value into spaces.
+enum Whitespace { whitespaceAsGiven, returnAsReference, whitespaceAsReferences };
+
+bool isReferencedWhitespace(unsigned char c, Whitespace whitespace) {
+    if (c == '\r')
+        return whitespace != whitespaceAsGiven;
+    return (c == '\t' || c == '\n') && whitespace == whitespaceAsReferences;
+}
+
+void appendAscii(std::string& out, unsigned char c, jcl_XmlText::Quotes quotes,
+                 Whitespace whitespace) {
     const bool escapeQuotes = quotes == jcl_XmlText::quotesEscaped;
-    if (c == '&')
+    if (isReferencedWhitespace(c, whitespace))
+        out += c == '\r' ? "&#13;" : c == '\n' ? "&#10;" : "&#9;";
+    else if (c == '&')
         out += "&amp;";
     else if (c == '<')
         out += "&lt;";
@@ -87,15 +101,13 @@ void appendAscii(std::string& out, unsigned char c, jcl_XmlText::Quotes quotes) 
         out += char(c);
 }
 
-} // namespace
-
-void jcl_XmlText::AppendEscaped(std::string& out, const char* text, std::size_t length,
-                                Quotes quotes) {
+void appendEscaped(std::string& out, const char* text, std::size_t length,
+                   jcl_XmlText::Quotes quotes, Whitespace whitespace) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < length;) {
         const unsigned char c = bytes[i];
         if (c < 0x80) {
-            appendAscii(out, c, quotes);
+            appendAscii(out, c, quotes, whitespace);
             ++i;
             continue;
         }
@@ -113,17 +125,16 @@ void jcl_XmlText::AppendEscaped(std::string& out, const char* text, std::size_t 
     }
 }
 
-namespace {
-
-bool isEscaped(unsigned char c, jcl_XmlText::Quotes quotes) {
+bool isEscaped(unsigned char c, jcl_XmlText::Quotes quotes, Whitespace whitespace) {
     return c == '&' || c == '<' || c == '>' ||
-           (quotes == jcl_XmlText::quotesEscaped && (c == '"' || c == '\''));
+           (quotes == jcl_XmlText::quotesEscaped && (c == '"' || c == '\'')) ||
+           isReferencedWhitespace(c, whitespace);
 }
 
 // Whether the text is UTF-8 with only characters XML can carry and, unless markup is
-// allowed, none that AppendEscaped escapes.
-bool holdsOnly(const char* text, std::size_t length, bool markupAllowed,
-               jcl_XmlText::Quotes quotes) {
+// allowed, none that appendEscaped escapes.
+bool holdsOnly(const char* text, std::size_t length, bool markupAllowed, jcl_XmlText::Quotes quotes,
+               Whitespace whitespace) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < length;) {
         const unsigned char c = bytes[i];
@@ -134,30 +145,49 @@ bool holdsOnly(const char* text, std::size_t length, bool markupAllowed,
             i += sequence.length;
             continue;
         }
-        if ((c < 0x20 && !isXmlControlAllowed(c)) || (!markupAllowed && isEscaped(c, quotes)))
+        if ((c < 0x20 && !isXmlControlAllowed(c)) ||
+            (!markupAllowed && isEscaped(c, quotes, whitespace)))
             return false;
         ++i;
     }
     return true;
 }
 
-} // namespace
-
-bool jcl_XmlText::IsPlain(const char* text, std::size_t length, Quotes quotes) {
-    return holdsOnly(text, length, false, quotes);
-}
-
-bool jcl_XmlText::HoldsOnlyXmlCharacters(const char* text, std::size_t length) {
-    return holdsOnly(text, length, true, quotesAsGiven);
-}
-
-void jcl_XmlText::AppendEscaped(cow_String& out, const cow_String& text) {
+void appendEscaped(cow_String& out, const cow_String& text, jcl_XmlText::Quotes quotes,
+                   Whitespace whitespace) {
     const std::size_t length = static_cast<std::size_t>(text.length());
-    if (IsPlain(text.c_str(), length, quotesEscaped)) {
+    if (holdsOnly(text.c_str(), length, false, quotes, whitespace)) {
         out.append(text);
         return;
     }
     std::string escaped;
-    AppendEscaped(escaped, text.c_str(), length, quotesEscaped);
+    appendEscaped(escaped, text.c_str(), length, quotes, whitespace);
     out.append(escaped.data(), static_cast<int>(escaped.size()));
+}
+
+} // namespace
+
+void jcl_XmlText::AppendEscaped(std::string& out, const char* text, std::size_t length,
+                                Quotes quotes) {
+    appendEscaped(out, text, length, quotes, whitespaceAsGiven);
+}
+
+bool jcl_XmlText::IsPlain(const char* text, std::size_t length, Quotes quotes) {
+    return holdsOnly(text, length, false, quotes, whitespaceAsGiven);
+}
+
+bool jcl_XmlText::HoldsOnlyXmlCharacters(const char* text, std::size_t length) {
+    return holdsOnly(text, length, true, quotesAsGiven, whitespaceAsGiven);
+}
+
+void jcl_XmlText::AppendEscaped(cow_String& out, const cow_String& text) {
+    appendEscaped(out, text, quotesEscaped, whitespaceAsGiven);
+}
+
+void jcl_XmlText::AppendParsedText(cow_String& out, const cow_String& text) {
+    appendEscaped(out, text, quotesAsGiven, returnAsReference);
+}
+
+void jcl_XmlText::AppendParsedAttribute(cow_String& out, const cow_String& text) {
+    appendEscaped(out, text, quotesEscaped, whitespaceAsReferences);
 }

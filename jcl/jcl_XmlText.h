@@ -23,6 +23,12 @@ public:
                               Quotes quotes);
     // The same for an attribute value or an element's text, quotation marks escaped.
     static void AppendEscaped(cow_String& out, const cow_String& text);
+    // Text that a parser decoded, written back so that a parser reads the same text again:
+    // as AppendEscaped, and also the white space that a parser would change written as a
+    // character reference (a carriage return in character data; tab, line feed and
+    // carriage return in an attribute value). Quotation marks in character data stay.
+    static void AppendParsedText(cow_String& out, const cow_String& text);
+    static void AppendParsedAttribute(cow_String& out, const cow_String& text);
     // Whether AppendEscaped would write the text unchanged: UTF-8 holding only
     // characters that XML can carry and none that it escapes.
     static bool IsPlain(const char* text, std::size_t length, Quotes quotes);

@@ -1,99 +1,113 @@
 #include "mon_ChatReports.h"
 
+#include "QORKelCommunications.h"
 #include "mon_ReportStream.h"
+
+#include <cstring>
 
 namespace {
 
+// Element depths: x, a report, then its fields.
+const int xDepth = 1;
+const int reportDepth = 2;
+const int fieldDepth = 3;
+
 class Reader {
 public:
-    explicit Reader(const std::string& text) : text(text), at(0) {}
-
-    bool Reports(std::vector<mon_Report>& reports) {
-        std::string name;
-        if (!openTag(name, nullptr) || name != "x")
-            return false;
-        skipBlanks();
-        while (!closesHere("x")) {
-            mon_Report report;
-            if (!oneReport(report) || reports.size() >= mon_ReportStream::maxFields)
-                return false;
-            reports.push_back(report);
-            skipBlanks();
-        }
-        at += closing("x").size();
-        skipBlanks();
-        return at == text.size() && !reports.empty();
+    Reader() : parser(xmp_XML_ParserCreate(nullptr)), depth(0), refused(false) {}
+    ~Reader() {
+        if (parser != nullptr)
+            xmp_XML_ParserFree(parser);
     }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    bool Read(const std::string& x) {
+        if (parser == nullptr)
+            return false;
+        xmp_XML_SetUserData(parser, this);
+        xmp_XML_SetElementHandler(parser, startElement, endElement);
+        xmp_XML_SetCharacterDataHandler(parser, characterData);
+        const XML_Status status = xmp_XML_Parse(parser, x.data(), int(x.size()), 1);
+        return status == XML_STATUS_OK && !refused && !reports.empty();
+    }
+
+    std::vector<mon_Report> reports;
 
 private:
-    const std::string& text;
-    std::size_t at;
+    XML_Parser parser;
+    int depth;
+    bool refused;
+    mon_Report::Field field;
 
-    static std::string closing(const std::string& name) { return "</" + name + ">\n"; }
-
-    bool closesHere(const std::string& name) const {
-        return text.compare(at, closing(name).size(), closing(name)) == 0;
+    void refuse() {
+        refused = true;
+        xmp_XML_StopParser(parser, XML_FALSE);
     }
 
-    void skipBlanks() {
-        while (at < text.size() &&
-               (text[at] == ' ' || text[at] == '\n' || text[at] == '\t' || text[at] == '\r'))
-            ++at;
-    }
-
-    // "<name a="v" ...>"; the value of a type attribute, if asked for.
-    bool openTag(std::string& name, std::string* type) {
-        if (at >= text.size() || text[at] != '<')
-            return false;
-        const std::size_t end = text.find_first_of(" >", at + 1);
-        if (end == std::string::npos || end == at + 1 || text[at + 1] == '/')
-            return false;
-        name = text.substr(at + 1, end - at - 1);
-        at = end;
-        while (at < text.size() && text[at] == ' ') {
-            const std::size_t equals = text.find("=\"", at);
-            const std::size_t quote =
-                equals == std::string::npos ? equals : text.find('"', equals + 2);
-            if (quote == std::string::npos)
-                return false;
-            if (type != nullptr && text.compare(at + 1, equals - at - 1, "type") == 0)
-                *type = text.substr(equals + 2, quote - equals - 2);
-            at = quote + 1;
+    static void XMLCALL startElement(void* userData, const XML_Char* name,
+                                     const XML_Char** attributes) {
+        Reader& reader = *static_cast<Reader*>(userData);
+        // The parser may still report an event or two after it was stopped.
+        if (reader.refused)
+            return;
+        ++reader.depth;
+        if (reader.depth == xDepth) {
+            if (std::strcmp(name, "x") != 0)
+                reader.refuse();
+        } else if (reader.depth == reportDepth) {
+            if (reader.reports.size() >= mon_ReportStream::maxFields)
+                reader.refuse();
+            else
+                reader.reports.emplace_back(name);
+        } else if (reader.depth == fieldDepth) {
+            if (reader.reports.back().Fields().size() >= mon_ReportStream::maxFields) {
+                reader.refuse();
+                return;
+            }
+            reader.field = mon_Report::Field{name, std::string(), std::string()};
+            for (int i = 0; attributes[i] != nullptr; i += 2)
+                if (std::strcmp(attributes[i], "type") == 0)
+                    reader.field.type = attributes[i + 1];
         }
-        if (at >= text.size() || text[at] != '>')
-            return false;
-        ++at;
-        return true;
     }
 
-    bool oneReport(mon_Report& report) {
-        std::string type;
-        if (!openTag(type, nullptr))
-            return false;
-        report = mon_Report(type);
-        while (!closesHere(type)) {
-            mon_Report::Field field;
-            if (!openTag(field.key, &field.type) ||
-                report.Fields().size() >= mon_ReportStream::maxFields)
-                return false;
-            const std::size_t end = text.find(closing(field.key), at);
-            if (end == std::string::npos)
-                return false;
-            field.value = text.substr(at, end - at);
-            at = end + closing(field.key).size();
-            report.AddField(field);
+    static void XMLCALL endElement(void* userData, const XML_Char*) {
+        Reader& reader = *static_cast<Reader*>(userData);
+        if (reader.refused)
+            return;
+        if (reader.depth == fieldDepth) {
+            reader.reports.back().AddField(reader.field);
+            reader.field = mon_Report::Field();
         }
-        at += closing(type).size();
-        return true;
+        --reader.depth;
+    }
+
+    // Text nested in a field belongs to it; anything but blanks elsewhere is no report.
+    static void XMLCALL characterData(void* userData, const XML_Char* text, int length) {
+        Reader& reader = *static_cast<Reader*>(userData);
+        if (reader.refused)
+            return;
+        if (reader.depth >= fieldDepth) {
+            reader.field.value.append(text, std::size_t(length));
+            return;
+        }
+        for (int i = 0; i < length; ++i) {
+            const char c = text[i];
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+                reader.refuse();
+                return;
+            }
+        }
     }
 };
 
 } // namespace
 
 bool mon_ChatReports::Read(const std::string& x, std::vector<mon_Report>& reports) {
-    std::vector<mon_Report> read;
-    if (!Reader(x).Reports(read))
+    Reader reader;
+    if (!reader.Read(x))
         return false;
-    reports.swap(read);
+    reports.swap(reader.reports);
     return true;
 }

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-// The reports in a chat message's x content as the XMPP client hands it over: each element
-// written back as "<name attributes>" + its text + its children + "</name>" and a line
-// feed, with texts as they were received, unescaped. It is no XML (a value may hold "&" or
-// "<"), so it is read by that layout: x, the reports in it, their fields, each field's
-// value up to its own closing tag.
+// The reports in a chat message's x content as the XMPP client hands it over: the x element
+// written back as XML, each report a child of it and each field a child of its report. A
+// field's value is all the character data inside it, decoded, as the direct connection reads
+// it; the line feeds that the client writes after each end tag are only layout.
 class mon_ChatReports {
 public:
-    // False, with nothing in `reports`, when the text does not have that layout or holds
-    // no report.
+    // False, with nothing in `reports`, when the text is not one well-formed x element, holds
+    // text outside the fields, holds no report, or holds more reports, or a report more
+    // fields, than mon_ReportStream::maxFields.
     static bool Read(const std::string& x, std::vector<mon_Report>& reports);
 };
 

@@ -39,8 +39,8 @@ mon_JabberListener& listenerOf(jcl_Connection& connection) {
 constexpr std::chrono::seconds mon_JabberListener::probeAfter;
 
 mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
-    : options(options), roster(roster), now(Clock::now()), awaitingLogIn(false), logInAnswer(none),
-      ended(false), stanzasHandled(0), probes(0) {
+    : options(options), roster(roster), now(Clock::now()), ended(false), stanzasHandled(0),
+      probes(0) {
     connection.SetHandlerContext(this);
     connection.SetMessageHandler(onMessage);
     connection.SetPresenceHandler(onPresence);
@@ -72,13 +72,13 @@ void mon_JabberListener::logIn() {
     const cow_String account(options.account.c_str());
     const cow_String password(options.password.c_str());
     connection.Register(account, account, password);
-    awaitingLogIn = true;
-    connection.Authorize(account, password, options.resource.c_str());
-    awaitingLogIn = false;
-    if (logInAnswer != accepted)
-        throw std::runtime_error(logInAnswer == refused
-                                     ? "the server refused the log-in as " + options.account
-                                     : "the server did not answer the log-in");
+    if (!connection.Authorize(account, password, options.resource.c_str())) {
+        if (connection.GetLastAnswer() == jcl_Connection::answerError)
+            throw std::runtime_error("the server refused the log-in as " + options.account);
+        if (!connection.IsStreamOpen())
+            throw std::runtime_error("the server ended the connection during the log-in");
+        throw std::runtime_error("the server did not answer the log-in");
+    }
     // Available, so that the server delivers what is sent to this address.
     connection.Send(jcl_Presence());
 }
@@ -122,9 +122,7 @@ void mon_JabberListener::handleAnswer(const jcl_IQ& iq) {
     ++stanzasHandled;
     const std::string id = iq.id.c_str();
     const std::string type = iq.type.c_str();
-    if (awaitingLogIn && (type == "result" || type == "error"))
-        logInAnswer = type == "result" ? accepted : refused;
-    else if (startsWith(id, pingPrefix) && type == "error")
+    if (startsWith(id, pingPrefix) && type == "error")
         pingRefused(iq.from.c_str(), startsWith(id, firstPingPrefix));
 }
 

@@ -52,7 +52,6 @@ private:
         bool refusesPings = false;
         Clock::time_point lastProbe;
     };
-    enum Answer { none, accepted, refused };
 
     mon_Options options;
     mon_Roster& roster;
@@ -61,8 +60,6 @@ private:
     std::map<std::string, Peer> peers;
     std::set<std::string> refusedNames;
     Clock::time_point now;
-    bool awaitingLogIn;
-    Answer logInAnswer;
     bool ended;
     int stanzasHandled;
     int probes;

@@ -288,6 +288,68 @@ TEST_F(JabberTransport, AStreamTheServerEndsIsSetUpAgainAndTheFileKeepsEveryRepo
     usurper.Disconnect();
 }
 
+TEST_F(JabberTransport, AWrongPasswordDeliversNothingKeepsEveryReportAndSaysSoOnce) {
+    const std::string account = ipm_JabberMechanism::Credential().c_str();
+    {
+        // The job's account exists with its usual password, as after any earlier run.
+        ipm_test::ScopedEnv usual("IPM_JABBER_PASSWORD", nullptr);
+        jcl_Connection registration;
+        registration.Connect(serverName, ServerPort());
+        registration.Register(account.c_str(), account.c_str(), ipm_JabberMechanism::Password());
+        registration.Disconnect();
+    }
+    Monitor monitor(monitorName, monitorResource);
+    TempDir dir;
+    ipm_MessageTransmit* transmitter = nullptr;
+    {
+        ipm_test::ScopedEnv wrong("IPM_JABBER_PASSWORD", "not the password");
+        ipm_test::CapturedWarnings warnings;
+        JabberJobCommandLine(dir, "refused");
+        transmitter = &ipm_MessageTransmit::Instance();
+        transmitter->SetMechanism(new ipm_JabberMechanism);
+        TaskThread task;
+        ipm_test::TimedReporter host;
+        host.ReportRange(1, 5);
+        // The task tries at once, then a second and two seconds later.
+        EXPECT_TRUE(Eventually([&] { return transmitter->GetConnectionAttempts() >= 3; }, 15000));
+        host.ReportRange(6, 10);
+        EXPECT_FALSE(transmitter->IsMechanismReady()) << "a refused log-in counts as up";
+        // A job that had logged in would have sent its presence, then its reports.
+        const auto fromTheJob = [](const jcl_Node& n) {
+            return Bare(Attribute(n, "from")) == JobAccount() &&
+                   (n.GetTagName() == "message" || Attribute(n, "type").empty());
+        };
+        EXPECT_EQ(monitor.WaitFor(fromTheJob, 1000), nullptr) << "the monitor heard from the job";
+        task.Stop();
+        EXPECT_FALSE(transmitter->IsDisabled()) << "the job goes on trying";
+        EXPECT_LT(host.LongestMilliseconds(), 500.0) << "the host never waits for the server";
+        const std::vector<std::string> said = ipm_test::Lines(warnings.Text());
+        ASSERT_EQ(said.size(), 1u) << warnings.Text();
+        EXPECT_NE(said[0].find("refused the log-in as \"" + account + "\""), std::string::npos)
+            << said[0];
+        EXPECT_NE(said[0].find("IPM_JABBER_PASSWORD"), std::string::npos) << said[0];
+        EXPECT_EQ(said[0].find("not the password"), std::string::npos) << "the password is shown";
+    }
+    const std::vector<std::string> logged =
+        ipm_test::Lines(ipm_test::ReadFile(dir.File("refused.ipm")));
+    ASSERT_EQ(logged.size(), 10u);
+    for (std::size_t i = 0; i < logged.size(); ++i)
+        EXPECT_NE(logged[i].find(">r" + std::to_string(i + 1) + "<"), std::string::npos) << i;
+
+    // With the right password the same job reports.
+    ipm_test::DestroyTransmitter();
+    ipm_test::ScopedEnv right("IPM_JABBER_PASSWORD", nullptr);
+    JabberJobCommandLine(dir, "accepted");
+    ipm_MessageTransmit::Instance().SetMechanism(new ipm_JabberMechanism);
+    TaskThread task;
+    ipm_test::TimedReporter host;
+    host.Report(1);
+    const std::vector<std::string> accepted =
+        ipm_test::Lines(ipm_test::ReadFile(dir.File("accepted.ipm")));
+    ASSERT_EQ(accepted.size(), 1u);
+    ExpectReport(monitor.NextReport(), accepted[0], "accepted");
+}
+
 // Everything below needs the server's port without the server, or the server gone.
 
 // The x content of a received chat message, as the payload text it carries.
@@ -370,19 +432,22 @@ csp_TcpSocket ListenOnServerPort() {
     return listener;
 }
 
-TEST_F(JabberTransport, AServerThatNeverAnswersHoldsTheLogInForTenSecondsPerRequest) {
+TEST_F(JabberTransport, AServerThatNeverAnswersHoldsTheLogInForTenSecondsPerRequestAndFailsIt) {
     if (!PrivateServer::CanControl())
         GTEST_SKIP() << "the server cannot be stopped from here";
     ServerPause pause;
     csp_TcpSocket listener = ListenOnServerPort();
     ipm_test::SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(ServerPort())});
     ipm_JabberMechanism mechanism;
+    ipm_test::CapturedWarnings warnings;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(mechanism.Initialize());
+    EXPECT_FALSE(mechanism.Initialize()) << "a log-in without an answer let the job in";
     const auto waited = std::chrono::steady_clock::now() - start;
-    // Registration and log-in wait 10 s each, the final receive 1 s.
+    // Registration and log-in wait 10 s each.
     EXPECT_GE(waited, std::chrono::seconds(20));
     EXPECT_LT(waited, std::chrono::seconds(30));
+    EXPECT_NE(warnings.Text().find("did not answer the log-in within 10 s"), std::string::npos)
+        << warnings.Text();
 }
 
 TEST_F(JabberTransport, AServerThatEndsTheConnectionMakesTransmitRaiseAndLeavesNothingBehind) {

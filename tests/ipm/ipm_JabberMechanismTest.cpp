@@ -108,6 +108,70 @@ TEST(JabberMechanism, AKillThatArrivesTogetherWithOtherStanzasIsHandled) {
     eli_resetkillsig();
 }
 
+// How a server answers the registration and the log-in, and what the job makes of it.
+struct LogInCase {
+    const char* name;
+    std::string registrationAnswer;
+    std::string logInAnswer;
+    bool initialized;
+    std::string warning; // what the one line on standard error says; empty: no line
+};
+
+std::string StanzaError(int code, const char* type, const char* condition) {
+    return "<iq type='error'><error code='" + std::to_string(code) + "' type='" + type + "'><" +
+           condition + " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+}
+
+TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndTheJobSaysSoOnce) {
+    const std::string header =
+        "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
+        "xmlns='jabber:client' from='127.0.0.1' id='s1' version='1.0'>";
+    const std::string result = "<iq type='result'/>";
+    const std::string account = ipm_JabberMechanism::Credential().c_str();
+    const LogInCase cases[] = {
+        {"a new account", result, result, true, ""},
+        {"an account that exists", StanzaError(409, "cancel", "conflict"), result, true, ""},
+        {"registration closed", StanzaError(405, "cancel", "not-allowed"), result, true, ""},
+        {"a wrong password", StanzaError(409, "cancel", "conflict"),
+         StanzaError(401, "auth", "not-authorized"), false,
+         "QORKelCommunications: the Jabber server \"127.0.0.1\" refused the log-in as \"" +
+             account +
+             "\": check that IPM_JABBER_PASSWORD holds that account's password (when it is unset "
+             "or empty, the password is the account's name); reports are only written to the "
+             "message file until a log-in succeeds\n"},
+    };
+    const std::string farewell = "<presence to=\"monitor@127.0.0.1/console\" "
+                                 "type=\"unavailable\"></presence>\n";
+    const std::string footer = "</stream:stream>\n";
+    for (const LogInCase& c : cases) {
+        CapturedWarnings warnings;
+        ipm_JabberMechanism mechanism;
+        mechanism.SetJobName("beam");
+        // A job retries a refused log-in; it says so the first time only.
+        for (int attempt = 0; attempt < (c.initialized ? 1 : 3); ++attempt) {
+            ScriptedServer server({{"xmlns=\"jabber:client\">", header},
+                                   {"jabber:iq:register", c.registrationAnswer},
+                                   {"jabber:iq:auth", c.logInAnswer}});
+            SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(server.Port()),
+                            "-listener_name", "monitor", "-listener_resource", "console"});
+            EXPECT_EQ(mechanism.Initialize(), c.initialized) << c.name;
+            if (c.initialized)
+                mechanism.Close();
+            const std::string received = server.Finish();
+            const std::size_t logIn = received.find("jabber:iq:auth");
+            ASSERT_NE(logIn, std::string::npos) << c.name;
+            const std::string afterLogIn = received.substr(received.find("</iq>\n", logIn) + 6);
+            // Logged in, the monitor hears of the job; refused, the stream just ends.
+            EXPECT_EQ(afterLogIn, c.initialized
+                                      ? "<presence to=\"monitor@127.0.0.1/console\"></presence>\n" +
+                                            farewell + footer
+                                      : footer)
+                << c.name;
+        }
+        EXPECT_EQ(warnings.Text(), c.warning) << c.name;
+    }
+}
+
 TEST(JabberMechanism, PasswordComesFromTheEnvironmentWhenGiven) {
     const std::string credential = ipm_JabberMechanism::Credential().c_str();
     const struct {

@@ -88,8 +88,10 @@ TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeSendTheirIqsAndDispatchTheAnswers
                                           "</error></iq>"},
                            {login, "<iq type='result' id='a1'/>"}});
     Open(server);
-    EXPECT_TRUE(connection.Register("host123abc", "host123abc", "pw"));
+    EXPECT_FALSE(connection.Register("host123abc", "host123abc", "pw")) << "the account exists";
+    EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerError);
     EXPECT_TRUE(connection.Authorize("host123abc", "pw", "job1"));
+    EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerResult);
     connection.Disconnect();
     EXPECT_EQ(server.Finish(), clientHeader + registration + login + footer);
     EXPECT_EQ(seen, (std::vector<std::string>{"iq|error|r1|409", "iq|result|a1|0"}));
@@ -112,14 +114,60 @@ TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeGiveUpOnAServerThatNeverAnswers) 
     ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
     connection.SetAnswerTimeout(100);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(connection.Register("n", "u", "p"));
-    EXPECT_TRUE(connection.Authorize("u", "p", "r"));
+    EXPECT_FALSE(connection.Register("n", "u", "p"));
+    EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerNone);
+    EXPECT_FALSE(connection.Authorize("u", "p", "r")) << "no answer lets nobody in";
+    EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerNone);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(150));
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(jcl_Connection::defaultAnswerTimeout, 10000);
     connection.Disconnect();
+}
+
+// What a server may send after a log-in request, and what Authorize makes of it.
+struct LogInAnswerCase {
+    const char* name;
+    std::string serverSends;
+    bool loggedIn;
+    jcl_Connection::Answer answer;
+};
+
+TEST_F(jcl_ConnectionTest, AuthorizeIsTrueOnlyWhenTheServerAnswersWithAResult) {
+    const std::vector<LogInAnswerCase> cases = {
+        {"result", "<iq type='result' id='a'/>", true, jcl_Connection::answerResult},
+        {"refused",
+         "<iq type='error' id='a'><error code='401' type='auth'><not-authorized "
+         "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>",
+         false, jcl_Connection::answerError},
+        {"other stanzas, then the result",
+         "<presence type='probe'/><iq type='get' id='ping'/><message><body>b</body></message>"
+         "<iq type='result' id='a'/>",
+         true, jcl_Connection::answerResult},
+        {"a query, then the refusal", "<iq type='set' id='q'/><iq type='error' id='a'/>", false,
+         jcl_Connection::answerError},
+        {"the stream ended", "</stream:stream>", false, jcl_Connection::answerNone},
+        {"a stream error",
+         "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>",
+         false, jcl_Connection::answerNone},
+        {"nothing", "", false, jcl_Connection::answerNone},
+    };
+    for (const LogInAnswerCase& c : cases) {
+        ScriptedServer server({{clientHeader, serverHeader}, {"jabber:iq:auth", c.serverSends}});
+        Open(server);
+        connection.SetAnswerTimeout(300);
+        EXPECT_EQ(connection.Authorize("u", "p", "r"), c.loggedIn) << c.name;
+        EXPECT_EQ(connection.GetLastAnswer(), c.answer) << c.name;
+        connection.Disconnect();
+        server.Finish();
+    }
+}
+
+TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeWithoutAStreamAreFalse) {
+    EXPECT_FALSE(connection.Register("n", "u", "p"));
+    EXPECT_FALSE(connection.Authorize("u", "p", "r"));
+    EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerNone);
 }
 
 // The client says "ping" in a message body; the server answers each ping once.

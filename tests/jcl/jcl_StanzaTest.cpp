@@ -1,3 +1,5 @@
+#include "NodeDump.h"
+#include "base/xmp_Expat.h"
 #include "jcl/jcl_DocumentParser.h"
 #include "jcl/jcl_IQ.h"
 #include "jcl/jcl_Message.h"
@@ -7,6 +9,8 @@
 
 #include <climits>
 #include <memory>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -53,8 +57,10 @@ TEST(jcl_Stanza, MessageChildrenAreWrittenSubjectBodyErrorX) {
         {"", "", "", 404, "", "<message></message>\n"},
         {"", "", "gone", -3, "", "<message><error code=\"-3\">gone</error></message>\n"},
         {"", "", "bad", 0, "", "<message><error code=\"0\">bad</error></message>\n"},
+        // The x content is the caller's XML; the other children are texts.
         {"", "a&b\"c<", "", 0, "<job k=\"1\"/>",
-         "<message><body>a&b\"c<</body><x xmlns=\"zorvik:msg\"><job k=\"1\"/></x></message>\n"},
+         "<message><body>a&amp;b&quot;c&lt;</body><x xmlns=\"zorvik:msg\"><job k=\"1\"/></x>"
+         "</message>\n"},
     };
     for (const Case& c : cases) {
         jcl_Message message;
@@ -174,6 +180,36 @@ TEST(jcl_Stanza, CallerTextsInAttributesAndTheQueryAreEscapedAndReadBackAsGiven)
     }
 }
 
+TEST(jcl_Stanza, CallerTextsInMessageAndPresenceChildrenAreEscapedAndReadBackAsGiven) {
+    for (const CallerTextCase& c : callerTexts) {
+        const std::string w = c.written;
+        jcl_Message message;
+        message.SetSubject(c.given);
+        message.SetBody(c.given);
+        message.error = c.given;
+        message.errorCode = 500;
+        EXPECT_EQ(std::string(message.Serialize().c_str()),
+                  "<message><subject>" + w + "</subject><body>" + w +
+                      "</body><error code=\"500\">" + w + "</error></message>\n")
+            << c.given;
+        const jcl_Message messageBack(Tree(message.Serialize().c_str()));
+        EXPECT_STREQ(messageBack.subject.c_str(), c.readBack) << c.given;
+        EXPECT_STREQ(messageBack.body.c_str(), c.readBack) << c.given;
+        EXPECT_STREQ(messageBack.error.c_str(), c.readBack) << c.given;
+        EXPECT_EQ(messageBack.errorCode, 500) << c.given;
+
+        jcl_Presence presence;
+        presence.show = c.given;
+        presence.status = c.given;
+        EXPECT_EQ(std::string(presence.Serialize().c_str()),
+                  "<presence><show>" + w + "</show><status>" + w + "</status></presence>\n")
+            << c.given;
+        const jcl_Presence presenceBack(Tree(presence.Serialize().c_str()));
+        EXPECT_STREQ(presenceBack.show.c_str(), c.readBack) << c.given;
+        EXPECT_STREQ(presenceBack.status.c_str(), c.readBack) << c.given;
+    }
+}
+
 TEST(jcl_Stanza, AMessageToAnAddressWithMarkupStaysOneStanza) {
     jcl_Message message;
     message.SetTo("mon@server/a&b<c");
@@ -226,11 +262,89 @@ TEST(jcl_Stanza, ReceivedXElementsAreWrittenBackAndAccumulate) {
          "<x a=\"1\" xmlns=\"zorvik:msg\">tu<job id=\"3\">j</job>\n</x>\n"},
         {"<message><x>1</x><body>b</body><x><y><z/></y></x></message>",
          "<x>1</x>\n<x><y><z></z>\n</y>\n</x>\n"},
-        {"<message><x>a &amp; &lt;b&gt;</x></message>", "<x>a & <b></x>\n"},
+        // Texts and attribute values go back to XML as the parser decoded them.
+        {"<message><x>a &amp; &lt;b&gt;</x></message>", "<x>a &amp; &lt;b&gt;</x>\n"},
+        {"<message><x><v type='s'>R&amp;D solver &lt;v2&gt; \"q\" 'a' ]]&gt;</v></x></message>",
+         "<x><v type=\"s\">R&amp;D solver &lt;v2&gt; \"q\" 'a' ]]&gt;</v>\n</x>\n"},
+        {"<message><x k='&quot;&amp;&lt;&apos;' j=\"'\">Kill</x></message>",
+         "<x j=\"&apos;\" k=\"&quot;&amp;&lt;&apos;\">Kill</x>\n"},
+        {"<message><x k='a&#9;b&#10;c&#13;d' j='e\tf'>g&#13;h\ti</x></message>",
+         "<x j=\"e f\" k=\"a&#9;b&#10;c&#13;d\">g&#13;h\ti</x>\n"},
+        {"<message><x>caf\xC3\xA9 &#x20AC; &#xFFFD;</x></message>",
+         "<x>caf\xC3\xA9 \xE2\x82\xAC \xEF\xBF\xBD</x>\n"},
     };
     for (const Case& c : cases) {
         jcl_Message message(Tree(c.xml));
         EXPECT_STREQ(message.GetX().c_str(), c.x) << c.xml;
+    }
+}
+
+// Wire text for a random element: texts and attribute values made of pieces that need
+// escaping, every special character written as a character reference.
+class RandomElement {
+public:
+    explicit RandomElement(unsigned seed) : random(seed) {}
+
+    std::string Make(const std::string& name, int depth) {
+        std::string out = "<" + name;
+        const char* const keys[] = {"type", "k", "xmlns", "a-b"};
+        for (const char* key : keys)
+            if (Below(3) == 0)
+                out += std::string(" ") + key + "='" + Text() + "'";
+        out += ">" + Text();
+        const int children = depth < 3 ? Below(4) : 0;
+        for (int i = 0; i < children; ++i) {
+            const char* const names[] = {"Step", "v", "b", "x"};
+            out += Make(names[Below(4)], depth + 1) + Text();
+        }
+        return out + "</" + name + ">";
+    }
+
+private:
+    int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); }
+
+    std::string Text() {
+        const char* const pieces[] = {"a",     "&#38;", "&#60;",     "&#62;",       "&#34;",
+                                      "&#39;", "&#13;", "&#10;",     "&#9;",        " ",
+                                      "]]>",   "Kill",  "&amp;amp;", "caf\xC3\xA9", "\n"};
+        std::string text;
+        for (int n = Below(5); n > 0; --n)
+            text += pieces[Below(15)];
+        return text;
+    }
+
+    std::mt19937 random;
+};
+
+// The element as it reads back from the x content: the line feed written after each child's
+// end tag is text of its parent.
+jcl_Node WithLayout(const jcl_Node& node) {
+    jcl_Node out(node);
+    for (int i = 0; i < out.children.Count(); ++i) {
+        out.text.append("\n");
+        out.GetChild(i) = WithLayout(node.children.ConstGet(i));
+    }
+    return out;
+}
+
+bool WellFormed(const std::string& text) {
+    XML_Parser parser = xmp_XML_ParserCreate(nullptr);
+    const bool ok = xmp_XML_Parse(parser, text.data(), int(text.size()), 1) == XML_STATUS_OK;
+    xmp_XML_ParserFree(parser);
+    return ok;
+}
+
+TEST(jcl_Stanza, ReceivedXReadsBackAsTheElementThatArrived) {
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        const std::string x = RandomElement(seed).Make("x", 0);
+        const jcl_Node arrived = Tree(("<message from='m@s/r'>" + x + "</message>").c_str());
+        ASSERT_EQ(arrived.children.Count(), 1) << x;
+        const std::string written = jcl_Message(arrived).GetX().c_str();
+        ASSERT_TRUE(WellFormed(written)) << x << "\n" << written;
+        EXPECT_EQ(NodeDump(Tree(written.c_str())),
+                  NodeDump(WithLayout(arrived.children.ConstGet(0))))
+            << x << "\n"
+            << written;
     }
 }
 

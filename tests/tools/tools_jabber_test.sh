@@ -120,7 +120,7 @@ echo "gamma shown lost $((SECONDS - killed_at)) s after SIGKILL"
 wait_monitor crashed
 
 # 4. A client that sent the monitor its presence, reported, and dropped its connection: the
-#    server tells the monitor that the session ended, at once.
+#    server tells the monitor that the session ended, at once. Its reports read as it wrote them.
 start_monitor dropped /dev/null -silent_after 60
 exec {raw}<>"/dev/tcp/127.0.0.1/$port"
 printf '%s' '<?xml version="1.0"?><stream:stream xmlns:stream="http://etherx.jabber.org/streams" to="localhost" xmlns="jabber:client">' \
@@ -129,9 +129,13 @@ sleep 0.5
 printf '%s' '<iq type="set" id="a"><query xmlns="jabber:iq:auth"><username>rawjob</username><password>pw</password><resource>delta</resource></query></iq>' >&"$raw"
 sleep 0.5
 printf '%s' '<presence to="monitor@localhost/console"/>' \
-    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Started><phase type="symconst"></phase><jobName type="string">delta</jobName></Started></x></message>' >&"$raw"
-for _ in $(seq 100); do grep -q "  delta  *Started" "$work/dropped.out" && break; sleep 0.05; done
+    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Started><phase type="symconst"></phase><jobName type="string">delta</jobName></Started></x></message>' \
+    '<message to="monitor@localhost/console" type="chat"><x xmlns="zorvik:msg"><Warning><message type="string">R&amp;D solver &lt;v2&gt; &amp;amp;</message></Warning></x></message>' >&"$raw"
+for _ in $(seq 100); do grep -q "  delta  *Warning" "$work/dropped.out" && break; sleep 0.05; done
 grep -q "  delta  *Started" "$work/dropped.out" || fail "delta's report not shown"
+# A value holding & and < reads as the job wrote it.
+grep -Fq 'message="R&D solver <v2> &amp;"' "$work/dropped.out" ||
+    fail "delta's warning not shown as sent"
 exec {raw}>&-
 for _ in $(seq 40); do grep -q -- "-- delta lost: " "$work/dropped.out" && break; sleep 0.05; done
 grep -q -- "-- delta lost: its session ended without a final report" "$work/dropped.out" ||
@@ -145,4 +149,24 @@ wait_monitor dropped
 grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||
     fail "lonely job did not say so"
 grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
+# 6. A job whose password the server refuses runs to its end with every report in its message
+#    file, says so once, and the monitor hears nothing from it.
+start_monitor refused /dev/null
+IPM_JABBER_PASSWORD=wrong "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
+    -delay_ms 200 >"$work/refused-job.out" 2>&1 || fail "refused job exit status $?"
+[ "$(grep -c "refused the log-in as .*IPM_JABBER_PASSWORD" "$work/refused-job.out")" -eq 1 ] ||
+    fail "refused job did not say once that its log-in was refused"
+grep -q "finished all 12 steps" "$work/refused-job.out" || fail "refused job did not finish"
+[ "$(payloads_in "$work/in/refused.ipm")" -gt 12 ] || fail "refused job's reports not in its file"
+grep -q "refused" "$work/refused.out" && fail "the monitor heard from the refused job"
+kill "$monitor_pid"
+wait "$monitor_pid" 2>/dev/null || true
+
+# 7. A monitor whose password the server refuses says so and ends.
+status=0
+"$monitor" -msgserver "$server" -password wrong </dev/null >"$work/wrong-monitor.out" 2>&1 ||
+    status=$?
+[ "$status" -ne 0 ] || fail "monitor with a wrong password did not fail"
+grep -q "the server refused the log-in as monitor" "$work/wrong-monitor.out" ||
+    fail "monitor did not say that its log-in was refused"
 echo "tools over Jabber: all checks passed"
