@@ -91,8 +91,10 @@ int answerFor(bool recording, bool transportAsked, bool delivering) {
 
 // Nothing is delivered without a transport; reports are then recorded only, not queued.
 int bringUp(Session& s, bool optionsGiven) {
+    // One made now has read the options given; one that an earlier report made has not.
+    const bool madeEarlier = thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance() != nullptr;
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
-    if (optionsGiven)
+    if (optionsGiven && madeEarlier)
         transmitter.ReadCommandLineAgain();
     if (!transmitter.IsEnabled()) {
         tellWhyOff(transmitter.GetOptionVerdict());
@@ -137,8 +139,15 @@ int startReporting(int argc, const char* const* argv) {
     QORKelCommunications_initialize(s.moduleCount);
     s.up = true;
     s.answer.store(IPM_START_FAILED);
-    if (!s.exitHandlerRegistered)
-        s.exitHandlerRegistered = std::atexit(stopAtExit) == 0;
+    // Registered after what start-up makes, so that at exit the handler runs before those
+    // objects are destroyed.
+    struct RegisterExitHandlerLast {
+        Session& s;
+        ~RegisterExitHandlerLast() {
+            if (!s.exitHandlerRegistered)
+                s.exitHandlerRegistered = std::atexit(stopAtExit) == 0;
+        }
+    } registration{s};
     s.answer.store(bringUp(s, optionsGiven));
     return s.answer.load();
 }

@@ -43,7 +43,8 @@ extern "C" {
  *
  * Call it once, before the job's threads report; a second call while reporting is up
  * changes nothing and answers what the first one did. A report made before it is recorded
- * under the options the library had then. */
+ * under the options the library had then. (A C++ host that installs a transport and runs
+ * ipm_MessageTask itself does not call it.) */
 QORKEL_API int ipm_startReporting(int argc, const char* const* argv);
 
 /* Asks the delivery thread to deliver what waits and end, giving it IPM_SHUTDOWN_SECONDS
