@@ -8,6 +8,8 @@
 #       what a newcomer does: the README's C example, built with the README's command
 #   examples_test.sh BUILD MONITOR sanitize=SANITIZERS forgotten-stop
 #       a host that never stops reporting leaves at once with its message file complete
+#   examples_test.sh BUILD MONITOR sanitize=SANITIZERS fortran-helpers
+#       the Fortran module's helpers, built by hand with pkg-config, record what they must
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -56,6 +58,26 @@ forgotten-stop)
     cc $sanitize_flags "$here/forgetful_host.c" $(pkg-config --cflags --libs QORKelCommunications) \
         -o "$work/forgetful_host"
     bash "$here/forgetful_host.sh" "$monitor" "$work/forgetful_host" delivers
+    ;;
+fortran-helpers)
+    # shellcheck disable=SC2046
+    gfortran $sanitize_flags -J "$work" \
+        $(pkg-config --variable=fortran_module QORKelCommunications) \
+        "$here/fortran_helpers.f90" $(pkg-config --libs QORKelCommunications) \
+        -o "$work/fortran_helpers"
+    mkdir "$work/in"
+    "$work/fortran_helpers" "$work/in" || { echo "FAIL: exit status $?"; exit 1; }
+    tail='<phase type="symconst"></phase><jobName type="string">fhelp</jobName></Info>'
+    cat >"$work/expected" <<EXPECTED
+<Info><count type="integer">7</count><ratio type="float">0.5</ratio><name type="string">two words</name><flag type="boolean">true</flag>$tail
+<Info><count type="integer">5</count><more type="integer">0</more><ratio type="float">0</ratio><name type="string"></name><kind type="symconst"></kind>$tail
+<Info><count type="integer">1</count><name type="string">a</name>$tail
+<Info><count type="integer">4</count><ratio type="float">-2.25</ratio>$tail
+<Info>$tail
+EXPECTED
+    diff -u "$work/expected" "$work/in/fhelp.ipm" ||
+        { echo "FAIL: the message file differs from what the reports must record"; exit 1; }
+    echo "Fortran helpers: all checks passed"
     ;;
 *)
     echo "unknown test '$what'" >&2

@@ -8,7 +8,9 @@ if(QORKEL_BASH AND NOT WIN32)
         COMMAND ${examples_test} examples direct c_example cpp_example fortran_example)
     add_test(NAME examples_readme COMMAND ${examples_test} readme)
     add_test(NAME examples_forgotten_stop COMMAND ${examples_test} forgotten-stop)
-    set_tests_properties(examples examples_readme examples_forgotten_stop PROPERTIES TIMEOUT 300)
+    add_test(NAME examples_fortran_helpers COMMAND ${examples_test} fortran-helpers)
+    set_tests_properties(examples examples_readme examples_forgotten_stop examples_fortran_helpers
+        PROPERTIES TIMEOUT 300)
     if(TEST xmpp_server_start)
         add_test(NAME examples_jabber COMMAND ${examples_test} examples jabber c_example)
         set_tests_properties(examples_jabber PROPERTIES
