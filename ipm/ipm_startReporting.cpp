@@ -101,12 +101,13 @@ int bringUp(Session& s, bool optionsGiven) {
         return IPM_REPORTING_OFF;
     }
     bool transportAsked = false;
-    if (ipm_TransmissionMechanism* transport = chooseTransport(transportAsked))
+    ipm_TransmissionMechanism* const transport = chooseTransport(transportAsked);
+    if (transport != nullptr)
         transmitter.SetMechanism(transport);
     else
         transmitter.Disable();
     const bool recording = transmitter.OpenMessageFile();
-    if (transmitter.HasMechanism()) {
+    if (transport != nullptr) {
         s.delivery = ipm_DeliveryThread::Start();
         if (s.delivery == nullptr) {
             ipm_warn("cannot start the library's delivery thread: reports are not delivered");
