@@ -4,7 +4,7 @@
 /* Brings reporting up and down with one call each. Plain C, so that C and Fortran hosts
  * can call them; none lets a failure escape. Includes the reporting calls as well.
  *
- *   if (ipm_startReporting(argc, argv) != IPM_REPORTING_ON)
+ *   if (ipm_startReporting(0, NULL) != IPM_REPORTING_ON)   (the program's own options)
  *       ...the library has said why on stderr; reporting calls stay safe
  *   ipm_sendMessage("Started", ...);
  *   while (... && !ipm_killRequested())
@@ -50,11 +50,12 @@ QORKEL_API int ipm_startReporting(int argc, const char* const* argv);
 /* Asks the delivery thread to deliver what waits and end, giving it IPM_SHUTDOWN_SECONDS
  * (default 30) before it gives up; says goodbye to the monitor over Jabber, closes the
  * message file and shuts the library down. Call it once the job's threads have stopped
- * reporting. Safe without a start, and twice. A job that ends without it still leaves at
- * once with its message file complete (every report is written when it is made): on POSIX
- * the library stops itself at exit as this call does; a Windows DLL cannot wait for its
- * thread at exit, so there what waits for delivery is dropped. Called from the kill
- * handler, which runs on the delivery thread, it does nothing. */
+ * reporting. Safe without a start, and twice. A job that ends without it still leaves,
+ * without a hang and with its message file complete (every report is written when it is
+ * made): on POSIX the library stops itself at exit as this call does, within the same
+ * deadline; a Windows DLL cannot wait for its thread at exit, so there what waits for
+ * delivery is dropped at once. Called from the kill handler, which runs on the delivery
+ * thread, it does nothing. */
 QORKEL_API void ipm_stopReporting(void);
 
 /* 1 once the monitor has sent Kill (for the rest of the process), 0 before. For hosts that
