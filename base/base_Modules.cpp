@@ -1,11 +1,13 @@
 #include "base/base_Modules.h"
 
+#include "base/mem_TinyAllocator.h"
+
 #include <cstring>
 
 namespace {
 
-// None of the base services needs work at start-up or shut-down: each creates
-// its state on first use. The counters keep the pairing honest.
+// None of the base services needs work at start-up: each creates its state on first
+// use. The counters keep the pairing honest.
 struct ModuleCounter {
     const char* name;
     int useCount;
@@ -18,9 +20,13 @@ void up(ModuleCounter& counter, int& moduleCount) {
         ++moduleCount;
 }
 
-void down(ModuleCounter& counter, int& moduleCount) {
-    if (counter.useCount > 0 && --counter.useCount == 0)
+// True for the last user's finalisation.
+bool down(ModuleCounter& counter, int& moduleCount) {
+    if (counter.useCount > 0 && --counter.useCount == 0) {
         --moduleCount;
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -29,7 +35,9 @@ void atr_initialize(int& moduleCount) {
     up(counters[0], moduleCount);
 }
 void atr_finalize(int& moduleCount) {
-    down(counters[0], moduleCount);
+    // Small objects still alive keep their spans; the rest go back to the C heap.
+    if (down(counters[0], moduleCount))
+        mem_TinyAllocator::ReleaseUnused();
 }
 void cow_initialize(int& moduleCount) {
     up(counters[1], moduleCount);

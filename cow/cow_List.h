@@ -12,6 +12,13 @@
 
 template <class T> class cow_ListIter;
 
+// The append fast path is laid out as the straight line only when the compiler is told.
+#if defined(__GNUC__)
+#define COW_LIKELY(condition) __builtin_expect(!!(condition), 1)
+#else
+#define COW_LIKELY(condition) (condition)
+#endif
+
 // Indexed sequence that shares its storage with its copies until one of them writes.
 // Elements live in blocks of 2^shift slots reached through a directory of block pointers;
 // element i sits at position offset + i of the block space. Growing reallocates only the
@@ -51,16 +58,20 @@ public:
     int Count() const { return count; }
 
     cow_List& Append(const T& v) {
-        // Fast path: the next slot is in the block that holds the last element, nothing is
-        // shared, and the directory already has the size Resize would give it. Fields are
-        // read once: a store of T = int could otherwise force them to be reloaded.
+        // Fast path: the next slot lies inside a block that exists (it holds the last
+        // element, or, in an empty list, the position of element 0), nothing is shared, and
+        // the directory already has the size Resize would give it: inside a block, that is
+        // the size for the current end. Fields are read once: a store of T = int could
+        // otherwise force them to be reloaded.
         const int size = count;
         const int position = offset + size;
         const int blockShift = shift;
-        if (size > 0 && (position & ((1 << blockShift) - 1)) != 0 && *refCount == 1) {
+        const int slot = position & ((1 << blockShift) - 1);
+        if (COW_LIKELY(slot != 0 && *refCount == 1 &&
+                       blockSlots == (((position >> blockShift) >> 4) + 1) << 4)) {
             Block* block = blocks[position >> blockShift];
-            if (block->RefCount() == 1 && blockSlots == WantedSlots(size + 1)) {
-                new (block->RawSlot(position & ((1 << blockShift) - 1))) T(v);
+            if (COW_LIKELY(block->RefCount() == 1)) {
+                new (block->RawSlot(slot)) T(v);
                 count = size + 1;
                 return *this;
             }
@@ -323,8 +334,10 @@ private:
     }
 
     // Append when the next slot needs a new block, a bigger directory or a private copy.
+    // Resize(count + 1) does nothing to an unshared directory of the right size.
     cow_List& AppendToNewBlock(const T& v) {
-        Resize(count + 1);
+        if (*refCount != 1 || blockSlots != WantedSlots(count + 1))
+            Resize(count + 1);
         MakeWritable(count, count);
         Put(count, v);
         ++count;
