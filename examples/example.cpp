@@ -1,5 +1,5 @@
-// A simulation job in C++ that reports its progress to the monitor; reporting lasts as long as
-// the ipm_ReportingScope, also when the job leaves through an exception.
+// A simulation job in C++ that reports its progress to the monitor. Reporting lasts as long as
+// the ipm_ReportingScope: its destructor delivers what waits and stops reporting.
 #include "QORKelCommunications.h"
 
 #include <chrono>
