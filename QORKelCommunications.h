@@ -3,8 +3,14 @@
 
 // Everything the library exports, for hosts that want it all in one include.
 // One line per header, grouped by module; a new exported header adds one line.
-// (The platform socket headers come in through csp/; C hosts include
-// ipm/ipm_sendMessage.h alone.)
+// (The platform socket headers come in through csp/.) A C host, or a C++ host that needs
+// nothing but the C calls, gets those alone.
+
+// The C interface: starting and stopping reporting, and the reporting calls
+#include "ipm/ipm_sendMessage.h"
+#include "ipm/ipm_startReporting.h"
+
+#ifdef __cplusplus
 
 // Base services
 #include "base/QORBasTixThreadTask.h"
@@ -68,7 +74,9 @@
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_Modules.h"
 #include "ipm/ipm_PayloadEncoder.h"
+#include "ipm/ipm_ReportingScope.h"
 #include "ipm/ipm_TransmissionMechanism.h"
-#include "ipm/ipm_sendMessage.h"
+
+#endif
 
 #endif

@@ -1,7 +1,8 @@
-# Installs the shared library, its headers (in their module folders), a CMake
-# package and a pkg-config file, so that a host can write
+# Installs the shared library, its headers (in their module folders), the Fortran module's
+# source, a CMake package and a pkg-config file, so that a host can write
 #   find_package(QORKelCommunications CONFIG REQUIRED)
 #   target_link_libraries(host PRIVATE QORKelCommunications::QORKelCommunications)
+# or, in C and Fortran, take its flags from pkg-config.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -24,13 +25,17 @@ foreach(folder base cow csp csp/impl jcl ipm platform)
     endif()
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/QORKelCommunications.h DESTINATION ${QORKEL_INSTALL_INCLUDEDIR})
+# Fortran hosts compile the module's source with their own compiler, whose module files no
+# other compiler reads.
+install(FILES ${PROJECT_SOURCE_DIR}/ipm/ipm_reporting.f90 DESTINATION ${QORKEL_INSTALL_INCLUDEDIR}/ipm)
 
 install(EXPORT QORKelCommunicationsTargets
     NAMESPACE QORKelCommunications::
     DESTINATION ${QORKEL_INSTALL_CMAKEDIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/QORKelCommunicationsConfig.cmake.in
     ${PROJECT_BINARY_DIR}/QORKelCommunicationsConfig.cmake
-    INSTALL_DESTINATION ${QORKEL_INSTALL_CMAKEDIR})
+    INSTALL_DESTINATION ${QORKEL_INSTALL_CMAKEDIR}
+    PATH_VARS QORKEL_INSTALL_INCLUDEDIR)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/QORKelCommunicationsConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES

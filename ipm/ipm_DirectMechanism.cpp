@@ -45,8 +45,12 @@ ipm_DirectMechanism::~ipm_DirectMechanism() {
 
 bool ipm_DirectMechanism::Initialize() {
     int port = 0;
-    if (interrupted.load() || !listenerPort(port))
+    if (interrupted.load())
         return false;
+    if (!ListenerPort(port, !portRefusalTold)) {
+        portRefusalTold = true;
+        return false;
+    }
     const utl_CommandLine& commandLine = thr_GlobalSingleton<utl_CommandLine>::Instance();
     const csp_SocketAddress listener(csp_IpAddress(commandLine.ConstGetValue("listener_name")),
                                      port);
@@ -68,13 +72,12 @@ bool ipm_DirectMechanism::Initialize() {
     return true;
 }
 
-bool ipm_DirectMechanism::listenerPort(int& port) {
+bool ipm_DirectMechanism::ListenerPort(int& port, bool tell) {
     const cow_String text =
         thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue("direct_port");
     if (ParsePort(text, port))
         return true;
-    if (!portRefusalTold) {
-        portRefusalTold = true;
+    if (tell) {
         ipm_warn("-direct_port " + ipm_shown(text) +
                  " is not a port number from 1 to 65535: reports are not delivered, only "
                  "written to the message file");

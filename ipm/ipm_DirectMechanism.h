@@ -34,13 +34,15 @@ public:
     void Poll() override;
     void Interrupt() override;
 
+    // "direct_port" as a port from 1 to 65535. Otherwise false, and when `tell`, one line on
+    // standard error says that reports are only written to the message file.
+    static bool ListenerPort(int& port, bool tell);
+
 private:
     csp_TcpSocket socket;
     bool connected;
     std::atomic<bool> interrupted;
     bool portRefusalTold;
-
-    bool listenerPort(int& port);
 };
 
 #endif

@@ -92,19 +92,24 @@ bool ipm_JabberMechanism::ParseServerOption(const cow_String& option, cow_String
     return true;
 }
 
-bool ipm_JabberMechanism::readServerOption(int& port) {
+bool ipm_JabberMechanism::ServerOption(cow_String& host, int& port, bool tell) {
     const cow_String given = option("msgserver");
-    cow_String host;
-    if (ParseServerOption(given, host, port)) {
-        serverName = host;
+    if (ParseServerOption(given, host, port))
         return true;
-    }
-    if (!serverRefusalTold) {
-        serverRefusalTold = true;
+    if (tell)
         ipm_warn("-msgserver " + ipm_shown(given) +
                  " is not a server name, optionally followed by ':' and a port number from 1 to "
                  "65535: reports are not delivered, only written to the message file");
+    return false;
+}
+
+bool ipm_JabberMechanism::readServerOption(int& port) {
+    cow_String host;
+    if (ServerOption(host, port, !serverRefusalTold)) {
+        serverName = host;
+        return true;
     }
+    serverRefusalTold = true;
     return false;
 }
 

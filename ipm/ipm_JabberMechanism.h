@@ -27,6 +27,9 @@ public:
     // "host" or "host:port" (port 1 to 65535): the server's name and port. False, with
     // nothing changed, for an empty host or a port that is not a number in that range.
     static bool ParseServerOption(const cow_String& option, cow_String& host, int& port);
+    // ParseServerOption of "msgserver". When that fails and `tell`, one line on standard
+    // error says that reports are only written to the message file.
+    static bool ServerOption(cow_String& host, int& port, bool tell);
 
     ipm_JabberMechanism();
     // Disconnects; a server that has gone makes the disconnect fail, and that failure

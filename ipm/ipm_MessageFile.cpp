@@ -12,7 +12,7 @@ ipm_MessageFile::~ipm_MessageFile() {
     platform_file::close(file);
 }
 
-bool ipm_MessageFile::Open(const cow_String& filePath) {
+bool ipm_MessageFile::Open(const cow_String& filePath, const char* consequence) {
     if (IsOpen())
         return true;
     path = filePath;
@@ -22,7 +22,7 @@ bool ipm_MessageFile::Open(const cow_String& filePath) {
         return IsOpen();
     openFailureTold = true;
     ipm_warn("cannot write the message file " + std::string(path.c_str()) + " (" + reason +
-             "; check -indir): the reports are delivered but not recorded");
+             "; check -indir): " + consequence);
     return false;
 }
 

@@ -17,8 +17,10 @@ public:
     ~ipm_MessageFile();
 
     // Opens the file for appending (an existing file is never truncated); true when open.
-    // A failed open may be tried again; it is told only the first time.
-    bool Open(const cow_String& path);
+    // A failed open may be tried again; it is told only the first time, with its
+    // consequence for the reports.
+    bool Open(const cow_String& path,
+              const char* consequence = "the reports are delivered but not recorded");
     bool IsOpen() const { return file != platform_file::noHandle; }
     const cow_String& GetPath() const { return path; }
     // Writes the text's bytes unchanged, or none of them; false when they are not in the file.

@@ -21,6 +21,8 @@ const int defaultMaxErrorMessages = 50;
 const int defaultMaxWarningMessages = 200;
 const int defaultMaxPendingMessages = 1000;
 const int longestJobName = 200;
+const int defaultShutdownSeconds = 30;
+const int longestShutdownSeconds = 24 * 60 * 60;
 
 typedef std::chrono::steady_clock Clock;
 
@@ -33,6 +35,19 @@ int countFromEnvironment(const char* name, int defaultCount) {
         return defaultCount;
     const int count = std::atoi(value);
     return count > 0 ? count : defaultCount;
+}
+
+// IPM_SHUTDOWN_SECONDS: how long shut-down lets the message task deliver what waits; 0 does
+// not wait. Anything else than a number from 0 up keeps the default.
+int shutdownSeconds() {
+    const char* value = std::getenv("IPM_SHUTDOWN_SECONDS");
+    if (value == nullptr || *value == '\0')
+        return defaultShutdownSeconds;
+    char* end = nullptr;
+    const long seconds = std::strtol(value, &end, 10);
+    if (*end != '\0' || seconds < 0)
+        return defaultShutdownSeconds;
+    return seconds > longestShutdownSeconds ? longestShutdownSeconds : static_cast<int>(seconds);
 }
 
 // Counts a capped report type; false when the report is over its cap and not forced.
@@ -66,9 +81,10 @@ const ipm_PayloadEncoder& encoderWithoutTransport() {
 } // namespace
 
 ipm_MessageTransmit::ipm_MessageTransmit()
-    : mechanism(nullptr), enabled(false), maxErrorMessages(defaultMaxErrorMessages),
-      maxWarningMessages(defaultMaxWarningMessages), maxPendingMessages(defaultMaxPendingMessages),
-      errorCount(0), warningCount(0), mechanismReady(false), finished(true), jobName("Unknown"),
+    : mechanism(nullptr), enabled(false), optionVerdict(noJobOption),
+      maxErrorMessages(defaultMaxErrorMessages), maxWarningMessages(defaultMaxWarningMessages),
+      maxPendingMessages(defaultMaxPendingMessages), errorCount(0), warningCount(0),
+      mechanismReady(false), finished(true), jobName("Unknown"),
       backlog(countFromEnvironment("MAX_PENDING_MESSAGES", defaultMaxPendingMessages)),
       hasMessages(false), stopRequested(false), abandoned(false), logToFile(true), disabled(false),
       bufferLock(0), mechanismLock(0), phaseLock(0), errorNoticeClaimed(false),
@@ -99,18 +115,35 @@ void ipm_MessageTransmit::readSettings() {
 
 void ipm_MessageTransmit::readCommandLine() {
     const utl_CommandLine& commandLine = thr_GlobalSingleton<utl_CommandLine>::Instance();
-    if (!commandLine.IsMember("job"))
+    if (!commandLine.IsMember("job")) {
+        optionVerdict.store(noJobOption);
         return;
+    }
     jobName = commandLine.ConstGetValue("job");
-    const bool wanted =
-        commandLine.IsMember("message") && commandLine.ConstGetValue("message") != "NONE";
-    if (wanted && !isPlainFileName(jobName)) {
+    if (!commandLine.IsMember("message")) {
+        optionVerdict.store(noMessageOption);
+        return;
+    }
+    if (commandLine.ConstGetValue("message") == "NONE") {
+        optionVerdict.store(messageNone);
+        return;
+    }
+    if (!isPlainFileName(jobName)) {
         ipm_warn("-job " + ipm_shown(jobName) +
                  " is not a plain file name (1 to 200 characters, no path separator, no ':', "
                  "not \".\" or \"..\"): reporting is off");
+        optionVerdict.store(jobNotAFileName);
         return;
     }
-    enabled.store(wanted);
+    optionVerdict.store(reportingOn);
+    // Last: a reporting thread that finds reporting on reads the job name set above.
+    enabled.store(true);
+}
+
+// While reporting is off nothing reads the job name: Encode and BufferMessage return at once.
+void ipm_MessageTransmit::ReadCommandLineAgain() {
+    if (!enabled.load())
+        readCommandLine();
 }
 
 void ipm_MessageTransmit::SetMechanism(ipm_TransmissionMechanism* newMechanism) {
@@ -179,13 +212,27 @@ void ipm_MessageTransmit::BufferMessage(const cow_String& encoded, const cow_Str
     hasMessages.store(true);
 }
 
+bool ipm_MessageTransmit::OpenMessageFile() {
+    if (!enabled.load() || !logToFile)
+        return false;
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return openMessageFile();
+}
+
+// Called with bufferLock held.
+bool ipm_MessageTransmit::openMessageFile() {
+    if (logFile.IsOpen())
+        return true;
+    const cow_String directory =
+        thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue("indir");
+    return logFile.Open(QORBasUtlFilePath(jobName + ".ipm", directory).AbsolutePathName(),
+                        disabled.load() ? "the reports are neither recorded nor delivered"
+                                        : "the reports are delivered but not recorded");
+}
+
 // Opened on first use, and tried again by later reports while it cannot be opened.
 void ipm_MessageTransmit::logReport(const cow_String& encoded) {
-    if (!logFile.IsOpen()) {
-        const cow_String directory =
-            thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue("indir");
-        logFile.Open(QORBasUtlFilePath(jobName + ".ipm", directory).AbsolutePathName());
-    }
+    openMessageFile();
     logFile.Append(encoded);
 }
 
@@ -278,6 +325,15 @@ void ipm_MessageTransmit::CloseMechanism() {
         mechanismReady.store(false);
         transportInUse->Close();
     }
+}
+
+bool ipm_MessageTransmit::StopDelivery() {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(shutdownSeconds());
+    RequestStop();
+    if (ipm_TaskRegistry::WaitUntilIdle(generation, deadline))
+        return true;
+    Abandon();
+    return false;
 }
 
 void ipm_MessageTransmit::Abandon() {

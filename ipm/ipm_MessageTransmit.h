@@ -28,6 +28,9 @@ class ipm_TransmissionMechanism;
 // taken, bufferLock is never held with either.
 class QORKEL_API ipm_MessageTransmit {
 public:
+    // What the options "job" and "message" made of reporting.
+    enum OptionVerdict { reportingOn, noJobOption, noMessageOption, messageNone, jobNotAFileName };
+
     ipm_MessageTransmit();
     ipm_MessageTransmit(const ipm_MessageTransmit&) = delete;
     ipm_MessageTransmit& operator=(const ipm_MessageTransmit&) = delete;
@@ -36,6 +39,12 @@ public:
     ~ipm_MessageTransmit();
 
     static ipm_MessageTransmit& Instance();
+
+    // Reads "job" and "message" again while reporting is off, so that options handed over at
+    // start-up also apply to a transmitter that an earlier report made. Once reporting is on,
+    // the job and its message file stay as they are.
+    void ReadCommandLineAgain();
+    OptionVerdict GetOptionVerdict() const { return optionVerdict.load(); }
 
     // Takes ownership; a transport installed earlier is interrupted and destroyed once no
     // call uses it any more, and the message task sets the new one up. Safe at any time.
@@ -74,6 +83,9 @@ public:
     void PollMechanism();
     // Closes the transport; the message task sets it up again unless it is ending.
     void CloseMechanism();
+    // Opens the message file now rather than with the first report, so that a directory that
+    // cannot take it is told at start-up; true when it is open.
+    bool OpenMessageFile();
 
     void SetPhase(const cow_String& newPhase);
     cow_String GetPhase() const;
@@ -89,6 +101,10 @@ public:
     // Makes the message task give up at once: it stops between two reports and a call
     // blocked on the network is interrupted. Shut-down does this once its deadline passes.
     void Abandon();
+    // Shut-down's part in delivery: asks the message task to stop and gives it
+    // IPM_SHUTDOWN_SECONDS (default 30) to deliver what waits, also when its Run has not begun
+    // yet; past that, makes it give up. True when the task ended within the deadline.
+    bool StopDelivery();
 
     // The message task brackets its Run with these, so that shut-down knows
     // whether it must wait before destroying the transmitter.
@@ -113,6 +129,7 @@ public:
     bool IsAbandoned() const { return abandoned.load(); }
     bool IsFinished() const { return finished.load(); }
     bool IsDisabled() const { return disabled.load(); }
+    // Reports are recorded but no longer queued for delivery.
     void Disable() { disabled.store(true); }
     void SetFinished(bool value) { finished.store(value); }
     thr_Mutex& GetBufferLock() { return bufferLock; }
@@ -138,6 +155,7 @@ public:
 private:
     std::atomic<ipm_TransmissionMechanism*> mechanism;
     std::atomic<bool> enabled;
+    std::atomic<OptionVerdict> optionVerdict;
     int maxErrorMessages;
     int maxWarningMessages;
     int maxPendingMessages;
@@ -168,6 +186,7 @@ private:
 
     void readSettings();
     void readCommandLine();
+    bool openMessageFile();
     void logReport(const cow_String& encoded);
     void letDirectCallersGoFirst() const;
     bool lockTransportForCaller();

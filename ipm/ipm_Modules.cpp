@@ -7,16 +7,11 @@
 #include "jcl/jcl_Connection.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
 
 namespace {
 
 std::atomic<int> libraryUseCount{0};
 std::atomic<int> reportingUseCount{0};
-
-const int defaultShutdownSeconds = 30;
-const int longestShutdownSeconds = 24 * 60 * 60;
 
 // True for the first user only.
 bool firstUser(std::atomic<int>& useCount) {
@@ -29,30 +24,6 @@ bool lastUser(std::atomic<int>& useCount) {
     while (current > 0 && !useCount.compare_exchange_weak(current, current - 1)) {
     }
     return current == 1;
-}
-
-// IPM_SHUTDOWN_SECONDS: how long shut-down lets the message task deliver what waits; 0 does
-// not wait. Anything else than a number from 0 up keeps the default.
-int shutdownSeconds() {
-    const char* value = std::getenv("IPM_SHUTDOWN_SECONDS");
-    if (value == nullptr || *value == '\0')
-        return defaultShutdownSeconds;
-    char* end = nullptr;
-    const long seconds = std::strtol(value, &end, 10);
-    if (*end != '\0' || seconds < 0)
-        return defaultShutdownSeconds;
-    return seconds > longestShutdownSeconds ? longestShutdownSeconds : static_cast<int>(seconds);
-}
-
-// The message task is asked to stop, which it does once nothing waits for delivery; past
-// the deadline it is made to give up, and the transmitter's destruction waits for it to
-// leave Run. Every report is in the message file by then.
-void stopDelivery(ipm_MessageTransmit& transmitter) {
-    const ipm_TaskRegistry::Clock::time_point deadline =
-        ipm_TaskRegistry::Clock::now() + std::chrono::seconds(shutdownSeconds());
-    transmitter.RequestStop();
-    if (!ipm_TaskRegistry::WaitUntilIdle(transmitter.GetGeneration(), deadline))
-        transmitter.Abandon();
 }
 
 } // namespace
@@ -95,7 +66,7 @@ void ipm_finalize(int& moduleCount) {
         return;
     --moduleCount;
     if (ipm_MessageTransmit* transmitter = thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
-        stopDelivery(*transmitter);
+        transmitter->StopDelivery();
     else
         ipm_TaskRegistry::EndEpoch();
     thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();

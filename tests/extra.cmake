@@ -23,10 +23,25 @@ endif()
 # them: the same scripts, given wrappers that start the Windows programs through the emulator.
 if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_BUILD_TOOLS
    AND EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+    # The examples, a host that forgets to stop reporting and one that unloads the library
+    # under its delivery thread, built against the DLL as a Windows host's build would be.
+    add_executable(c_example ${PROJECT_SOURCE_DIR}/examples/example.c)
+    add_executable(cpp_example ${PROJECT_SOURCE_DIR}/examples/example.cpp)
+    add_executable(forgetful_host ${CMAKE_CURRENT_SOURCE_DIR}/examples/forgetful_host.c)
+    foreach(host c_example cpp_example forgetful_host)
+        target_link_libraries(${host} PRIVATE QORKelCommunications)
+        # The umbrella header declares the parser service with Expat's types.
+        target_include_directories(${host} PRIVATE ${EXPAT_INCLUDE_DIRS})
+        qorkel_apply_options(${host})
+    endforeach()
+    # Loads the DLL itself, so it links nothing of the library.
+    add_executable(unloading_host ${CMAKE_CURRENT_SOURCE_DIR}/windows/unloading_host.c)
+    qorkel_apply_options(unloading_host)
+
     list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " QORKEL_EMULATOR_COMMAND)
     # The tools find the DLL through Wine's search path, as the drive Z: that Wine maps to /.
     string(REPLACE "/" "\\" dll_directory "Z:${PROJECT_BINARY_DIR}")
-    foreach(tool ipm_monitor ipm_job)
+    foreach(tool ipm_monitor ipm_job c_example cpp_example forgetful_host unloading_host)
         file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/emulated/${tool}
             CONTENT "#!/bin/sh\nWINEPATH='${dll_directory}' exec ${QORKEL_EMULATOR_COMMAND} \"$<TARGET_FILE:${tool}>\" \"$@\"\n"
             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -37,6 +52,23 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_demo_test.sh
             ${emulated}/ipm_monitor ${emulated}/ipm_job)
     set_tests_properties(windows_tools_demo PROPERTIES TIMEOUT 240)
+    add_test(NAME windows_examples_c
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/examples/run_example.sh
+            ${emulated}/ipm_monitor ${emulated}/c_example)
+    add_test(NAME windows_examples_cpp
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/examples/run_example.sh
+            ${emulated}/ipm_monitor ${emulated}/cpp_example)
+    # A DLL cannot wait for its thread at exit: the message file is complete, delivery is not.
+    add_test(NAME windows_forgotten_stop
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/examples/forgetful_host.sh
+            ${emulated}/ipm_monitor ${emulated}/forgetful_host records)
+    file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/unloading_host)
+    add_test(NAME windows_unloading_host
+        COMMAND ${emulated}/unloading_host -job unloaded -message on
+            -indir ${CMAKE_CURRENT_BINARY_DIR}/unloading_host -listener_name 127.0.0.1
+            -direct_port 1)
+    set_tests_properties(windows_examples_c windows_examples_cpp windows_forgotten_stop
+        windows_unloading_host PROPERTIES TIMEOUT 300)
     if(TEST xmpp_server_start)
         add_test(NAME windows_xmpp_tools_demo
             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_jabber_test.sh

@@ -1,6 +1,5 @@
-// A demo job: a host that brings the library up, installs a transport from its command
-// line, runs the message task and reports like a simulation, until it ends or the monitor
-// sends "Kill".
+// A demo job: a host that brings reporting up from its command line with one call, reports
+// like a simulation until it ends or the monitor sends "Kill", and brings reporting down.
 //
 //   ipm_job -direct_port N [-listener_name H] [-job NAME] [-message on|NONE] [-indir DIR]
 //           [-steps N] [-delay_ms M]
@@ -42,13 +41,6 @@ std::vector<std::string> argumentsWithDefaults(int argc, char** argv) {
     return arguments;
 }
 
-void useCommandLine(const std::vector<std::string>& arguments) {
-    std::vector<const char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(argument.c_str());
-    thr_GlobalSingleton<utl_CommandLine>::Instance().Set(int(argv.size()), argv.data());
-}
-
 int positiveOption(const char* name, int fallback) {
     const cow_String text = thr_GlobalSingleton<utl_CommandLine>::Instance().ConstGetValue(name);
     const int value = std::atoi(text.c_str());
@@ -60,14 +52,7 @@ std::string option(const char* name) {
 }
 
 bool overJabber() {
-    return !option("msgserver").empty();
-}
-
-// The one place that decides how reports travel.
-ipm_TransmissionMechanism* chooseTransport() {
-    if (overJabber())
-        return new ipm_JabberMechanism;
-    return new ipm_DirectMechanism;
+    return thr_GlobalSingleton<utl_CommandLine>::Instance().IsMember("msgserver");
 }
 
 // The message task sets the transport up on its own thread; its first attempt tells whether
@@ -79,7 +64,18 @@ void awaitFirstConnection(const ipm_MessageTransmit& transmitter) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-void tellWhereReportsGo(const ipm_MessageTransmit& transmitter) {
+void tellWhereReportsGo(int answer, const ipm_MessageTransmit& transmitter) {
+    if (answer == IPM_REPORTING_OFF || answer == IPM_START_FAILED) {
+        std::printf("ipm_job: reporting is off (the line above says why); the job runs "
+                    "without it\n");
+        std::fflush(stdout);
+        return;
+    }
+    if (answer == IPM_DELIVERY_OFF) {
+        std::printf("ipm_job: reports go to the message file only (the line above says why)\n");
+        std::fflush(stdout);
+        return;
+    }
     awaitFirstConnection(transmitter);
     cow_String server = option("msgserver").c_str();
     int port = 0;
@@ -91,33 +87,35 @@ void tellWhereReportsGo(const ipm_MessageTransmit& transmitter) {
         std::printf("ipm_job: reporting through the Jabber server %s to %s as job %s\n",
                     server.c_str(), monitor.c_str(), transmitter.GetJobName().c_str());
     else if (overJabber())
-        std::printf("ipm_job: no Jabber server reachable at %s (or -message NONE); reports go "
-                    "to the message file, and to the monitor once the server answers\n",
+        std::printf("ipm_job: no Jabber server reachable at %s; reports go to the "
+                    "message file, and to the monitor once the server answers\n",
                     option("msgserver").c_str());
     else if (option("direct_port").empty())
-        std::printf("ipm_job: no -direct_port given; running without reports (start "
-                    "ipm_monitor and pass the port it prints)\n");
+        std::printf("ipm_job: no -direct_port given; reports go to the message file only "
+                    "(start ipm_monitor and pass the port it prints)\n");
     else if (ready)
         std::printf("ipm_job: reporting to %s:%s as job %s\n", option("listener_name").c_str(),
                     option("direct_port").c_str(), transmitter.GetJobName().c_str());
     else
-        std::printf("ipm_job: no monitor reachable at %s:%s (or -message NONE); reports go to "
-                    "the message file, and to the monitor once it listens\n",
+        std::printf("ipm_job: no monitor reachable at %s:%s; reports go to the "
+                    "message file, and to the monitor once it listens\n",
                     option("listener_name").c_str(), option("direct_port").c_str());
     std::fflush(stdout);
 }
 
-int runJob() {
+// The library reads the same arguments through ipm_startReporting, which decides how
+// reports travel; what it refuses it says on standard error, and the job runs on.
+int runJob(const std::vector<std::string>& arguments) {
     job_KillWait::Install();
-    ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
-    transmitter.SetMechanism(chooseTransport());
-    ipm_MessageTask task;
-    std::thread delivery([&task] { task.Run(0); });
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    const int answer = ipm_startReporting(int(argv.size()), argv.data());
 
     job_Simulation simulation(positiveOption("steps", defaultSteps),
                               positiveOption("delay_ms", defaultDelayMilliseconds));
     simulation.Start();
-    tellWhereReportsGo(transmitter);
+    tellWhereReportsGo(answer, ipm_MessageTransmit::Instance());
     const bool completed = simulation.RunSteps();
     if (completed)
         std::printf("ipm_job: finished all %d steps\n", simulation.Steps());
@@ -125,16 +123,7 @@ int runJob() {
         std::printf("ipm_job: stopped early by the monitor's Kill after step %d of %d\n",
                     simulation.StepsDone(), simulation.Steps());
     std::fflush(stdout);
-
-    transmitter.RequestStop();
-    delivery.join();
-    // Over Jabber the monitor learns that the job has gone from its farewell.
-    if (overJabber() && transmitter.IsMechanismReady() && !transmitter.IsDisabled()) {
-        try {
-            transmitter.CloseMechanism();
-        } catch (...) {
-        }
-    }
+    ipm_stopReporting();
     return 0;
 }
 
@@ -152,10 +141,5 @@ int main(int argc, char** argv) {
     case job_Options::run:
         break;
     }
-    useCommandLine(argumentsWithDefaults(argc, argv));
-    int modules = 0;
-    QORKelCommunications_initialize(modules);
-    const int status = runJob();
-    QORKelCommunications_finalize(modules);
-    return status;
+    return runJob(argumentsWithDefaults(argc, argv));
 }

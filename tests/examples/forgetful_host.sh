@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# A host that forgets to stop reporting must still leave at once, without a hang or a crash,
+# with every report in its message file. Where the library may wait for its thread at exit,
+# the monitor gets every report as well; a Windows DLL cannot wait there, and records only.
+#   forgetful_host.sh <ipm_monitor> <forgetful_host> delivers|records
+set -euo pipefail
+monitor=$1
+host=$2
+expect=$3
+# shellcheck source=../tools/tools_test_common.sh
+source "$(dirname "$0")/../tools/tools_test_common.sh"
+mkdir -p "$work/in"
+
+reports_in() { grep -c '</jobName>' "$1" || true; }
+
+run_host() {
+    local name=$1
+    shift
+    local status=0
+    timeout -k 10 120 "$host" -job "$name" -message on -indir "$work/in" "$@" \
+        >"$work/$name-host.out" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || fail "$name: host exit status $status (124: it hung at exit)"
+    grep -q "made 40 reports" "$work/$name-host.out" || fail "$name: host did not report"
+    [ "$(reports_in "$work/in/$name.ipm")" -eq 40 ] || fail "$name: message file incomplete"
+}
+
+# 1. A monitor that is there.
+"$monitor" -port 0 -port_file "$work/monitor.port" -exit_when_idle </dev/null \
+    >"$work/monitor.out" 2>&1 &
+monitor_pid=$!
+pids+=("$monitor_pid")
+for _ in $(seq 200); do
+    [ -s "$work/monitor.port" ] && break
+    sleep 0.05
+done
+[ -s "$work/monitor.port" ] || fail "no port file"
+port=$(tr -d '\r' <"$work/monitor.port")
+run_host watched -listener_name 127.0.0.1 -direct_port "$port"
+if [ "$expect" = delivers ]; then
+    for _ in $(seq 300); do
+        kill -0 "$monitor_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$monitor_pid" 2>/dev/null && fail "the monitor never saw the host leave"
+    shown=$(grep -Ec "^[0-9:]{8}  watched +Info " "$work/monitor.out" || true)
+    [ "$shown" -eq 40 ] || fail "the monitor showed $shown of the 40 reports"
+    grep -q -- "-- watched disconnected: 40 reports" "$work/monitor.out" || fail "no summary"
+else
+    # The process may end the delivery thread before it has even connected.
+    sleep 1
+    shown=$(grep -Ec "^[0-9:]{8}  watched +Info " "$work/monitor.out" || true)
+    echo "the monitor showed $shown of the 40 reports before the host ended"
+fi
+
+# 2. No monitor at all: the delivery thread is between attempts when the host leaves.
+run_host alone -listener_name 127.0.0.1 -direct_port 1
+echo "forgotten stop ($expect): all checks passed"

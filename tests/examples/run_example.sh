@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# One example host against the monitor, as a user runs them: once to its end, once stopped by
+# the monitor's Kill. Each time the monitor must have shown every report of the job's message
+# file, the reports the example makes among them, and the host must have ended as it says.
+#   run_example.sh <ipm_monitor> <example program> [direct|jabber]
+# Over Jabber the test server's port is read from $QORKEL_XMPP_SERVER_STATE/port.
+set -euo pipefail
+monitor=$1
+program=$2
+transport=${3:-direct}
+# shellcheck source=../tools/tools_test_common.sh
+source "$(dirname "$0")/../tools/tools_test_common.sh"
+mkdir -p "$work/in"
+
+# Starts the monitor with the given options; sets monitor_pid and job_options, which point a
+# job at it.
+start_monitor() {
+    local name=$1
+    shift
+    if [ "$transport" = jabber ]; then
+        local server
+        server=localhost:$(tr -d '\r' <"${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}/port")
+        "$monitor" -msgserver "$server" -ready_file "$work/$name.ready" -exit_when_idle "$@" \
+            </dev/null >"$work/$name.out" 2>&1 &
+        monitor_pid=$!
+        pids+=("$monitor_pid")
+        for _ in $(seq 200); do
+            [ -s "$work/$name.ready" ] && break
+            kill -0 "$monitor_pid" 2>/dev/null || fail "$name: monitor ended before logging in"
+            sleep 0.05
+        done
+        [ -s "$work/$name.ready" ] || fail "$name: monitor not logged in"
+        job_options=(-msgserver "$server" -listener_name monitor -listener_resource console)
+        return
+    fi
+    "$monitor" -port 0 -port_file "$work/$name.port" -exit_when_idle "$@" \
+        </dev/null >"$work/$name.out" 2>&1 &
+    monitor_pid=$!
+    pids+=("$monitor_pid")
+    for _ in $(seq 200); do
+        [ -s "$work/$name.port" ] && break
+        sleep 0.05
+    done
+    [ -s "$work/$name.port" ] || fail "$name: no port file"
+    # A Windows monitor writes the file in text mode, with CRLF.
+    job_options=(-listener_name 127.0.0.1 -direct_port "$(tr -d '\r' <"$work/$name.port")")
+}
+
+wait_monitor() {
+    local name=$1
+    for _ in $(seq 300); do
+        kill -0 "$monitor_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after the job left"
+    wait "$monitor_pid" || fail "$name: monitor exit status $?"
+}
+
+# Every report in the job's message file was shown once, and nothing else of the job.
+expect_every_report_shown() {
+    local name=$1 job=$2
+    local recorded shown
+    recorded=$(grep -c '</jobName>' "$work/in/$job.ipm" || true)
+    shown=$(grep -Ec "^[0-9:]{8}  $job " "$work/$name.out" || true)
+    [ "$recorded" -gt 0 ] || fail "$name: nothing in the message file"
+    [ "$recorded" -eq "$shown" ] || fail "$name: message file has $recorded reports, monitor showed $shown"
+    grep -q -- "-- $job disconnected: $recorded reports, " "$work/$name.out" ||
+        fail "$name: the monitor's count differs from the message file's"
+}
+
+run_job() {
+    local name=$1 job=$2
+    "$program" -job "$job" -message on -indir "$work/in" "${job_options[@]}" \
+        >"$work/$name-job.out" 2>&1 || fail "$name: example exit status $?"
+    grep -q "QORKelCommunications:" "$work/$name-job.out" && fail "$name: the library refused"
+    return 0
+}
+
+# 1. To its end: a start, the phase's heading, twenty steps, a warning, an error, the end.
+start_monitor complete
+run_job complete whole
+wait_monitor complete
+out=$work/complete.out
+grep -q "finished all 20 steps" "$work/complete-job.out" || fail "example did not finish"
+grep -Eq "^[0-9:]{8}  whole +Started +program=[a-z_]*example +version=1.0 +steps=20 .*clientHost=" \
+    "$out" || fail "no Started line"
+grep -Eq "^[0-9:]{8}  whole +Step +\[Analysis\]  step=20  stepName=\"Analysis step 20\"  time=5" \
+    "$out" || fail "no last step"
+grep -Eq "^[0-9:]{8}  whole +Warning +\[Analysis\]  message=\"Convergence slow" "$out" ||
+    fail "no warning"
+grep -Eq "^[0-9:]{8}  whole +Error +\[Analysis\]  message=\"Element 1042 distorted: Jacobian < 0\"  file=model.inp" \
+    "$out" || fail "no error"
+grep -Eq "^[0-9:]{8}  whole +Finished +\[Analysis\]  status=Completed" "$out" || fail "no end"
+grep -q -- "-- whole finished: its final report: Finished status=Completed" "$out" ||
+    fail "not shown finished"
+[ "$(grep -c '</jobName>' "$work/in/whole.ipm")" -eq 25 ] || fail "the message file lacks reports"
+expect_every_report_shown complete whole
+
+# 2. Stopped by the monitor's Kill after its fifth report.
+start_monitor killed -kill_after 5
+run_job killed stopped
+wait_monitor killed
+out=$work/killed.out
+step=$(sed -n "s/.*Kill after step \([0-9]*\).*/\1/p" "$work/killed-job.out")
+[ -n "$step" ] && [ "$step" -lt 20 ] || fail "example ran on after the Kill (step '$step')"
+grep -q -- "-- sent Kill to stopped after 5 reports" "$out" || fail "Kill not sent"
+grep -Eq "^[0-9:]{8}  stopped +Stopped +\[Analysis\]  status=Killed" "$out" || fail "no Stopped line"
+grep -Eq -- "-- stopped killed: stopped [0-9.]+ s after the Kill" "$out" || fail "the Kill not answered"
+expect_every_report_shown killed stopped
+echo "$(basename "$program") over $transport: all checks passed"
