@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -65,6 +67,19 @@ bool mon_MessageFile::modified(std::time_t& when, long long& size) const {
     return true;
 }
 
+// Measured to the file system's own precision: whole seconds from stat() would put a file
+// changed just now in the next second and make an hour-old file 59:59 old.
+mon_MessageFile::Clock::duration mon_MessageFile::ageOfFile() const {
+    std::error_code failed;
+    const auto changed = std::filesystem::last_write_time(path, failed);
+    if (failed)
+        return Clock::duration::zero();
+    const auto age = std::filesystem::file_time_type::clock::now() - changed;
+    if (age < decltype(age)::zero())
+        return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(age);
+}
+
 void mon_MessageFile::Serve(const mon_Poller&, Clock::time_point when) {
     now = when;
     if (ended)
@@ -111,9 +126,7 @@ void mon_MessageFile::reachedEnd() {
     const bool known = modified(changed, size);
     if (holding) {
         holding = false;
-        const std::time_t wallNow = std::time(nullptr);
-        const Clock::time_point when =
-            known && changed <= wallNow ? now - std::chrono::seconds(wallNow - changed) : now;
+        const Clock::time_point when = now - ageOfFile();
         emit(held, known ? mon_View::Time{true, changed} : mon_View::Time::Unknown(), when);
     }
     if (follow) {

@@ -52,6 +52,7 @@ private:
     int jobFor(const mon_Report& report);
     std::string fileStem() const;
     bool modified(std::time_t& when, long long& size) const;
+    Clock::duration ageOfFile() const;
 
     void JobNamed(const std::string&) override {}
     void ReportArrived(const mon_Report& report) override;
