@@ -30,6 +30,8 @@ private:
     cow_String slots[slotCount];
     // Each slot's length, so that a miss is told without calling into the string.
     int lengths[slotCount];
+    // And its text, which stays where it is while the slot holds the string.
+    const char* texts[slotCount];
     cow_String uncached;
 };
 
