@@ -43,7 +43,6 @@ private:
     Attributes uncached;
     const Attributes none;
 
-    static unsigned slotOf(char* key, std::size_t length);
     static Attributes build(const char* const* attributes, jcl_TextCache& names,
                             jcl_TextCache& values, long long& heldBytes);
 };
