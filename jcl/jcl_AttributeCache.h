@@ -41,7 +41,7 @@ private:
 
     Slot slots[slotCount];
     Attributes uncached;
-    const Attributes none;
+    const Attributes none{};
 
     static Attributes build(const char* const* attributes, jcl_TextCache& names,
                             jcl_TextCache& values, long long& heldBytes);
