@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -15,8 +16,15 @@ struct cow_String::Rep {
     int capacity;
     char text[1]; // length + 1 bytes follow; the text is always zero-terminated
 
+    // Sized to the text, not to sizeof(Rep): the padding after text[1] would cost every
+    // string a few bytes, and the report buffer holds many.
+    static std::size_t blockSize(int capacity) {
+        const std::size_t needed = offsetof(Rep, text) + static_cast<std::size_t>(capacity) + 1;
+        return needed < sizeof(Rep) ? sizeof(Rep) : needed;
+    }
+
     static Rep* create(int capacity) {
-        void* block = mem_OperatorNewThrow(sizeof(Rep) + static_cast<std::size_t>(capacity));
+        void* block = mem_OperatorNewThrow(blockSize(capacity));
         Rep* rep = new (block) Rep;
         rep->refs.store(1, std::memory_order_relaxed);
         rep->length = 0;

@@ -2,11 +2,13 @@
 // format and the texts come from the input, split at zero bytes, and so do the first
 // integers and reals. Whatever goes in, the payload must be one well-formed element
 // (read with namespaces for the Jabber variant, as a server reads it) ending in a
-// line feed; anything else aborts.
+// line feed, and byte for byte the plain encoding of tests/ipm/ipm_ReferencePayload.h,
+// with the same phase left behind; anything else aborts.
 #include "base/thr_GlobalSingleton.h"
 #include "base/utl_CommandLine.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_PayloadEncoder.h"
+#include "tests/ipm/ipm_ReferencePayload.h"
 
 #include <expat.h>
 
@@ -82,11 +84,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const ipm_PayloadEncoder* variant :
          {&ipm_PayloadEncoder::Direct(), &ipm_PayloadEncoder::Jabber()}) {
-        const cow_String payload = variant->Encode(
-            ipm_MessageTransmit::Instance(), pieces[2].c_str(), pieces[0].c_str(),
-            pieces[1].c_str(), integers.data(), reals.data(), texts.data(), started);
-        if (!isOneElement(std::string(payload.c_str(), std::size_t(payload.length())),
-                          variant == &ipm_PayloadEncoder::Jabber()))
+        ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
+        const bool jabber = variant == &ipm_PayloadEncoder::Jabber();
+        const cow_String phaseBefore = transmitter.GetPhase();
+        const std::string expected = ipm_reference::Encode(
+            *variant, jabber, transmitter, pieces[2].c_str(), pieces[0].c_str(), pieces[1].c_str(),
+            integers.data(), reals.data(), texts.data(), started);
+        const cow_String expectedPhase = transmitter.GetPhase();
+        transmitter.SetPhase(phaseBefore);
+        const cow_String encoded =
+            variant->Encode(transmitter, pieces[2].c_str(), pieces[0].c_str(), pieces[1].c_str(),
+                            integers.data(), reals.data(), texts.data(), started);
+        const std::string payload(encoded.c_str(), std::size_t(encoded.length()));
+        if (payload != expected || transmitter.GetPhase() != expectedPhase ||
+            !isOneElement(payload, jabber))
             std::abort();
     }
     return 0;

@@ -1,56 +1,77 @@
 #include "ipm/ipm_MessageBacklog.h"
 
 ipm_MessageBacklog::ipm_MessageBacklog(int bound)
-    : takenOut{cow_String(), false}, hasTakenOut(false), bound(bound > 0 ? bound : 1), dropped(0) {}
+    : takenOutKeep(false), hasTakenOut(false), bound(bound > 0 ? bound : 1), dropped(0) {}
 
 void ipm_MessageBacklog::Append(const cow_String& report, bool keep) {
-    entries.push_back(Entry{report, keep});
+    reports.push_back(report);
+    try {
+        keeps.push_back(keep);
+    } catch (...) {
+        reports.pop_back();
+        throw;
+    }
     dropOverTheBound();
 }
 
 void ipm_MessageBacklog::dropOverTheBound() {
-    std::deque<Entry>::iterator candidate = entries.begin();
+    std::size_t candidate = 0;
     while (Pending() > bound) {
-        while (candidate != entries.end() && candidate->keep)
+        while (candidate < keeps.size() && keeps[candidate])
             ++candidate;
-        if (candidate == entries.end())
+        if (candidate == keeps.size())
             return;
-        candidate = entries.erase(candidate);
+        if (candidate == 0) {
+            reports.pop_front();
+            keeps.pop_front();
+        } else {
+            reports.erase(reports.begin() + static_cast<std::ptrdiff_t>(candidate));
+            keeps.erase(keeps.begin() + static_cast<std::ptrdiff_t>(candidate));
+        }
         ++dropped;
     }
 }
 
 bool ipm_MessageBacklog::TakeOldest(cow_String& report) {
-    if (hasTakenOut || entries.empty())
+    if (hasTakenOut || reports.empty())
         return false;
-    takenOut = entries.front();
-    entries.pop_front();
+    takenOut = reports.front();
+    takenOutKeep = keeps.front();
+    reports.pop_front();
+    keeps.pop_front();
     hasTakenOut = true;
-    report = takenOut.report;
+    report = takenOut;
     return true;
 }
 
 void ipm_MessageBacklog::PutBack() {
     if (!hasTakenOut)
         return;
-    entries.push_front(takenOut);
+    reports.push_front(takenOut);
+    try {
+        keeps.push_front(takenOutKeep);
+    } catch (...) {
+        reports.pop_front();
+        throw;
+    }
     Delivered();
 }
 
 void ipm_MessageBacklog::Delivered() {
-    takenOut.report = cow_String();
+    takenOut = cow_String();
     hasTakenOut = false;
 }
 
 cow_List<cow_String> ipm_MessageBacklog::Waiting() const {
-    cow_List<cow_String> reports;
-    for (const Entry& entry : entries)
-        reports.Append(entry.report);
-    return reports;
+    cow_List<cow_String> waiting;
+    for (const cow_String& report : reports)
+        waiting.Append(report);
+    return waiting;
 }
 
 void ipm_MessageBacklog::Clear() {
-    entries.clear();
+    reports.clear();
+    keeps.clear();
 }
 
 void ipm_MessageBacklog::ForgetDropped(int count) {

@@ -25,10 +25,10 @@ public:
     void Delivered();
 
     // Waiting reports, the one taken out not included.
-    int Count() const { return static_cast<int>(entries.size()); }
+    int Count() const { return static_cast<int>(reports.size()); }
     // Waiting reports and the one taken out: what counts against the bound.
     int Pending() const { return Count() + (hasTakenOut ? 1 : 0); }
-    bool IsEmpty() const { return entries.empty(); }
+    bool IsEmpty() const { return reports.empty(); }
     cow_List<cow_String> Waiting() const;
     // Drops every waiting report without counting it.
     void Clear();
@@ -39,13 +39,11 @@ public:
     void ForgetDropped(int count);
 
 private:
-    struct Entry {
-        cow_String report;
-        bool keep;
-    };
-
-    std::deque<Entry> entries;
-    Entry takenOut;
+    // Apart, so that a report costs the backlog one pointer and one byte, not a padded pair.
+    std::deque<cow_String> reports;
+    std::deque<bool> keeps;
+    cow_String takenOut;
+    bool takenOutKeep;
     bool hasTakenOut;
     int bound;
     int dropped;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 QORKEL_INSTANTIATE_GLOBAL_SINGLETON(ipm_MessageTransmit);
@@ -198,17 +199,23 @@ cow_String ipm_MessageTransmit::Encode(const char* type, const char* format, con
 
 void ipm_MessageTransmit::BufferMessage(const cow_String& encoded, const cow_String& type,
                                         bool force) {
+    BufferMessage(encoded, type.c_str(), force);
+}
+
+void ipm_MessageTransmit::BufferMessage(const cow_String& encoded, const char* type, bool force) {
     if (!enabled.load())
         return;
     if (logToFile)
         logReport(encoded);
     if (disabled.load())
         return;
-    if (type == "Error" && !countAgainstCap(errorCount, maxErrorMessages, force))
+    const bool error = type != nullptr && std::strcmp(type, "Error") == 0;
+    const bool warning = type != nullptr && std::strcmp(type, "Warning") == 0;
+    if (error && !countAgainstCap(errorCount, maxErrorMessages, force))
         return;
-    if (type == "Warning" && !countAgainstCap(warningCount, maxWarningMessages, force))
+    if (warning && !countAgainstCap(warningCount, maxWarningMessages, force))
         return;
-    backlog.Append(encoded, force || type == "Error" || type == "Warning");
+    backlog.Append(encoded, force || error || warning);
     hasMessages.store(true);
 }
 
@@ -346,6 +353,12 @@ void ipm_MessageTransmit::Abandon() {
 void ipm_MessageTransmit::SetPhase(const cow_String& newPhase) {
     thr_LockGuard<thr_Mutex> guard(phaseLock);
     phase = newPhase;
+}
+
+void ipm_MessageTransmit::SetPhase(const char* newPhase) {
+    thr_LockGuard<thr_Mutex> guard(phaseLock);
+    if (phase != newPhase)
+        phase = newPhase;
 }
 
 cow_String ipm_MessageTransmit::GetPhase() const {

@@ -59,6 +59,7 @@ public:
                       const double* reals, const char* const* texts, bool started) const;
     // Logs, counts and queues one report. Call with bufferLock held.
     void BufferMessage(const cow_String& encoded, const cow_String& type, bool force);
+    void BufferMessage(const cow_String& encoded, const char* type, bool force);
     // Drops the reports waiting for delivery. Call with bufferLock held.
     void ClearMessageBuffer();
     // A copy of the reports waiting for delivery. Call with bufferLock held.
@@ -88,6 +89,8 @@ public:
     bool OpenMessageFile();
 
     void SetPhase(const cow_String& newPhase);
+    // The same for a caller's text; a phase that stays as it was costs no new string.
+    void SetPhase(const char* newPhase);
     cow_String GetPhase() const;
 
     // True once per process, for the caller that finds the count at its cap; the

@@ -3,9 +3,11 @@
 #include "base/omi_AlertListener.h"
 #include "base/utl_HostName.h"
 #include "ipm/ipm_MessageTransmit.h"
+#include "ipm/ipm_PayloadWriter.h"
 #include "ipm/ipm_WellFormedText.h"
 #include "ipm/ipm_XmlName.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -67,18 +69,23 @@ Field parseField(const char* text, int length) {
     return field;
 }
 
-const char* typeAttribute(FieldKind kind) {
+// The opening tag's rest: the type attribute and the closing ">".
+void appendTypeAttribute(ipm_PayloadWriter& out, FieldKind kind) {
     switch (kind) {
     case IntegerField:
-        return " type=\"integer\">";
+        out.AppendLiteral(" type=\"integer\">");
+        break;
     case RealField:
-        return " type=\"float\">";
+        out.AppendLiteral(" type=\"float\">");
+        break;
     case StringField:
-        return " type=\"string\">";
+        out.AppendLiteral(" type=\"string\">");
+        break;
     case BooleanField:
-        return " type=\"boolean\">";
+        out.AppendLiteral(" type=\"boolean\">");
+        break;
     default:
-        return " type=\"symconst\">";
+        out.AppendLiteral(" type=\"symconst\">");
     }
 }
 
@@ -104,8 +111,12 @@ private:
     int textIndex = 0;
 };
 
-void appendCow(std::string& out, const cow_String& text) {
-    out.append(text.c_str(), static_cast<std::size_t>(text.length()));
+// Numbers in the string service's forms (cow_String's int and double constructors), written
+// straight into the payload.
+template <class Number> void appendNumber(ipm_PayloadWriter& out, Number value) {
+    const std::size_t room = 64;
+    char* const at = out.Reserve(room);
+    out.Commit(static_cast<std::size_t>(std::to_chars(at, at + room, value).ptr - at));
 }
 
 ipm_WellFormedText::Markup markupOf(ipm_PayloadEncoder::TextForm form) {
@@ -113,30 +124,42 @@ ipm_WellFormedText::Markup markupOf(ipm_PayloadEncoder::TextForm form) {
                                                        : ipm_WellFormedText::anyMarkup;
 }
 
-// A caller's text as the variant writes it; escaped says whether its key is escaped.
-void appendText(std::string& out, const char* text, std::size_t length, bool escaped,
-                ipm_PayloadEncoder::TextForm form) {
+// A caller's text as the variant writes it; escaped says whether its key is escaped. Plain
+// text, nearly every value, is the same either way and goes in as it is; the rest is worked
+// out in scratch.
+void appendText(ipm_PayloadWriter& out, std::string& scratch, const char* text, std::size_t length,
+                bool escaped, ipm_PayloadEncoder::TextForm form) {
+    if (ipm_WellFormedText::IsPlain(text, length)) {
+        out.Append(text, length);
+        return;
+    }
+    scratch.clear();
     if (escaped)
-        ipm_WellFormedText::AppendRepaired(out, text, length);
+        ipm_WellFormedText::AppendRepaired(scratch, text, length);
     else
-        ipm_WellFormedText::Append(out, text, length, markupOf(form));
+        ipm_WellFormedText::Append(scratch, text, length, markupOf(form));
+    out.Append(scratch);
 }
 
-void appendText(std::string& out, const char* text, bool escaped,
+void appendText(ipm_PayloadWriter& out, std::string& scratch, const char* text, bool escaped,
                 ipm_PayloadEncoder::TextForm form) {
-    appendText(out, text, std::strlen(text), escaped, form);
+    appendText(out, scratch, text, std::strlen(text), escaped, form);
 }
 
-void appendText(std::string& out, const cow_String& text, ipm_PayloadEncoder::TextForm form) {
-    appendText(out, text.c_str(), static_cast<std::size_t>(text.length()), false, form);
+void appendText(ipm_PayloadWriter& out, std::string& scratch, const cow_String& text,
+                ipm_PayloadEncoder::TextForm form) {
+    appendText(out, scratch, text.c_str(), static_cast<std::size_t>(text.length()), false, form);
 }
 
-void appendTypeName(std::string& out, const char* type) {
-    ipm_XmlName::Append(out, type, std::strlen(type), "Report");
-}
-
-void appendKey(std::string& out, const Field& field) {
-    ipm_XmlName::Append(out, field.key, static_cast<std::size_t>(field.keyLength), "field");
+void appendName(ipm_PayloadWriter& out, std::string& scratch, const char* name, std::size_t length,
+                const char* whenEmpty) {
+    if (ipm_XmlName::IsPlainAsciiName(name, length)) {
+        out.Append(name, length);
+        return;
+    }
+    scratch.clear();
+    ipm_XmlName::Append(scratch, name, length, whenEmpty);
+    out.Append(scratch);
 }
 
 bool isPhaseKey(const Field& field) {
@@ -164,8 +187,8 @@ const ipm_PayloadEncoder& ipm_PayloadEncoder::Jabber() {
 bool ipm_PayloadEncoder::IsEscapedKey(const char* key, int keyLength) const {
     for (int i = 0; i < escapedKeyCount; ++i) {
         const char* candidate = escapedKeys[i];
-        if (std::strlen(candidate) == static_cast<std::size_t>(keyLength) &&
-            std::memcmp(candidate, key, static_cast<std::size_t>(keyLength)) == 0)
+        if (std::strncmp(candidate, key, static_cast<std::size_t>(keyLength)) == 0 &&
+            candidate[keyLength] == '\0')
             return true;
     }
     return false;
@@ -185,13 +208,15 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
                                       const char* type, const char* format, const int* integers,
                                       const double* reals, const char* const* texts,
                                       bool started) const {
-    std::string root;
-    appendTypeName(root, type ? type : "");
-    std::string out;
-    out.reserve(256);
-    out += '<';
-    out += root;
-    out += '>';
+    ipm_PayloadWriter out;
+    // Only names and texts that need repair go through it.
+    std::string scratch;
+    const char* const typeName = type ? type : "";
+    out.Append('<');
+    const std::size_t rootAt = out.Size();
+    appendName(out, scratch, typeName, std::strlen(typeName), "Report");
+    const std::size_t rootLength = out.Size() - rootAt;
+    out.Append('>');
 
     ValueCursor values(integers, reals, texts);
     bool phaseSeen = false;
@@ -206,53 +231,54 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
             continue;
         if (isPhaseKey(field))
             phaseSeen = true;
-        std::string key;
-        appendKey(key, field);
-        out += '<';
-        out += key;
-        out += typeAttribute(field.kind);
+        out.Append('<');
+        const std::size_t keyAt = out.Size();
+        appendName(out, scratch, field.key, static_cast<std::size_t>(field.keyLength), "field");
+        const std::size_t keyLength = out.Size() - keyAt;
+        appendTypeAttribute(out, field.kind);
         switch (field.kind) {
         case IntegerField:
-            appendCow(out, cow_String(values.NextInteger()));
+            appendNumber(out, values.NextInteger());
             break;
         case RealField:
-            appendCow(out, cow_String(ReportedReal(values.NextReal())));
+            appendNumber(out, ReportedReal(values.NextReal()));
             break;
         case StringField:
-            appendText(out, values.NextText(), IsEscapedKey(field.key, field.keyLength), textForm);
+            appendText(out, scratch, values.NextText(), IsEscapedKey(field.key, field.keyLength),
+                       textForm);
             break;
         case BooleanField:
-            appendText(out, values.NextText(), false, textForm);
+            appendText(out, scratch, values.NextText(), false, textForm);
             break;
         default: {
             const char* text = values.NextText();
-            appendText(out, text, false, textForm);
+            appendText(out, scratch, text, false, textForm);
             if (phaseSeen)
                 transmitter.SetPhase(text);
         }
         }
-        out += "</";
-        out += key;
-        out += '>';
+        out.AppendLiteral("</");
+        out.AppendWritten(keyAt, keyLength);
+        out.Append('>');
     }
 
     if (!phaseSeen) {
-        out += "<phase type=\"symconst\">";
-        appendText(out, transmitter.GetPhase(), textForm);
-        out += "</phase>";
+        out.AppendLiteral("<phase type=\"symconst\">");
+        appendText(out, scratch, transmitter.GetPhase(), textForm);
+        out.AppendLiteral("</phase>");
     }
-    out += "<jobName type=\"string\">";
-    appendText(out, jobName, textForm);
-    out += "</jobName>";
+    out.AppendLiteral("<jobName type=\"string\">");
+    appendText(out, scratch, jobName, textForm);
+    out.AppendLiteral("</jobName>");
     if (started) {
-        out += "<clientHost type=\"string\">";
-        appendText(out, utl_getHostName(), textForm);
-        out += "</clientHost><handle type=\"integer\">";
-        appendCow(out, cow_String(omi_Singleton<omi_AlertListener>::Instance().GetHandle()));
-        out += "</handle>";
+        out.AppendLiteral("<clientHost type=\"string\">");
+        appendText(out, scratch, utl_getHostName(), textForm);
+        out.AppendLiteral("</clientHost><handle type=\"integer\">");
+        appendNumber(out, omi_Singleton<omi_AlertListener>::Instance().GetHandle());
+        out.AppendLiteral("</handle>");
     }
-    out += "</";
-    out += root;
-    out += ">\n";
-    return cow_String(out.data(), int(out.size()));
+    out.AppendLiteral("</");
+    out.AppendWritten(rootAt, rootLength);
+    out.AppendLiteral(">\n");
+    return out.ToString();
 }

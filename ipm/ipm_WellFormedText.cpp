@@ -55,6 +55,18 @@ bool parsesAsContent(const char* text, std::size_t length, ipm_WellFormedText::M
     return wellFormed && !check.refused;
 }
 
+// The ASCII characters that plain text may hold: all but the markup characters and the
+// control characters other than tab, line feed and carriage return.
+struct PlainAsciiTable {
+    bool plain[128];
+    constexpr PlainAsciiTable() : plain() {
+        for (int c = 0; c < 128; ++c)
+            plain[c] = c >= 0x20 || c == '\t' || c == '\n' || c == '\r';
+        plain[int('&')] = plain[int('<')] = plain[int('>')] = false;
+    }
+};
+constexpr PlainAsciiTable plainAscii;
+
 } // namespace
 
 bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t length, Markup markup) {
@@ -68,6 +80,17 @@ bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t lengt
     if (markup == stanzaMarkup && (contains(text, length, "<!") || contains(text, length, "<?")))
         return false;
     return parsesAsContent(text, length, markup);
+}
+
+// Values are mostly ASCII: a table look-up a byte, and the full check from the first byte
+// beyond ASCII on.
+bool ipm_WellFormedText::IsPlain(const char* text, std::size_t length) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    std::size_t i = 0;
+    for (; i < length && bytes[i] < 0x80; ++i)
+        if (!plainAscii.plain[bytes[i]])
+            return false;
+    return i == length || jcl_XmlText::IsPlain(text + i, length - i, jcl_XmlText::quotesAsGiven);
 }
 
 void ipm_WellFormedText::AppendRepaired(std::string& out, const char* text, std::size_t length) {

@@ -26,6 +26,10 @@ public:
     // For well-formed UTF-8 this is exactly the escaping of the escaped keys.
     static void AppendRepaired(std::string& out, const char* text, std::size_t length);
 
+    // Whether the text is plain character data (UTF-8 that XML can carry, without "&", "<"
+    // or ">"), which Append and AppendRepaired both write unchanged.
+    static bool IsPlain(const char* text, std::size_t length);
+
     // Appends the text unchanged when it is well-formed content, repaired otherwise.
     static void Append(std::string& out, const char* text, std::size_t length,
                        Markup markup = stanzaMarkup);

@@ -12,31 +12,31 @@ struct Range {
 };
 
 // Name characters beyond ASCII, as XML 1.0 lists them.
-const Range nameStartRanges[] = {
+constexpr Range nameStartRanges[] = {
     {0xC0, 0xD6},     {0xD8, 0xF6},     {0xF8, 0x2FF},    {0x370, 0x37D},
     {0x37F, 0x1FFF},  {0x200C, 0x200D}, {0x2070, 0x218F}, {0x2C00, 0x2FEF},
     {0x3001, 0xD7FF}, {0xF900, 0xFDCF}, {0xFDF0, 0xFFFD}, {0x10000, 0xEFFFF},
 };
-const Range nameOnlyRanges[] = {{0xB7, 0xB7}, {0x300, 0x36F}, {0x203F, 0x2040}};
+constexpr Range nameOnlyRanges[] = {{0xB7, 0xB7}, {0x300, 0x36F}, {0x203F, 0x2040}};
 
-bool inRanges(unsigned long code, const Range* ranges, std::size_t count) {
+constexpr bool inRanges(unsigned long code, const Range* ranges, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         if (code >= ranges[i].first && code <= ranges[i].last)
             return true;
     return false;
 }
 
-bool isAsciiLetter(unsigned long c) {
+constexpr bool isAsciiLetter(unsigned long c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-bool isNameStart(unsigned long code) {
+constexpr bool isNameStart(unsigned long code) {
     if (code < 0x80)
         return isAsciiLetter(code) || code == '_';
     return inRanges(code, nameStartRanges, sizeof nameStartRanges / sizeof *nameStartRanges);
 }
 
-bool isNameOnly(unsigned long code) {
+constexpr bool isNameOnly(unsigned long code) {
     if (code < 0x80)
         return (code >= '0' && code <= '9') || code == '-' || code == '.';
     return inRanges(code, nameOnlyRanges, sizeof nameOnlyRanges / sizeof *nameOnlyRanges);
@@ -115,7 +115,31 @@ bool parserTakesName(const std::string& name) {
     return taken;
 }
 
+// Bit 1: may begin a name; bit 2: may stand in one. ASCII only.
+struct AsciiNameTable {
+    unsigned char kind[128];
+    constexpr AsciiNameTable() : kind() {
+        for (int c = 0; c < 128; ++c) {
+            if (isNameStart(static_cast<unsigned long>(c)))
+                kind[c] = 3;
+            else if (isNameOnly(static_cast<unsigned long>(c)))
+                kind[c] = 2;
+        }
+    }
+};
+constexpr AsciiNameTable asciiNames;
+
 } // namespace
+
+bool ipm_XmlName::IsPlainAsciiName(const char* name, std::size_t length) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
+    if (length == 0 || bytes[0] >= 0x80 || (asciiNames.kind[bytes[0]] & 1) == 0)
+        return false;
+    for (std::size_t i = 1; i < length; ++i)
+        if (bytes[i] >= 0x80 || asciiNames.kind[bytes[i]] == 0)
+            return false;
+    return true;
+}
 
 void ipm_XmlName::Append(std::string& out, const char* name, std::size_t length,
                          const char* whenEmpty) {

@@ -21,6 +21,10 @@ class ipm_XmlName {
 public:
     static void Append(std::string& out, const char* name, std::size_t length,
                        const char* whenEmpty);
+    // A quick test that answers true only for names Append writes unchanged: ASCII letters,
+    // digits, "_", "-" and ".", beginning with a letter or "_". Keys and types are nearly
+    // always such names.
+    static bool IsPlainAsciiName(const char* name, std::size_t length);
 };
 
 #endif

@@ -4,6 +4,8 @@
 #include "base/thr_LockGuard.h"
 #include "ipm/ipm_MessageTransmit.h"
 
+#include <cstring>
+
 namespace {
 
 const char* const errorLimitText =
@@ -15,14 +17,11 @@ const char* const warningLimitText =
 
 // Any type that mentions "Started" is the start report, which carries host and handle.
 struct ReportType {
-    explicit ReportType(const char* given) : name(given) {
-        started = name.Find("Started") != name.length();
-        if (started)
-            name = "Started";
-    }
+    explicit ReportType(const char* given)
+        : started(std::strstr(given, "Started") != nullptr), name(started ? "Started" : given) {}
 
-    cow_String name;
     bool started;
+    const char* name;
 };
 
 void bufferLimitNotice(ipm_MessageTransmit& transmitter, const char* type, const char* text,
@@ -39,7 +38,7 @@ void sendMessage(const char* type, const char* format, const int* integers, cons
     const ReportType report(type);
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
     const cow_String encoded =
-        transmitter.Encode(report.name.c_str(), format, integers, reals, texts, report.started);
+        transmitter.Encode(report.name, format, integers, reals, texts, report.started);
     bool errorNoticeDue;
     bool warningNoticeDue;
     {
@@ -61,7 +60,7 @@ void sendMessageDirect(const char* type, const char* format, const int* integers
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
     // Encoded even when it is dropped: a phase it carries still counts for later reports.
     transmitter.TransmitIfReady(
-        transmitter.Encode(report.name.c_str(), format, integers, reals, texts, report.started));
+        transmitter.Encode(report.name, format, integers, reals, texts, report.started));
 }
 
 } // namespace

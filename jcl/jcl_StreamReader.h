@@ -4,6 +4,7 @@
 #include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
+#include "jcl/jcl_AttributeCache.h"
 #include "jcl/jcl_Node.h"
 #include "jcl/jcl_TextCache.h"
 
@@ -82,6 +83,7 @@ private:
     // Names and attribute values apart, so that a value never evicts the name it goes with.
     jcl_TextCache names;
     jcl_TextCache values;
+    jcl_AttributeCache attributeLists;
 };
 
 #endif

@@ -25,9 +25,13 @@ public:
 private:
     static constexpr int slotCount = 256;
 
+    static unsigned slotOf(const char* text, int length);
+
     cow_String slots[slotCount];
     // Each slot's length, so that a miss is told without calling into the string.
     int lengths[slotCount];
+    // And its text, which stays where it is while the slot holds the string.
+    const char* texts[slotCount];
     cow_String uncached;
 };
 

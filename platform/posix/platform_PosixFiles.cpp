@@ -68,13 +68,12 @@ Handle openForAppend(const char* path, std::string& reason) {
     return descriptor;
 }
 
+// With O_APPEND each write lands at the end of the file and leaves the offset just past the
+// bytes it wrote, so where this report began is asked only when a write falls short: a whole
+// report costs one system call.
 bool appendWhole(Handle file, const char* data, std::size_t length, std::string& reason) {
-    const off_t before = ::lseek(file, 0, SEEK_END);
-    if (before < 0) {
-        reason = describe(errno);
-        return false;
-    }
     std::size_t written = 0;
+    off_t before = -1;
     int error = 0;
     while (written < length) {
         const ssize_t count = ::write(file, data + written, length - written);
@@ -85,10 +84,14 @@ bool appendWhole(Handle file, const char* data, std::size_t length, std::string&
             break;
         }
         written += static_cast<std::size_t>(count);
+        if (written < length && before < 0) {
+            const off_t after = ::lseek(file, 0, SEEK_CUR);
+            before = after < 0 ? after : after - static_cast<off_t>(written);
+        }
     }
     if (written == length)
         return true;
-    if (written > 0)
+    if (before >= 0)
         cutBackTo(file, before);
     reason = describe(error);
     return false;

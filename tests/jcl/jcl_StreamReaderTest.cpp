@@ -164,4 +164,27 @@ TEST(jcl_StreamReader, ResetReadsANewStreamAfterAFailedOrEndedOne) {
     }
 }
 
+// Stanzas with the same attributes share what the reader built for them; a handler that
+// changes its stanza's attributes must not change those of the stanzas after it.
+class ChangingSink : public jcl_StreamReader::Sink {
+public:
+    void HandleStanza(const jcl_Node& stanza) override {
+        jcl_Node copy = stanza;
+        copy.attributes.Set("type", "changed");
+        copy.GetChild(0).attributes.Set("extra", "1");
+        stanzas.push_back(NodeDump(stanza));
+    }
+    std::vector<std::string> stanzas;
+};
+
+TEST(jcl_StreamReader, AHandlerThatChangesItsStanzaLeavesTheNextStanzasAsSent) {
+    ChangingSink sink;
+    jcl_StreamReader reader(sink, 2);
+    const std::string stanza = "<message type='chat'><x xmlns='zorvik:msg'>r</x></message>";
+    const std::string input = header + stanza + stanza + stanza;
+    reader.Feed(input.data(), static_cast<int>(input.size()));
+    const std::string sent = "message[type=chat;]{}(x[xmlns=zorvik:msg;]{r}())";
+    EXPECT_EQ(sink.stanzas, std::vector<std::string>(3, sent));
+}
+
 } // namespace
