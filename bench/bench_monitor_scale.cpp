@@ -7,9 +7,10 @@
 //
 //   bench_monitor_scale -jobs N -direct_port P -direct_output FIFO -direct_pid PID
 //                       -msgserver localhost:PORT -listener_name A -listener_resource R
-//                       -jabber_output FIFO -jabber_pid PID
+//                       -jabber_output FIFO -jabber_pid PID [-server_pid PID]
 //                       [-seconds S] [-warmup S] [-interval_ms MS] [-header]
-// Prints one row of the scale table on standard output.
+// Prints the scale table's rows for this N on standard output: one per wire, and the Jabber
+// server's CPU share, since on two cores it competes with the monitors.
 #include "QORKelCommunications.h"
 #include "base/thr_GlobalSingleton.h"
 #include "base/utl_CommandLine.h"
@@ -56,6 +57,7 @@ struct Settings {
     std::string listenerResource = "console";
     std::string jabberOutput;
     int jabberPid = 0;
+    int serverPid = 0;
     bool header = false;
 };
 
@@ -83,6 +85,7 @@ Settings parse(int argc, char** argv) {
     number("-direct_port", settings.directPort);
     number("-direct_pid", settings.directPid);
     number("-jabber_pid", settings.jabberPid);
+    number("-server_pid", settings.serverPid);
     settings.directOutput = values["-direct_output"];
     settings.jabberOutput = values["-jabber_output"];
     settings.msgserver = values["-msgserver"];
@@ -419,9 +422,11 @@ int run(const Settings& settings) {
     std::this_thread::sleep_until(windowFrom);
     const Usage directBefore = usageOf(settings.directPid);
     const Usage jabberBefore = usageOf(settings.jabberPid);
+    const Usage serverBefore = usageOf(settings.serverPid);
     std::this_thread::sleep_until(stop);
     const Usage directAfter = usageOf(settings.directPid);
     const Usage jabberAfter = usageOf(settings.jabberPid);
+    const Usage serverAfter = usageOf(settings.serverPid);
     directSender.join();
     jabberSender.join();
 
@@ -463,6 +468,10 @@ int run(const Settings& settings) {
             std::printf("       %s jobs fell behind their pace %lld times\n", names[i],
                         senders[i]->behind.load());
     }
+    if (settings.serverPid != 0)
+        std::printf("       Jabber server: %.3f core, %.1f MiB\n",
+                    (serverAfter.cpuSeconds - serverBefore.cpuSeconds) / window,
+                    serverAfter.rssKb / 1024.0);
     std::fflush(stdout);
     const bool complete = rows[0].shown == rows[0].sent && rows[1].shown == rows[1].sent;
     if (!complete)
