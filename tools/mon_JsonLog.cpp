@@ -62,7 +62,6 @@ std::string mon_JsonLog::ReportLine(const mon_Job& job, const mon_Report& report
 
 void mon_JsonLog::ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) {
     std::fprintf(out, "%s\n", ReportLine(job, report, isoTime(time)).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::ReportUnreadable(const mon_Job& job, const std::string& raw,
@@ -72,7 +71,6 @@ void mon_JsonLog::ReportUnreadable(const mon_Job& job, const std::string& raw,
     object["reason"] = reason;
     object["raw"] = raw;
     std::fprintf(out, "%s\n", dumped(object).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::JobArrived(const mon_Job& job, const std::string& how) {
@@ -81,7 +79,6 @@ void mon_JsonLog::JobArrived(const mon_Job& job, const std::string& how) {
     object["origin"] = job.Origin();
     object["how"] = how;
     std::fprintf(out, "%s\n", dumped(object).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::StateChanged(const mon_Job& job, mon_Job::State previous,
@@ -91,7 +88,6 @@ void mon_JsonLog::StateChanged(const mon_Job& job, mon_Job::State previous,
     object["previous"] = mon_Job::StateName(previous);
     object["why"] = why;
     std::fprintf(out, "%s\n", dumped(object).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::JobLeft(const mon_Job& job) {
@@ -103,13 +99,15 @@ void mon_JsonLog::JobLeft(const mon_Job& job) {
     object["notices"] = job.Notices();
     object["unreadable"] = job.Unreadable();
     std::fprintf(out, "%s\n", dumped(object).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::Note(const std::string& text) {
     Json object = event("note", Time::Now());
     object["text"] = text;
     std::fprintf(out, "%s\n", dumped(object).c_str());
+}
+
+void mon_JsonLog::Refresh(const mon_Roster&) {
     std::fflush(out);
 }
 

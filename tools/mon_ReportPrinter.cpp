@@ -79,6 +79,9 @@ void mon_ReportPrinter::Note(const std::string& text) {
 void mon_ReportPrinter::writeLine(const std::string& text) {
     std::fputs(text.c_str(), out);
     std::fputc('\n', out);
+}
+
+void mon_ReportPrinter::Refresh(const mon_Roster&) {
     std::fflush(out);
 }
 
@@ -89,4 +92,5 @@ void mon_ReportPrinter::Summary(const mon_Roster& roster) {
     Note("summary: " + roster.Counts());
     for (const mon_Job* job : roster.Jobs())
         Note("  " + job->Describe(now));
+    std::fflush(out);
 }

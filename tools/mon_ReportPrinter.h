@@ -23,6 +23,8 @@ public:
     void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
     void JobLeft(const mon_Job& job) override;
     void Note(const std::string& text) override;
+    // Once a round rather than once a line: hundreds of jobs would cost a write each.
+    void Refresh(const mon_Roster& roster) override;
     void Summary(const mon_Roster& roster) override;
 
     // The line of a report, without the time; every text made visible.
