@@ -79,6 +79,7 @@ void mon_JsonLog::JobArrived(const mon_Job& job, const std::string& how) {
     object["origin"] = job.Origin();
     object["how"] = how;
     std::fprintf(out, "%s\n", dumped(object).c_str());
+    std::fflush(out);
 }
 
 void mon_JsonLog::StateChanged(const mon_Job& job, mon_Job::State previous,
@@ -88,6 +89,7 @@ void mon_JsonLog::StateChanged(const mon_Job& job, mon_Job::State previous,
     object["previous"] = mon_Job::StateName(previous);
     object["why"] = why;
     std::fprintf(out, "%s\n", dumped(object).c_str());
+    std::fflush(out);
 }
 
 void mon_JsonLog::JobLeft(const mon_Job& job) {
@@ -99,12 +101,14 @@ void mon_JsonLog::JobLeft(const mon_Job& job) {
     object["notices"] = job.Notices();
     object["unreadable"] = job.Unreadable();
     std::fprintf(out, "%s\n", dumped(object).c_str());
+    std::fflush(out);
 }
 
 void mon_JsonLog::Note(const std::string& text) {
     Json object = event("note", Time::Now());
     object["text"] = text;
     std::fprintf(out, "%s\n", dumped(object).c_str());
+    std::fflush(out);
 }
 
 void mon_JsonLog::Refresh(const mon_Roster&) {

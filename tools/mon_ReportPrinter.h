@@ -23,7 +23,8 @@ public:
     void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
     void JobLeft(const mon_Job& job) override;
     void Note(const std::string& text) override;
-    // Once a round rather than once a line: hundreds of jobs would cost a write each.
+    // Reports are written out once a round rather than once a line: hundreds of jobs
+    // reporting would cost a write each.
     void Refresh(const mon_Roster& roster) override;
     void Summary(const mon_Roster& roster) override;
 
@@ -39,7 +40,8 @@ public:
 private:
     std::FILE* out;
 
-    void writeLine(const std::string& text);
+    // Reports wait for the end of the round (Refresh); the monitor's own lines do not.
+    void writeLine(const std::string& text, bool flush = true);
 };
 
 #endif
