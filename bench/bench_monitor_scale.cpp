@@ -8,6 +8,7 @@
 //   bench_monitor_scale -jobs N -direct_port P -direct_output FIFO -direct_pid PID
 //                       -msgserver localhost:PORT -listener_name A -listener_resource R
 //                       -jabber_output FIFO -jabber_pid PID [-server_pid PID]
+//                       [-clock_ticks HZ]
 //                       [-seconds S] [-warmup S] [-interval_ms MS] [-header]
 // Prints the scale table's rows for this N on standard output: one per wire, and the Jabber
 // server's CPU share, since on two cores it competes with the monitors.
@@ -30,7 +31,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -58,6 +58,8 @@ struct Settings {
     std::string jabberOutput;
     int jabberPid = 0;
     int serverPid = 0;
+    // What /proc counts CPU time in, per second (getconf CLK_TCK).
+    int clockTicks = 100;
     bool header = false;
 };
 
@@ -86,6 +88,7 @@ Settings parse(int argc, char** argv) {
     number("-direct_pid", settings.directPid);
     number("-jabber_pid", settings.jabberPid);
     number("-server_pid", settings.serverPid);
+    number("-clock_ticks", settings.clockTicks);
     settings.directOutput = values["-direct_output"];
     settings.jabberOutput = values["-jabber_output"];
     settings.msgserver = values["-msgserver"];
@@ -311,7 +314,7 @@ struct Usage {
     long hwmKb = 0;
 };
 
-Usage usageOf(int pid) {
+Usage usageOf(int pid, int clockTicks) {
     Usage usage;
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
@@ -329,7 +332,7 @@ Usage usageOf(int pid) {
                 break;
             }
         }
-        usage.cpuSeconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+        usage.cpuSeconds = double(utime + stime) / double(clockTicks);
     }
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -420,13 +423,13 @@ int run(const Settings& settings) {
     std::thread jabberSender([&] { jabber.Run(start, stop, interval); });
 
     std::this_thread::sleep_until(windowFrom);
-    const Usage directBefore = usageOf(settings.directPid);
-    const Usage jabberBefore = usageOf(settings.jabberPid);
-    const Usage serverBefore = usageOf(settings.serverPid);
+    const Usage directBefore = usageOf(settings.directPid, settings.clockTicks);
+    const Usage jabberBefore = usageOf(settings.jabberPid, settings.clockTicks);
+    const Usage serverBefore = usageOf(settings.serverPid, settings.clockTicks);
     std::this_thread::sleep_until(stop);
-    const Usage directAfter = usageOf(settings.directPid);
-    const Usage jabberAfter = usageOf(settings.jabberPid);
-    const Usage serverAfter = usageOf(settings.serverPid);
+    const Usage directAfter = usageOf(settings.directPid, settings.clockTicks);
+    const Usage jabberAfter = usageOf(settings.jabberPid, settings.clockTicks);
+    const Usage serverAfter = usageOf(settings.serverPid, settings.clockTicks);
     directSender.join();
     jabberSender.join();
 
