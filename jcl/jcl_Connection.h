@@ -88,6 +88,9 @@ public:
     void SetAnswerTimeout(int milliseconds) { answerTimeout = milliseconds; }
     int GetAnswerTimeout() const { return answerTimeout; }
     const cow_String& GetHost() const { return host; }
+    // The socket's descriptor, for a caller that waits on many at once and calls Receive
+    // when this one is readable; -1 while there is no socket.
+    int GetDescriptor() const { return socket.getDescriptor(); }
 
 private:
     enum StreamState { streamNotOpen, streamOpen, streamEnded };

@@ -39,8 +39,7 @@ mon_JabberListener& listenerOf(jcl_Connection& connection) {
 constexpr std::chrono::seconds mon_JabberListener::probeAfter;
 
 mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
-    : options(options), roster(roster), now(Clock::now()), ended(false), stanzasHandled(0),
-      probes(0) {
+    : options(options), roster(roster), now(Clock::now()), ended(false), probes(0) {
     connection.SetHandlerContext(this);
     connection.SetMessageHandler(onMessage);
     connection.SetPresenceHandler(onPresence);
@@ -83,14 +82,24 @@ void mon_JabberListener::logIn() {
     connection.Send(jcl_Presence());
 }
 
-void mon_JabberListener::Serve(const mon_Poller&, Clock::time_point when) {
+void mon_JabberListener::Watch(mon_Poller& poller) {
+    if (!ended)
+        poller.Add(connection.GetDescriptor());
+}
+
+void mon_JabberListener::Serve(const mon_Poller& poller, Clock::time_point when) {
     now = when;
     if (ended)
         return;
-    // Each Receive reads once; the round goes on while reads find something.
+    if (poller.IsReadable(connection.GetDescriptor()))
+        readWaitingStanzas();
+    if (!ended)
+        probeQuietJobs();
+}
+
+// Each Receive reads once; the round goes on while more is waiting, never waiting itself.
+void mon_JabberListener::readWaitingStanzas() {
     for (int reads = 0; reads < readsPerRound; ++reads) {
-        const int before = stanzasHandled;
-        const Clock::time_point started = Clock::now();
         try {
             connection.Receive(1);
         } catch (const csp_NetworkException&) {
@@ -100,10 +109,9 @@ void mon_JabberListener::Serve(const mon_Poller&, Clock::time_point when) {
             roster.View().Note("the Jabber server ended the connection");
             return;
         }
-        if (stanzasHandled == before && Clock::now() - started >= std::chrono::milliseconds(1))
-            break;
+        if (wsa::waitUntilReadable(connection.GetDescriptor(), 0) != 1)
+            return;
     }
-    probeQuietJobs();
 }
 
 void mon_JabberListener::onMessage(jcl_Connection& connection, jcl_Entity& stanza) {
@@ -119,7 +127,6 @@ void mon_JabberListener::onIQ(jcl_Connection& connection, jcl_Entity& stanza) {
 }
 
 void mon_JabberListener::handleAnswer(const jcl_IQ& iq) {
-    ++stanzasHandled;
     const std::string id = iq.id.c_str();
     const std::string type = iq.type.c_str();
     if (startsWith(id, pingPrefix) && type == "error")
@@ -150,7 +157,6 @@ int mon_JabberListener::jobOf(const std::string& address) {
 }
 
 void mon_JabberListener::handleMessage(const jcl_Message& message) {
-    ++stanzasHandled;
     const std::string x = message.GetX().c_str();
     if (x.empty() || message.type == "error")
         return;
@@ -167,7 +173,6 @@ void mon_JabberListener::handleMessage(const jcl_Message& message) {
 }
 
 void mon_JabberListener::handlePresence(const jcl_Presence& presence) {
-    ++stanzasHandled;
     const std::string from = presence.from.c_str();
     if (presence.type == "unavailable") {
         sessionEnded(from, "its session ended");

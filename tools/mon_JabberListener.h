@@ -37,8 +37,7 @@ public:
     // The listener's own address, which jobs send to.
     std::string Address() const;
 
-    void Watch(mon_Poller&) override {}
-    bool CanBeWaitedOn() const override { return false; }
+    void Watch(mon_Poller& poller) override;
     void Serve(const mon_Poller& poller, Clock::time_point now) override;
     bool SendKill(const mon_Job& job, std::string& why) override;
     bool Ended() const override { return ended; }
@@ -61,10 +60,10 @@ private:
     std::set<std::string> refusedNames;
     Clock::time_point now;
     bool ended;
-    int stanzasHandled;
     int probes;
 
     void logIn();
+    void readWaitingStanzas();
     static void onMessage(jcl_Connection& connection, jcl_Entity& stanza);
     static void onPresence(jcl_Connection& connection, jcl_Entity& stanza);
     static void onIQ(jcl_Connection& connection, jcl_Entity& stanza);

@@ -62,7 +62,6 @@ std::string mon_JsonLog::ReportLine(const mon_Job& job, const mon_Report& report
 
 void mon_JsonLog::ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) {
     std::fprintf(out, "%s\n", ReportLine(job, report, isoTime(time)).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::ReportUnreadable(const mon_Job& job, const std::string& raw,
@@ -72,7 +71,6 @@ void mon_JsonLog::ReportUnreadable(const mon_Job& job, const std::string& raw,
     object["reason"] = reason;
     object["raw"] = raw;
     std::fprintf(out, "%s\n", dumped(object).c_str());
-    std::fflush(out);
 }
 
 void mon_JsonLog::JobArrived(const mon_Job& job, const std::string& how) {
@@ -110,6 +108,10 @@ void mon_JsonLog::Note(const std::string& text) {
     Json object = event("note", Time::Now());
     object["text"] = text;
     std::fprintf(out, "%s\n", dumped(object).c_str());
+    std::fflush(out);
+}
+
+void mon_JsonLog::Refresh(const mon_Roster&) {
     std::fflush(out);
 }
 

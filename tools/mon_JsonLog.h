@@ -20,6 +20,9 @@ public:
     void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
     void JobLeft(const mon_Job& job) override;
     void Note(const std::string& text) override;
+    // Reports are written out once a round rather than once a line: hundreds of jobs
+    // reporting would cost a write each.
+    void Refresh(const mon_Roster& roster) override;
     void Summary(const mon_Roster& roster) override;
 
     // The line ReportArrived writes, without its line feed; time "" when unknown.

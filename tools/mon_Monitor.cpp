@@ -30,7 +30,7 @@ mon_Monitor::mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Sou
 
 void mon_Monitor::Run() {
     while (!done) {
-        round(source.CanBeWaitedOn() ? roundMilliseconds : pollingMilliseconds);
+        round(roundMilliseconds);
         if (mon_Platform::StopRequested()) {
             note("stopped by a signal");
             done = true;

@@ -19,8 +19,6 @@ public:
     using Clock = mon_Roster::Clock;
     // The longest the loop waits for input before it looks at its timers again.
     static const int roundMilliseconds = 100;
-    // For a source that cannot be waited on.
-    static const int pollingMilliseconds = 10;
 
     mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Source& source,
                 mon_CommandInput& input);

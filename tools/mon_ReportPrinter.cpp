@@ -56,12 +56,12 @@ void mon_ReportPrinter::JobArrived(const mon_Job& job, const std::string& how) {
 
 void mon_ReportPrinter::ReportArrived(const mon_Job& job, const mon_Report& report,
                                       const Time& time) {
-    writeLine(ClockTime(time) + "  " + Describe(job.Label(), report));
+    writeLine(ClockTime(time) + "  " + Describe(job.Label(), report), false);
 }
 
 void mon_ReportPrinter::ReportUnreadable(const mon_Job& job, const std::string& raw,
                                          const std::string& reason, const Time& time) {
-    writeLine(ClockTime(time) + "  " + DescribeUnreadable(job.Label(), raw, reason));
+    writeLine(ClockTime(time) + "  " + DescribeUnreadable(job.Label(), raw, reason), false);
 }
 
 void mon_ReportPrinter::StateChanged(const mon_Job& job, mon_Job::State, const std::string& why) {
@@ -76,9 +76,14 @@ void mon_ReportPrinter::Note(const std::string& text) {
     writeLine(ClockTime(Time::Now()) + "  -- " + mon_Text::Visible(text));
 }
 
-void mon_ReportPrinter::writeLine(const std::string& text) {
+void mon_ReportPrinter::writeLine(const std::string& text, bool flush) {
     std::fputs(text.c_str(), out);
     std::fputc('\n', out);
+    if (flush)
+        std::fflush(out);
+}
+
+void mon_ReportPrinter::Refresh(const mon_Roster&) {
     std::fflush(out);
 }
 

@@ -23,6 +23,9 @@ public:
     void StateChanged(const mon_Job& job, mon_Job::State previous, const std::string& why) override;
     void JobLeft(const mon_Job& job) override;
     void Note(const std::string& text) override;
+    // Reports are written out once a round rather than once a line: hundreds of jobs
+    // reporting would cost a write each.
+    void Refresh(const mon_Roster& roster) override;
     void Summary(const mon_Roster& roster) override;
 
     // The line of a report, without the time; every text made visible.
@@ -37,7 +40,8 @@ public:
 private:
     std::FILE* out;
 
-    void writeLine(const std::string& text);
+    // Reports wait for the end of the round (Refresh); the monitor's own lines do not.
+    void writeLine(const std::string& text, bool flush = true);
 };
 
 #endif

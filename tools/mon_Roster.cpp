@@ -127,10 +127,7 @@ std::string mon_Roster::killAnswer(const mon_Job& job, Clock::time_point now,
 }
 
 const mon_Job* mon_Roster::Find(int id) const {
-    for (const Entry& known : jobs)
-        if (known.job->Id() == id)
-            return known.job.get();
-    return nullptr;
+    return const_cast<mon_Roster*>(this)->Find(id);
 }
 
 mon_Job* mon_Roster::Find(int id) {

@@ -16,9 +16,6 @@ public:
     virtual ~mon_Source() = default;
 
     virtual void Watch(mon_Poller& poller) = 0;
-    // False for a source whose input has no descriptor to wait on: the loop then comes
-    // round more often and the source reads what is there each time.
-    virtual bool CanBeWaitedOn() const { return true; }
     // Also called when nothing was readable, for the source's own timers.
     virtual void Serve(const mon_Poller& poller, Clock::time_point now) = 0;
     // Sends Kill to a connected job; false with the reason when that was not possible.

@@ -136,3 +136,55 @@ TEST(MonitorCommands, TypedLinesBecomeCommandsWithTheRestOfTheLineAsTheJob) {
 }
 
 } // namespace
+
+namespace {
+
+// What another process reading the log's file sees so far.
+std::string fileText(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr)
+        return std::string();
+    std::string text;
+    char buffer[4096];
+    std::size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        text.append(buffer, count);
+    std::fclose(in);
+    return text;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A reader of the log (a script waiting for the monitor's port, another tool) sees the
+// monitor's own lines at once and every report by the end of the round that read it.
+TEST(MonitorLogs, OwnLinesAreOutAtOnceAndReportsByTheEndOfTheRound) {
+    const std::string path = ::testing::TempDir() + "mon_log_flush.txt";
+    for (const bool json : {false, true}) {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        {
+            mon_ReportPrinter plain(out);
+            mon_JsonLog jsonLog(out);
+            mon_View& log = json ? static_cast<mon_View&>(jsonLog) : plain;
+            mon_Roster roster(log, std::chrono::seconds(10), std::chrono::seconds(5));
+            const auto now = mon_Roster::Clock::now();
+            log.Note("listening on 127.0.0.1:4711");
+            EXPECT_TRUE(contains(fileText(path), "listening on 127.0.0.1:4711")) << json;
+            const int id = roster.Arrive("beam", "127.0.0.1:1", "connected", "", now);
+            EXPECT_TRUE(contains(fileText(path), "beam")) << json;
+            roster.Report(id, MakeReport("Step", {{"stepName", "first-step"}}),
+                          mon_View::Time::Unknown(), now);
+            roster.Unreadable(id, "<Step", "cut short", mon_View::Time::Unknown(), now);
+            log.Refresh(roster);
+            const std::string text = fileText(path);
+            EXPECT_TRUE(contains(text, "first-step")) << json;
+            EXPECT_TRUE(contains(text, "cut short")) << json;
+        }
+        std::fclose(out);
+    }
+    std::remove(path.c_str());
+}
+
+} // namespace
