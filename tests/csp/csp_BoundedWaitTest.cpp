@@ -32,23 +32,6 @@ template <class Call> int codeRaisedBy(Call call) {
     return -1;
 }
 
-// A listener whose accept queue is full: listen(0) holds one connection nobody accepts, and
-// the system drops the handshakes that come after it, so that a connect never completes.
-struct FullListener {
-    csp_TcpSocket listener = csp_test::loopbackListenerOn(0, 0);
-    std::vector<csp_TcpSocket> queued;
-
-    FullListener() {
-        for (int i = 0; i < 2; ++i) {
-            queued.emplace_back(csp_TcpSocket::doNotBind);
-            const sockaddr_in address = csp_test::loopback(Port());
-            wsa::connectWithin(queued.back().getDescriptor(),
-                               reinterpret_cast<const sockaddr*>(&address), sizeof address, 200000);
-        }
-    }
-    int Port() const { return listener.name().getPort(); }
-};
-
 // A connection whose receiver never reads and takes little: writes soon make no progress.
 struct StalledReceiver {
     csp_TcpSocket listener;
@@ -66,7 +49,7 @@ struct StalledReceiver {
 };
 
 TEST(BoundedConnect, AListenerThatNeverAcceptsFailsTheConnectAfterFiveSeconds) {
-    FullListener full;
+    csp_test::FullListener full;
     csp_TcpSocket socket(csp_TcpSocket::doNotBind);
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(codeRaisedBy([&] { socket.connectTo(csp_test::loopback(full.Port())); }),
@@ -132,7 +115,7 @@ TEST(BoundedWrite, WriteAllDeliversEveryByteToAReaderThatKeepsUp) {
 }
 
 TEST(Interrupt, WakesACallBlockedOnTheNetworkInAnotherThread) {
-    FullListener full;
+    csp_test::FullListener full;
     StalledReceiver stalled;
     csp_test::Connection quiet;
     const std::string block(1 << 20, 'x');

@@ -6,10 +6,12 @@
 #include "csp/csp_IpAddress.h"
 #include "csp/csp_SocketAddress.h"
 #include "csp/csp_TcpSocket.h"
+#include "platform/platform_Sockets.h"
 
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace csp_test {
 
@@ -35,6 +37,23 @@ inline csp_TcpSocket loopbackListenerOn(int port, int backlog = 4) {
     listener.listen(backlog);
     return listener;
 }
+
+// A listener whose accept queue is full: listen(0) holds one connection nobody accepts, and
+// the system drops the handshakes that come after it, so that a connect never completes.
+struct FullListener {
+    csp_TcpSocket listener = loopbackListenerOn(0, 0);
+    std::vector<csp_TcpSocket> queued;
+
+    FullListener() {
+        for (int i = 0; i < 2; ++i) {
+            queued.emplace_back(csp_TcpSocket::doNotBind);
+            const sockaddr_in address = loopback(Port());
+            wsa::connectWithin(queued.back().getDescriptor(),
+                               reinterpret_cast<const sockaddr*>(&address), sizeof address, 200000);
+        }
+    }
+    int Port() const { return listener.name().getPort(); }
+};
 
 inline csp_TcpSocket connectedTo(const csp_TcpSocket& listener) {
     csp_TcpSocket client(csp_TcpSocket::doNotBind);

@@ -24,25 +24,9 @@ int FreePort() {
     return csp_test::loopbackListenerOn(0).name().getPort();
 }
 
-// listen(0) keeps one connection nobody accepts; the handshakes after it are dropped.
-struct FullListener {
-    csp_TcpSocket listener = csp_test::loopbackListenerOn(0, 0);
-    std::vector<csp_TcpSocket> queued;
-
-    FullListener() {
-        for (int i = 0; i < 2; ++i) {
-            queued.emplace_back(csp_TcpSocket::doNotBind);
-            const sockaddr_in address = csp_test::loopback(Port());
-            wsa::connectWithin(queued.back().getDescriptor(),
-                               reinterpret_cast<const sockaddr*>(&address), sizeof address, 200000);
-        }
-    }
-    int Port() const { return listener.name().getPort(); }
-};
-
 TEST(DirectDelivery, AMonitorThatNeverAcceptsHoldsNeitherTheHostNorShutDown) {
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "2");
-    FullListener full;
+    csp_test::FullListener full;
     DirectHost host("127.0.0.1", full.Port());
     TimedReporter job;
     for (int n = 1; n <= 30; ++n) {
