@@ -25,23 +25,10 @@ run_host() {
 }
 
 # 1. A monitor that is there.
-"$monitor" -port 0 -port_file "$work/monitor.port" -exit_when_idle </dev/null \
-    >"$work/monitor.out" 2>&1 &
-monitor_pid=$!
-pids+=("$monitor_pid")
-for _ in $(seq 200); do
-    [ -s "$work/monitor.port" ] && break
-    sleep 0.05
-done
-[ -s "$work/monitor.port" ] || fail "no port file"
-port=$(tr -d '\r' <"$work/monitor.port")
+start_direct_monitor monitor /dev/null 0 -exit_when_idle
 run_host watched -listener_name 127.0.0.1 -direct_port "$port"
 if [ "$expect" = delivers ]; then
-    for _ in $(seq 300); do
-        kill -0 "$monitor_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$monitor_pid" 2>/dev/null && fail "the monitor never saw the host leave"
+    wait_monitor monitor
     shown=$(grep -Ec "^[0-9:]{8}  watched +Info " "$work/monitor.out" || true)
     [ "$shown" -eq 40 ] || fail "the monitor showed $shown of the 40 reports"
     grep -q -- "-- watched disconnected: 40 reports" "$work/monitor.out" || fail "no summary"

@@ -20,40 +20,12 @@ start_monitor() {
     if [ "$transport" = jabber ]; then
         local server
         server=localhost:$(tr -d '\r' <"${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}/port")
-        "$monitor" -msgserver "$server" -ready_file "$work/$name.ready" -exit_when_idle "$@" \
-            </dev/null >"$work/$name.out" 2>&1 &
-        monitor_pid=$!
-        pids+=("$monitor_pid")
-        for _ in $(seq 200); do
-            [ -s "$work/$name.ready" ] && break
-            kill -0 "$monitor_pid" 2>/dev/null || fail "$name: monitor ended before logging in"
-            sleep 0.05
-        done
-        [ -s "$work/$name.ready" ] || fail "$name: monitor not logged in"
+        start_jabber_monitor "$name" /dev/null "$server" -exit_when_idle "$@"
         job_options=(-msgserver "$server" -listener_name monitor -listener_resource console)
         return
     fi
-    "$monitor" -port 0 -port_file "$work/$name.port" -exit_when_idle "$@" \
-        </dev/null >"$work/$name.out" 2>&1 &
-    monitor_pid=$!
-    pids+=("$monitor_pid")
-    for _ in $(seq 200); do
-        [ -s "$work/$name.port" ] && break
-        sleep 0.05
-    done
-    [ -s "$work/$name.port" ] || fail "$name: no port file"
-    # A Windows monitor writes the file in text mode, with CRLF.
-    job_options=(-listener_name 127.0.0.1 -direct_port "$(tr -d '\r' <"$work/$name.port")")
-}
-
-wait_monitor() {
-    local name=$1
-    for _ in $(seq 300); do
-        kill -0 "$monitor_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after the job left"
-    wait "$monitor_pid" || fail "$name: monitor exit status $?"
+    start_direct_monitor "$name" /dev/null 0 -exit_when_idle "$@"
+    job_options=(-listener_name 127.0.0.1 -direct_port "$port")
 }
 
 # Every report in the job's message file was shown once, and nothing else of the job.

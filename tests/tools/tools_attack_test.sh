@@ -21,8 +21,7 @@ start_monitor() {
         >"$work/$name.out" 2>&1 &
     monitor_pid=$!
     pids+=("$monitor_pid")
-    for _ in $(seq 100); do [ -s "$work/$name.port" ] && break; sleep 0.05; done
-    [ -s "$work/$name.port" ] || fail "$name: no port file"
+    await_monitor_file "$work/$name.port" "$name"
     port=$(cat "$work/$name.port")
 }
 

@@ -11,30 +11,8 @@ source "$(dirname "$0")/tools_test_common.sh"
 start_monitor() {
     local name=$1 input=$2
     shift 2
-    rm -f "$work/$name.port"
-    "$monitor" -port 0 -port_file "$work/$name.port" -exit_when_idle "$@" \
-        <"$input" >"$work/$name.out" 2>&1 &
-    monitor_pid=$!
-    pids+=("$monitor_pid")
-    for _ in $(seq 100); do
-        [ -s "$work/$name.port" ] && break
-        sleep 0.05
-    done
-    [ -s "$work/$name.port" ] || fail "$name: no port file"
-    # A Windows monitor writes the file in text mode, with CRLF.
-    port=$(tr -d '\r' <"$work/$name.port")
+    start_direct_monitor "$name" "$input" 0 -exit_when_idle "$@"
     grep -q "listening on 127.0.0.1:$port" "$work/$name.out" || fail "$name: port not printed"
-}
-
-# Waits for the monitor to exit on its own; its status must be 0.
-wait_monitor() {
-    local name=$1
-    for _ in $(seq 200); do
-        kill -0 "$monitor_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after its jobs left"
-    wait "$monitor_pid" || fail "$name: monitor exit status $?"
 }
 
 payloads_in() { grep -o '</jobName>' "$1" | wc -l; }

@@ -14,29 +14,10 @@ server=localhost:$port
 start_monitor() {
     local name=$1 input=$2
     shift 2
-    rm -f "$work/$name.ready"
-    "$monitor" -msgserver "$server" -ready_file "$work/$name.ready" -exit_when_idle "$@" \
-        <"$input" >"$work/$name.out" 2>&1 &
-    monitor_pid=$!
-    pids+=("$monitor_pid")
-    for _ in $(seq 200); do
-        [ -s "$work/$name.ready" ] && break
-        kill -0 "$monitor_pid" 2>/dev/null || fail "$name: monitor ended before logging in"
-        sleep 0.05
-    done
+    start_jabber_monitor "$name" "$input" "$server" -exit_when_idle "$@"
     # A Windows monitor writes the file in text mode, with CRLF.
-    [ "$(tr -d '\r' <"$work/$name.ready" 2>/dev/null)" = "monitor@localhost/console" ] ||
+    [ "$(tr -d '\r' <"$work/$name.ready")" = "monitor@localhost/console" ] ||
         fail "$name: monitor not logged in"
-}
-
-wait_monitor() {
-    local name=$1
-    for _ in $(seq 200); do
-        kill -0 "$monitor_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after its jobs left"
-    wait "$monitor_pid" || fail "$name: monitor exit status $?"
 }
 
 payloads_in() { grep -o '</jobName>' "$1" | wc -l; }

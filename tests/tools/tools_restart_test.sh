@@ -9,20 +9,7 @@ job=$2
 source "$(dirname "$0")/tools_test_common.sh"
 
 # Starts a monitor on the port given (0: any); sets monitor_pid and port.
-start_monitor() {
-    local name=$1 wanted=$2
-    rm -f "$work/$name.port"
-    "$monitor" -port "$wanted" -port_file "$work/$name.port" </dev/null >"$work/$name.out" 2>&1 &
-    monitor_pid=$!
-    pids+=("$monitor_pid")
-    for _ in $(seq 100); do
-        [ -s "$work/$name.port" ] && break
-        kill -0 "$monitor_pid" 2>/dev/null || fail "$name: the monitor ended at start"
-        sleep 0.05
-    done
-    [ -s "$work/$name.port" ] || fail "$name: no port file"
-    port=$(cat "$work/$name.port")
-}
+start_monitor() { start_direct_monitor "$1" /dev/null "$2"; }
 
 start_monitor first 0
 "$job" -job long -indir "$work" -direct_port "$port" -steps 1000 -delay_ms 50 \

@@ -14,3 +14,54 @@ fail() {
     for file in "$work"/*.out; do echo "--- $file" >&2; cat "$file" >&2; done
     exit 1
 }
+
+# Runs "$monitor" in the background, reading $2 and writing $work/$1.out; sets monitor_pid.
+launch_monitor() {
+    local name=$1 input=$2
+    shift 2
+    "$monitor" "$@" <"$input" >"$work/$name.out" 2>&1 &
+    monitor_pid=$!
+    pids+=("$monitor_pid")
+}
+
+# Waits up to 10 s for the monitor to write the file $1; fails if it ends first or never does.
+await_monitor_file() {
+    local file=$1 name=$2
+    for _ in $(seq 200); do
+        [ -s "$file" ] && return 0
+        kill -0 "$monitor_pid" 2>/dev/null || fail "$name: monitor ended at start"
+        sleep 0.05
+    done
+    fail "$name: monitor never wrote $(basename "$file")"
+}
+
+# Starts a direct monitor on port $3 (0: one the system picks); sets monitor_pid and port.
+start_direct_monitor() {
+    local name=$1 input=$2 wanted=$3
+    shift 3
+    rm -f "$work/$name.port"
+    launch_monitor "$name" "$input" -port "$wanted" -port_file "$work/$name.port" "$@"
+    await_monitor_file "$work/$name.port" "$name"
+    # A Windows monitor writes the file in text mode, with CRLF.
+    port=$(tr -d '\r' <"$work/$name.port")
+}
+
+# Starts a monitor that logs in to the Jabber server $3; sets monitor_pid once it is in.
+start_jabber_monitor() {
+    local name=$1 input=$2 server=$3
+    shift 3
+    rm -f "$work/$name.ready"
+    launch_monitor "$name" "$input" -msgserver "$server" -ready_file "$work/$name.ready" "$@"
+    await_monitor_file "$work/$name.ready" "$name"
+}
+
+# Waits up to 15 s for the monitor to end on its own; its status must be 0.
+wait_monitor() {
+    local name=$1
+    for _ in $(seq 300); do
+        kill -0 "$monitor_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after its jobs left"
+    wait "$monitor_pid" || fail "$name: monitor exit status $?"
+}
