@@ -2,6 +2,8 @@
 
 #include "base/aio_ostream.h"
 
+#include <utility>
+
 template class cow_List<jcl_Node>;
 
 jcl_Node::jcl_Node()
@@ -10,6 +12,26 @@ jcl_Node::jcl_Node()
 jcl_Node::jcl_Node(const jcl_Node& other)
     : attributes(other.attributes), tagName(other.tagName), isRoot(other.isRoot),
       children(other.children), text(other.text), parent(other.parent) {}
+
+jcl_Node::jcl_Node(jcl_Node&& other)
+    : attributes(std::move(other.attributes)), tagName(std::move(other.tagName)),
+      isRoot(other.isRoot), children(other.children), text(std::move(other.text)),
+      parent(other.parent) {
+    other.children = cow_List<jcl_Node>();
+}
+
+jcl_Node& jcl_Node::operator=(jcl_Node&& other) {
+    if (this == &other)
+        return *this;
+    attributes = std::move(other.attributes);
+    tagName = std::move(other.tagName);
+    isRoot = other.isRoot;
+    children = other.children;
+    other.children = cow_List<jcl_Node>();
+    text = std::move(other.text);
+    parent = other.parent;
+    return *this;
+}
 
 jcl_Node& jcl_Node::operator=(const jcl_Node& other) {
     attributes = other.attributes;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -116,6 +117,38 @@ TEST(jcl_Node, CopiesShareUntilAChildIsChangedThroughOne) {
     assigned.Traverse(Path({0})).Append(Element("deep"));
     EXPECT_EQ(original.children.ConstGet(0).children.Count(), 0);
     EXPECT_EQ(assigned.children.ConstGet(0).children.Count(), 1);
+}
+
+TEST(jcl_Node, AMovedNodeTakesEverythingAndLeavesAnEmptyNode) {
+    jcl_Node source = Element("top", "text");
+    source.InsertAttribute("k", "v");
+    source.isRoot = true;
+    source.Append(Element("child", "inner"));
+    const jcl_Node kept(source);
+
+    jcl_Node moved(std::move(source));
+    jcl_Node assigned;
+    assigned = std::move(moved);
+    const jcl_Node* const full[] = {&kept, &assigned};
+    for (const jcl_Node* node : full) {
+        EXPECT_STREQ(node->GetTagName().c_str(), "top");
+        EXPECT_STREQ(node->text.c_str(), "text");
+        EXPECT_STREQ(node->attributes.ConstGet("k").c_str(), "v");
+        EXPECT_TRUE(node->isRoot);
+        ASSERT_EQ(node->children.Count(), 1);
+        EXPECT_STREQ(node->children.ConstGet(0).text.c_str(), "inner");
+    }
+    // Moved-from nodes are read on purpose: they must be left empty.
+    const jcl_Node* const emptied[] = {&source, &moved};
+    for (const jcl_Node* empty : emptied) {
+        EXPECT_TRUE(empty->GetTagName().IsEmpty());
+        EXPECT_TRUE(empty->text.IsEmpty());
+        EXPECT_TRUE(empty->attributes.IsEmpty());
+        EXPECT_EQ(empty->children.Count(), 0);
+    }
+    // The moved tree still shares with the copy taken before: a write copies first.
+    assigned.GetChild(0).text = "changed";
+    EXPECT_STREQ(kept.children.ConstGet(0).text.c_str(), "inner");
 }
 
 TEST(jcl_Node, ReferencesIntoChildrenStayValidWhileSiblingsAreAppended) {
