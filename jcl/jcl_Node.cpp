@@ -20,26 +20,24 @@ jcl_Node::jcl_Node(jcl_Node&& other)
     other.children = cow_List<jcl_Node>();
 }
 
+// other may lie inside this node's children, which the assignment releases: its members
+// are taken out first.
 jcl_Node& jcl_Node::operator=(jcl_Node&& other) {
     if (this == &other)
         return *this;
-    attributes = std::move(other.attributes);
-    tagName = std::move(other.tagName);
-    isRoot = other.isRoot;
-    children = other.children;
-    other.children = cow_List<jcl_Node>();
-    text = std::move(other.text);
-    parent = other.parent;
+    jcl_Node taken(std::move(other));
+    attributes = std::move(taken.attributes);
+    tagName = std::move(taken.tagName);
+    isRoot = taken.isRoot;
+    children = taken.children;
+    text = std::move(taken.text);
+    parent = taken.parent;
     return *this;
 }
 
 jcl_Node& jcl_Node::operator=(const jcl_Node& other) {
-    attributes = other.attributes;
-    tagName = other.tagName;
-    isRoot = other.isRoot;
-    children = other.children;
-    text = other.text;
-    parent = other.parent;
+    if (this != &other)
+        *this = jcl_Node(other);
     return *this;
 }
 

@@ -119,6 +119,28 @@ TEST(jcl_Node, CopiesShareUntilAChildIsChangedThroughOne) {
     EXPECT_EQ(assigned.children.ConstGet(0).children.Count(), 1);
 }
 
+// The child lives in the storage the assignment releases.
+TEST(jcl_Node, ANodeCanBeAssignedOneOfItsOwnChildren) {
+    jcl_Node top = Element("top", "t");
+    jcl_Node child = Element("child", "c");
+    child.InsertAttribute("k", "v");
+    child.Append(Element("grandchild", "g"));
+    top.Append(child);
+    child = jcl_Node();
+
+    top = top.children.ConstGet(0);
+    EXPECT_STREQ(top.GetTagName().c_str(), "child");
+    EXPECT_STREQ(top.text.c_str(), "c");
+    EXPECT_STREQ(top.attributes.ConstGet("k").c_str(), "v");
+    ASSERT_EQ(top.children.Count(), 1);
+
+    top = std::move(top.GetChild(0));
+    EXPECT_STREQ(top.GetTagName().c_str(), "grandchild");
+    EXPECT_STREQ(top.text.c_str(), "g");
+    EXPECT_TRUE(top.attributes.IsEmpty());
+    EXPECT_EQ(top.children.Count(), 0);
+}
+
 TEST(jcl_Node, AMovedNodeTakesEverythingAndLeavesAnEmptyNode) {
     jcl_Node source = Element("top", "text");
     source.InsertAttribute("k", "v");
