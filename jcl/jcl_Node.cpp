@@ -13,12 +13,12 @@ jcl_Node::jcl_Node(const jcl_Node& other)
     : attributes(other.attributes), tagName(other.tagName), isRoot(other.isRoot),
       children(other.children), text(other.text), parent(other.parent) {}
 
+// The children are shared, not taken: an empty list left behind would cost an allocation,
+// and sharing costs no atomic count.
 jcl_Node::jcl_Node(jcl_Node&& other)
     : attributes(std::move(other.attributes)), tagName(std::move(other.tagName)),
       isRoot(other.isRoot), children(other.children), text(std::move(other.text)),
-      parent(other.parent) {
-    other.children = cow_List<jcl_Node>();
-}
+      parent(other.parent) {}
 
 // other may lie inside this node's children, which the assignment releases: its members
 // are taken out first.
