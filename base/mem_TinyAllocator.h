@@ -28,7 +28,7 @@
 // per class kept for reuse until ReleaseUnused.
 class QORKEL_API mem_TinyAllocator {
 public:
-    static const std::size_t largestSize = 256;
+    static const std::size_t largestSize = 1280;
     static const bool servesTinyRequests = !MEM_TINY_OBJECTS_FROM_MALLOC;
 
     // At least `size` bytes, aligned as operator new aligns an object of that size, or null

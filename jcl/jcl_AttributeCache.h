@@ -43,7 +43,8 @@ private:
     Attributes uncached;
     const Attributes none{};
 
-    static Attributes build(const char* const* attributes, jcl_TextCache& names,
+    // lengths: those of the list's texts, or null to have them measured.
+    static Attributes build(const char* const* attributes, const int* lengths, jcl_TextCache& names,
                             jcl_TextCache& values, long long& heldBytes);
 };
 

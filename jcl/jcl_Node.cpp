@@ -2,6 +2,8 @@
 
 #include "base/aio_ostream.h"
 
+#include <utility>
+
 template class cow_List<jcl_Node>;
 
 jcl_Node::jcl_Node()
@@ -11,13 +13,31 @@ jcl_Node::jcl_Node(const jcl_Node& other)
     : attributes(other.attributes), tagName(other.tagName), isRoot(other.isRoot),
       children(other.children), text(other.text), parent(other.parent) {}
 
+// The children are shared, not taken: an empty list left behind would cost an allocation,
+// and sharing costs no atomic count.
+jcl_Node::jcl_Node(jcl_Node&& other)
+    : attributes(std::move(other.attributes)), tagName(std::move(other.tagName)),
+      isRoot(other.isRoot), children(other.children), text(std::move(other.text)),
+      parent(other.parent) {}
+
+// other may lie inside this node's children, which the assignment releases: its members
+// are taken out first.
+jcl_Node& jcl_Node::operator=(jcl_Node&& other) {
+    if (this == &other)
+        return *this;
+    jcl_Node taken(std::move(other));
+    attributes = std::move(taken.attributes);
+    tagName = std::move(taken.tagName);
+    isRoot = taken.isRoot;
+    children = taken.children;
+    text = std::move(taken.text);
+    parent = taken.parent;
+    return *this;
+}
+
 jcl_Node& jcl_Node::operator=(const jcl_Node& other) {
-    attributes = other.attributes;
-    tagName = other.tagName;
-    isRoot = other.isRoot;
-    children = other.children;
-    text = other.text;
-    parent = other.parent;
+    if (this != &other)
+        *this = jcl_Node(other);
     return *this;
 }
 

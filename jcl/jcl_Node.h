@@ -21,7 +21,11 @@ class QORKEL_API jcl_Node {
 public:
     jcl_Node();
     jcl_Node(const jcl_Node& other);
+    // Takes other's members without touching their counters; other is left with no tag
+    // name, text or attributes, and with its children shared with the new node.
+    jcl_Node(jcl_Node&& other);
     jcl_Node& operator=(const jcl_Node& other);
+    jcl_Node& operator=(jcl_Node&& other);
     ~jcl_Node();
 
     const cow_String& GetTagName() const { return tagName; }

@@ -2,6 +2,8 @@
 
 #include "base/xmp_Expat.h"
 
+#include <utility>
+
 jcl_StreamReader::Sink::~Sink() = default;
 
 jcl_StreamReader::jcl_StreamReader(Sink& sink, int stanzaDepth)
@@ -63,7 +65,7 @@ void jcl_StreamReader::DeliverQueued() {
     while (delivered < queued.Count()) {
         // Counted before the call, so that a stanza whose handler raised is not
         // handed over a second time.
-        const jcl_Node stanza = queued.ConstGet(delivered++);
+        const jcl_Node stanza = std::move(queued.Get(delivered++));
         if (delivered == queued.Count()) {
             queued = cow_List<jcl_Node>();
             delivered = 0;
@@ -155,7 +157,9 @@ void jcl_StreamReader::BeginElement(const char* name, const char** attributes) {
 void jcl_StreamReader::FinishElement() {
     --depth;
     if (depth == stanzaDepth - 1) {
-        queued.Append(root);
+        // Moved, not copied: a copy costs every string of the root a count up and down.
+        queued.Append(jcl_Node());
+        queued.Get(queued.Count() - 1) = std::move(root);
         current = nullptr;
     } else if (depth >= stanzaDepth) {
         current = current->parent;

@@ -275,7 +275,7 @@ TEST_F(TinyAllocator, TheMemoryServicesUseItForTinyObjectsAndSmallBlocks) {
     const bool pooled = mem_TinyAllocator::servesTinyRequests;
     void* tiny = mem_OperatorNewTinyThrow(12);
     void* small = mem_Malloc(64);
-    void* large = mem_Malloc(1000);
+    void* large = mem_Malloc(mem_TinyAllocator::largestSize + 1);
     ASSERT_TRUE(tiny && small && large);
     EXPECT_EQ(pooled, mem_TinyAllocator::Owns(tiny));
     EXPECT_EQ(pooled, mem_TinyAllocator::Owns(small));
@@ -285,7 +285,8 @@ TEST_F(TinyAllocator, TheMemoryServicesUseItForTinyObjectsAndSmallBlocks) {
 
     // A small block grown past the pools' sizes, and shrunk back, keeps its bytes.
     std::memset(small, 0x5A, 64);
-    unsigned char* grown = static_cast<unsigned char*>(mem_Realloc(small, 2000));
+    unsigned char* grown =
+        static_cast<unsigned char*>(mem_Realloc(small, mem_TinyAllocator::largestSize + 1000));
     ASSERT_NE(nullptr, grown);
     EXPECT_FALSE(mem_TinyAllocator::Owns(grown));
     EXPECT_EQ(64, std::count(grown, grown + 64, 0x5A));

@@ -40,6 +40,16 @@ TEST(jcl_AttributeCache, AlwaysAnswersTheMapOfTheListAskedForWhateverCollidesOrR
                               {"from", "b", "to", "a"},
                               {"id", std::string(200, 'i')},
                               {"a", std::string(120, 'v'), "b", "w"}};
+    // More pairs than are sorted in place, in descending order; and addresses that differ
+    // only in the middle, which the slot's hash does not see.
+    List many;
+    for (int k = 20; k > 0; --k) {
+        many.push_back("n" + std::to_string(k));
+        many.push_back(std::to_string(k));
+    }
+    pool.push_back(many);
+    for (int i = 0; i < 20; ++i)
+        pool.push_back({"from", "job" + std::to_string(i) + "@server.example/run", "type", "chat"});
     for (int i = 0; i < 500; ++i)
         pool.push_back({"id", "m" + std::to_string(i), "type", i % 2 ? "chat" : "normal"});
     std::mt19937 random(11);

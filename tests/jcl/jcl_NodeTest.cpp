@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -116,6 +117,61 @@ TEST(jcl_Node, CopiesShareUntilAChildIsChangedThroughOne) {
     assigned.Traverse(Path({0})).Append(Element("deep"));
     EXPECT_EQ(original.children.ConstGet(0).children.Count(), 0);
     EXPECT_EQ(assigned.children.ConstGet(0).children.Count(), 1);
+}
+
+// The child lives in the storage the assignment releases.
+TEST(jcl_Node, ANodeCanBeAssignedOneOfItsOwnChildren) {
+    jcl_Node top = Element("top", "t");
+    jcl_Node child = Element("child", "c");
+    child.InsertAttribute("k", "v");
+    child.Append(Element("grandchild", "g"));
+    top.Append(child);
+    child = jcl_Node();
+
+    top = top.children.ConstGet(0);
+    EXPECT_STREQ(top.GetTagName().c_str(), "child");
+    EXPECT_STREQ(top.text.c_str(), "c");
+    EXPECT_STREQ(top.attributes.ConstGet("k").c_str(), "v");
+    ASSERT_EQ(top.children.Count(), 1);
+
+    top = std::move(top.GetChild(0));
+    EXPECT_STREQ(top.GetTagName().c_str(), "grandchild");
+    EXPECT_STREQ(top.text.c_str(), "g");
+    EXPECT_TRUE(top.attributes.IsEmpty());
+    EXPECT_EQ(top.children.Count(), 0);
+}
+
+TEST(jcl_Node, AMovedNodeTakesEverythingAndLeavesItsStringsAndAttributesEmpty) {
+    jcl_Node source = Element("top", "text");
+    source.InsertAttribute("k", "v");
+    source.isRoot = true;
+    source.Append(Element("child", "inner"));
+    const jcl_Node kept(source);
+
+    jcl_Node moved(std::move(source));
+    jcl_Node assigned;
+    assigned = std::move(moved);
+    const jcl_Node* const full[] = {&kept, &assigned};
+    for (const jcl_Node* node : full) {
+        EXPECT_STREQ(node->GetTagName().c_str(), "top");
+        EXPECT_STREQ(node->text.c_str(), "text");
+        EXPECT_STREQ(node->attributes.ConstGet("k").c_str(), "v");
+        EXPECT_TRUE(node->isRoot);
+        ASSERT_EQ(node->children.Count(), 1);
+        EXPECT_STREQ(node->children.ConstGet(0).text.c_str(), "inner");
+    }
+    // Moved-from nodes are read on purpose: their strings and attributes must be gone.
+    const jcl_Node* const emptied[] = {&source, &moved};
+    for (const jcl_Node* empty : emptied) {
+        EXPECT_TRUE(empty->GetTagName().IsEmpty());
+        EXPECT_TRUE(empty->text.IsEmpty());
+        EXPECT_TRUE(empty->attributes.IsEmpty());
+    }
+    // The moved tree still shares with the copy taken before: a write copies first.
+    assigned.GetChild(0).text = "changed";
+    EXPECT_STREQ(kept.children.ConstGet(0).text.c_str(), "inner");
+    ASSERT_EQ(source.children.Count(), 1);
+    EXPECT_STREQ(source.children.ConstGet(0).text.c_str(), "inner");
 }
 
 TEST(jcl_Node, ReferencesIntoChildrenStayValidWhileSiblingsAreAppended) {
