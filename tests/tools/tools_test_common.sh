@@ -35,24 +35,31 @@ await_monitor_file() {
     fail "$name: monitor never wrote $(basename "$file")"
 }
 
+# Starts the monitor with the given options and waits for it to write the file $3.
+start_monitor_awaiting() {
+    local name=$1 input=$2 file=$3
+    shift 3
+    rm -f "$file"
+    launch_monitor "$name" "$input" "$@"
+    await_monitor_file "$file" "$name"
+}
+
 # Starts a direct monitor on port $3 (0: one the system picks); sets monitor_pid and port.
 start_direct_monitor() {
     local name=$1 input=$2 wanted=$3
     shift 3
-    rm -f "$work/$name.port"
-    launch_monitor "$name" "$input" -port "$wanted" -port_file "$work/$name.port" "$@"
-    await_monitor_file "$work/$name.port" "$name"
+    local file=$work/$name.port
+    start_monitor_awaiting "$name" "$input" "$file" -port "$wanted" -port_file "$file" "$@"
     # A Windows monitor writes the file in text mode, with CRLF.
-    port=$(tr -d '\r' <"$work/$name.port")
+    port=$(tr -d '\r' <"$file")
 }
 
 # Starts a monitor that logs in to the Jabber server $3; sets monitor_pid once it is in.
 start_jabber_monitor() {
     local name=$1 input=$2 server=$3
     shift 3
-    rm -f "$work/$name.ready"
-    launch_monitor "$name" "$input" -msgserver "$server" -ready_file "$work/$name.ready" "$@"
-    await_monitor_file "$work/$name.ready" "$name"
+    local file=$work/$name.ready
+    start_monitor_awaiting "$name" "$input" "$file" -msgserver "$server" -ready_file "$file" "$@"
 }
 
 # Waits up to 15 s for the monitor to end on its own; its status must be 0.
