@@ -2,10 +2,12 @@
 
 #include "base/thr_GlobalSingletonImpl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -67,8 +69,11 @@ void utl_CommandLine::readOwnProcess() {
     Set(int(argv.size()), argv.data());
 }
 
+// Sorted before they go in, the last of a repeated option after the others: the map keeps
+// its entries in one sorted block, and taking a long command line in its own order would
+// move them on nearly every insert.
 void utl_CommandLine::Set(int argc, const char* const* argv) {
-    options.Clear();
+    std::vector<std::pair<cow_String, cow_String>> given;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument == nullptr)
@@ -76,14 +81,22 @@ void utl_CommandLine::Set(int argc, const char* const* argv) {
         if (isOptionName(argument)) {
             const char* name = argument + 1;
             bool hasValue = i + 1 < argc && argv[i + 1] != nullptr && !isOptionName(argv[i + 1]);
-            options.Set(name, hasValue ? cow_String(argv[++i]) : cow_String());
+            given.emplace_back(name, hasValue ? cow_String(argv[++i]) : cow_String());
             continue;
         }
         if (const char* equals = std::strchr(argument, '=')) {
             if (equals != argument)
-                options.Set(cow_String(argument, int(equals - argument)), cow_String(equals + 1));
+                given.emplace_back(cow_String(argument, int(equals - argument)),
+                                   cow_String(equals + 1));
         }
     }
+    std::stable_sort(given.begin(), given.end(),
+                     [](const std::pair<cow_String, cow_String>& a,
+                        const std::pair<cow_String, cow_String>& b) { return a.first < b.first; });
+    options.Clear();
+    options.Reserve(static_cast<int>(given.size()));
+    for (const std::pair<cow_String, cow_String>& option : given)
+        options.SetAscending(option.first, option.second);
 }
 
 bool utl_CommandLine::IsMember(const cow_String& name) const {

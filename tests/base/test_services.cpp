@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 TEST(CommandLine, ReadsBothOptionFormsAndEmptyValues) {
     const char* argv[] = {"job.exe", "-job",    "beam",  "message=on", "-verbose",
@@ -24,6 +25,28 @@ TEST(CommandLine, ReadsBothOptionFormsAndEmptyValues) {
     EXPECT_FALSE(line.IsMember("plain"));
     EXPECT_FALSE(line.IsMember("absent"));
     EXPECT_STREQ("", line.ConstGetValue("absent").c_str());
+}
+
+// Given in any order, including repeats: the last of a repeated option wins, whichever form.
+TEST(CommandLine, TheLastOfARepeatedOptionWinsInALongLine) {
+    std::vector<std::string> arguments{"job.exe"};
+    for (int i = 0; i < 3000; ++i) {
+        arguments.push_back("-o" + std::to_string((i * 7) % 1000));
+        arguments.push_back(std::to_string(i));
+    }
+    arguments.push_back("o5=last");
+    arguments.push_back("-flag");
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    utl_CommandLine line(int(argv.size()), argv.data());
+    // o0 was given at i = 0, 1000 and 2000; o7 at 1, 1001 and 2001.
+    EXPECT_STREQ("2000", line.ConstGetValue("o0").c_str());
+    EXPECT_STREQ("2001", line.ConstGetValue("o7").c_str());
+    EXPECT_STREQ("last", line.ConstGetValue("o5").c_str());
+    EXPECT_STREQ("", line.ConstGetValue("flag").c_str());
+    EXPECT_TRUE(line.IsMember("o999"));
+    EXPECT_FALSE(line.IsMember("o1000"));
 }
 
 TEST(CommandLine, ByDefaultReadsTheProcessOwnArguments) {
