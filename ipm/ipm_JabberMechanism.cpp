@@ -8,8 +8,10 @@
 #include "ipm/ipm_Warning.h"
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
+#include "jcl/jcl_TlsFilter.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -19,16 +21,28 @@ namespace {
 // changing it strands the accounts registered before.
 const char credentialSuffix[] = "-ipmjb";
 
-const int initialAnswerWait = 1000;
 const int afterReportWait = 10;
 const int pollWait = 50;
+// Distinct failures said on standard error at most; a server cannot fill a job's log.
+const std::size_t mostFailuresTold = 32;
 
+const char userVariable[] = "IPM_JABBER_USER";
 const char passwordVariable[] = "IPM_JABBER_PASSWORD";
+const char tlsVariable[] = "IPM_JABBER_TLS";
+const char caVariable[] = "IPM_JABBER_CA";
+const char pinVariable[] = "IPM_JABBER_PIN";
 
-std::string durationText(int milliseconds) {
-    if (milliseconds % 1000 == 0)
-        return std::to_string(milliseconds / 1000) + " s";
-    return std::to_string(milliseconds) + " ms";
+const char fileOnly[] = "reports are only written to the message file until a log-in succeeds";
+
+// "host:port", the host as a warning may show it.
+std::string serverText(const cow_String& host, int port) {
+    const std::string shown = ipm_shown(host);
+    return shown.substr(1, shown.size() - 2) + ":" + std::to_string(port);
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
 cow_String option(const char* name) {
@@ -54,8 +68,7 @@ bool equalIgnoringCase(const cow_String& left, const cow_String& right) {
 } // namespace
 
 ipm_JabberMechanism::ipm_JabberMechanism()
-    : interrupted(false), serverRefusalTold(false), logInRefusalTold(false),
-      logInSilenceTold(false) {}
+    : interrupted(false), serverRefusalTold(false), clearTextTold(false) {}
 
 ipm_JabberMechanism::~ipm_JabberMechanism() {
     try {
@@ -68,11 +81,76 @@ cow_String ipm_JabberMechanism::Credential() {
     return utl_getHostName() + credentialSuffix;
 }
 
-cow_String ipm_JabberMechanism::Password() {
-    const char* password = std::getenv(passwordVariable);
-    if (password == nullptr || *password == '\0')
-        return Credential();
-    return password;
+cow_String ipm_JabberMechanism::Account() {
+    const std::string user = environment(userVariable);
+    return user.empty() ? Credential() : cow_String(user.c_str());
+}
+
+bool ipm_JabberMechanism::Password(bool serverOnLoopback, cow_String& password) {
+    const std::string given = environment(passwordVariable);
+    if (!given.empty()) {
+        password = given.c_str();
+        return true;
+    }
+    if (!serverOnLoopback)
+        return false;
+    password = Credential();
+    return true;
+}
+
+bool ipm_JabberMechanism::ReadSecurityPolicy(jcl_LogInSettings& settings, std::string& problem) {
+    const std::string tls = environment(tlsVariable);
+    if (tls.empty() || tls == "optional")
+        settings.encryption = jcl_LogInSettings::encryptionWhenOffered;
+    else if (tls == "required")
+        settings.encryption = jcl_LogInSettings::encryptionRequired;
+    else if (tls == "off")
+        settings.encryption = jcl_LogInSettings::encryptionOff;
+    else {
+        problem = std::string(tlsVariable) + "=" + ipm_shown(tls.c_str()) +
+                  " is not required, optional or off";
+        return false;
+    }
+    settings.caFile = environment(caVariable);
+    if (!settings.caFile.empty()) {
+        std::FILE* file = std::fopen(settings.caFile.c_str(), "rb");
+        if (file == nullptr) {
+            problem = std::string(caVariable) + " names " + ipm_shown(settings.caFile.c_str()) +
+                      ", which cannot be read";
+            return false;
+        }
+        std::fclose(file);
+    }
+    const std::string pin = environment(pinVariable);
+    settings.pinnedDigest.clear();
+    if (!pin.empty() && !jcl_TlsFilter::ParsePin(pin, settings.pinnedDigest)) {
+        problem = std::string(pinVariable) + "=" + ipm_shown(pin.c_str()) +
+                  " is not sha256: followed by the 64 hex digits of a SHA-256 fingerprint";
+        return false;
+    }
+    return true;
+}
+
+std::string ipm_JabberMechanism::DescribeLogInFailure(const jcl_Connection& connection,
+                                                      const jcl_LogInSettings& settings) {
+    std::string text = connection.GetLogInFailureText();
+    switch (connection.GetLogInFailure()) {
+    case jcl_Negotiation::encryptionRequired:
+        if (settings.encryption == jcl_LogInSettings::encryptionOff)
+            text += std::string(" (") + tlsVariable + "=off)";
+        break;
+    case jcl_Negotiation::encryptionUnavailable:
+        text += std::string(" (") + tlsVariable + "=required)";
+        break;
+    case jcl_Negotiation::certificateUntrusted:
+        text += std::string(" (if that is your server's certificate, ") + pinVariable +
+                "=sha256:" + connection.GetCertificateFingerprint() + " accepts it; " + caVariable +
+                "=FILE adds the authority that signed it)";
+        break;
+    default:
+        break;
+    }
+    return text;
 }
 
 bool ipm_JabberMechanism::ParseServerOption(const cow_String& option, cow_String& host, int& port) {
@@ -123,49 +201,92 @@ bool ipm_JabberMechanism::Initialize() {
     listenerAddress = monitorAccount;
     listenerAddress += "/";
     listenerAddress += option("listener_resource");
-    connection.Connect(serverName, port);
-    const cow_String credential = Credential();
+    lastFailure.clear();
+    connectTo(port);
     if (interrupted.load() || !connection.IsStreamOpen())
         return false;
-    const cow_String password = Password();
-    // Refused whenever the account exists, which is the usual case; the log-in tells.
-    connection.Register(credential, credential, password);
-    if (!connection.Authorize(credential, password, GetJobName())) {
-        if (interrupted.load())
-            return false;
-        RequireStream();
-        tellLogInFailed(credential);
-        // Not logged in, the server would drop every report sent on this stream.
-        try {
-            connection.Disconnect();
-        } catch (const csp_NetworkException&) {
-        }
+    if (!logIn(port))
         return false;
-    }
-    connection.Receive(initialAnswerWait);
-    RequireStream();
     announceToListener();
     return !interrupted.load() && connection.IsStreamOpen();
 }
 
-void ipm_JabberMechanism::tellLogInFailed(const cow_String& account) {
-    const bool refused = connection.GetLastAnswer() == jcl_Connection::answerError;
-    bool& told = refused ? logInRefusalTold : logInSilenceTold;
-    if (told)
+// A failure raises as before, with the server, its port and the cause in its text.
+void ipm_JabberMechanism::connectTo(int port) {
+    const std::string server = serverText(serverName, port);
+    try {
+        connection.Connect(serverName, port);
+    } catch (const csp_NetworkException& failure) {
+        std::string cause;
+        if (failure.getCode() == csp_NetworkException::invalid_host)
+            cause = "no such host";
+        else if (failure.getCode() == csp_NetworkException::system_call_timout)
+            cause = "no answer within 5 s";
+        else
+            cause = csp_NetworkException::lastSystemErrorText().c_str();
+        const std::string text = "cannot reach the Jabber server " + server + " (" + cause + ")";
+        if (!interrupted.load())
+            fail("unreachable: " + cause, text + ": reports are only written to the message "
+                                                 "file, and delivered once it answers");
+        csp_NetworkException::throwError(failure.getCode(), text.c_str());
+    }
+}
+
+bool ipm_JabberMechanism::logIn(int port) {
+    const std::string server = "the Jabber server " + serverText(serverName, port);
+    jcl_LogInSettings settings;
+    std::string problem;
+    if (!ReadSecurityPolicy(settings, problem)) {
+        fail(problem, problem + ": " + fileOnly);
+        disconnectQuietly();
+        return false;
+    }
+    settings.user = Account();
+    settings.resource = GetJobName();
+    const bool onLoopback = connection.GetPeerAddress().getIpAddress().isLoopback();
+    if (!Password(onLoopback, settings.password)) {
+        fail("no password", server + " is not on this machine: set " + passwordVariable +
+                                " to the password of " + ipm_shown(settings.user) +
+                                " (the built-in one serves only a server on this machine); " +
+                                fileOnly);
+        disconnectQuietly();
+        return false;
+    }
+    if (!connection.LogIn(settings)) {
+        if (interrupted.load())
+            return false;
+        const std::string cause = DescribeLogInFailure(connection, settings);
+        fail(cause, "cannot log in to " + server + " as " + ipm_shown(settings.user) + ": " +
+                        cause +
+                        (connection.GetLogInFailure() == jcl_Negotiation::notAuthorized
+                             ? std::string(" (") + userVariable + " and " + passwordVariable +
+                                   " name the account)"
+                             : std::string()) +
+                        "; " + fileOnly);
+        return false;
+    }
+    if (!connection.IsEncrypted() && !clearTextTold) {
+        clearTextTold = true;
+        ipm_warn(server + " offers no encryption: reports cross the network in clear" +
+                 (connection.SentPasswordInClear() ? std::string(", and so did the password")
+                                                   : std::string()) +
+                 " (" + tlsVariable + "=required refuses such a server)");
+    }
+    return true;
+}
+
+void ipm_JabberMechanism::fail(const std::string& cause, const std::string& text) {
+    lastFailure = text;
+    if (failuresTold.size() >= mostFailuresTold || !failuresTold.insert(cause).second)
         return;
-    told = true;
-    const std::string server = "the Jabber server " + ipm_shown(serverName);
-    const std::string consequence =
-        "reports are only written to the message file until a log-in succeeds";
-    if (refused)
-        ipm_warn(server + " refused the log-in as " + ipm_shown(account) + ": check that " +
-                 passwordVariable +
-                 " holds that account's password (when it is unset or empty, the password is "
-                 "the account's name); " +
-                 consequence);
-    else
-        ipm_warn(server + " did not answer the log-in within " +
-                 durationText(connection.GetAnswerTimeout()) + ": " + consequence);
+    ipm_warn(text);
+}
+
+void ipm_JabberMechanism::disconnectQuietly() {
+    try {
+        connection.Disconnect();
+    } catch (const csp_NetworkException&) {
+    }
 }
 
 // Directed presence: the server then tells the monitor's address when this session ends,

@@ -107,8 +107,14 @@ jcl_Connection::jcl_Connection()
 jcl_Connection::~jcl_Connection() = default;
 
 bool jcl_Connection::Connect(const cow_String& host, int port) {
-    const csp_SocketAddress address(csp_IpAddress(host), port);
+    const csp_IpAddress ip(host);
     this->host = host;
+    // A name that found no address must not become the any-address, which reaches this
+    // machine: the log-in would go to whatever listens here.
+    if (!ip.isDefined())
+        csp_NetworkException::throwError(csp_NetworkException::invalid_host,
+                                         "no address found for the name");
+    const csp_SocketAddress address(ip, port);
     // Whatever the socket went through before (a closed stream, a failed connection
     // attempt, a peer that went away), the new stream starts on a fresh one.
     if (socketUsed || !socket.isOpen())
@@ -466,6 +472,14 @@ bool jcl_Connection::Disconnect() {
     state = streamNotOpen;
     socket.close();
     return true;
+}
+
+csp_SocketAddress jcl_Connection::GetPeerAddress() const {
+    try {
+        return socket.peerAddress();
+    } catch (const csp_NetworkException&) {
+        return csp_SocketAddress(0);
+    }
 }
 
 bool jcl_Connection::IsConnected() const {

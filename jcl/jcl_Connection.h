@@ -104,6 +104,8 @@ public:
 
     // Whether the socket reports a peer.
     bool IsConnected() const;
+    // The server's address; undefined (port 0) without a connection.
+    csp_SocketAddress GetPeerAddress() const;
     // Whether the stream that Connect opened is still up: neither closed by
     // Disconnect nor ended by the server (its stream footer, a stream error, the end
     // of the TCP stream), the network (a failed read or write) or input that cannot be

@@ -2,6 +2,9 @@
 
 #include "base/atr_translate.h"
 #include "csp/csp_Host.h"
+#include "platform/platform_Sockets.h"
+
+#include <string>
 
 namespace {
 
@@ -61,6 +64,28 @@ void csp_NetworkException::throwError(int code, const cow_String& detail) {
     text.append(detail);
     csp_NetworkException exception(code, text);
     exception.Throw("csp/impl/csp_NetworkEx", __LINE__);
+}
+
+cow_String csp_NetworkException::lastSystemErrorText() {
+    const int error = wsa::WSAGetLastError();
+    switch (error) {
+    case WSAECONNREFUSED:
+        return "connection refused: nothing listens on that port";
+    case WSAETIMEDOUT:
+        return "no answer: timed out";
+    case WSAENETUNREACH:
+        return "network unreachable";
+    case WSAEHOSTUNREACH:
+        return "host unreachable";
+    case WSAECONNRESET:
+        return "connection reset";
+    case WSAEADDRNOTAVAIL:
+        return "address not available";
+    case WSAEACCES:
+        return "permission denied";
+    default:
+        return ("socket error " + std::to_string(error)).c_str();
+    }
 }
 
 nex_Exception* csp_NetworkException::Copy() const {

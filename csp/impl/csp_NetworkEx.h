@@ -33,6 +33,10 @@ public:
     // Empty for a code outside 0..9.
     static cow_String getCodeMessage(int code);
 
+    // What the last failed socket call of this thread met, in a few words ("connection
+    // refused", "timed out"), for telling a user why a connection did not come about.
+    static cow_String lastSystemErrorText();
+
     // Raises the code with the text "<code>:<detail>", reporting this module's source file.
     [[noreturn]] static void throwError(int code, const cow_String& detail);
 

@@ -3,7 +3,7 @@
 # the monitor's Kill. Each time the monitor must have shown every report of the job's message
 # file, the reports the example makes among them, and the host must have ended as it says.
 #   run_example.sh <ipm_monitor> <example program> [direct|jabber]
-# Over Jabber the test server's port is read from $QORKEL_XMPP_SERVER_STATE/port.
+# Over Jabber the test server is the one whose state is in $QORKEL_XMPP_SERVER_STATE.
 set -euo pipefail
 monitor=$1
 program=$2
@@ -18,8 +18,7 @@ start_monitor() {
     local name=$1
     shift
     if [ "$transport" = jabber ]; then
-        local server
-        server=localhost:$(tr -d '\r' <"${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}/port")
+        use_xmpp_test_server
         start_jabber_monitor "$name" /dev/null "$server" -exit_when_idle "$@"
         job_options=(-msgserver "$server" -listener_name monitor -listener_resource console)
         return

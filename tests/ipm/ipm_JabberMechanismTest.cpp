@@ -2,6 +2,7 @@
 
 #include "base/eli_KillSignal.h"
 #include "base/utl_HostName.h"
+#include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_JabberMechanism.h"
 #include "jcl/ScriptedServer.h"
 #include "jcl/jcl_Connection.h"
@@ -108,37 +109,48 @@ TEST(JabberMechanism, AKillThatArrivesTogetherWithOtherStanzasIsHandled) {
     eli_resetkillsig();
 }
 
-// How a server answers the registration and the log-in, and what the job makes of it.
+// How a server older than stream features answers the registration and the log-in, and
+// what the job makes of it.
 struct LogInCase {
     const char* name;
     std::string registrationAnswer;
     std::string logInAnswer;
     bool initialized;
-    std::string warning; // what the one line on standard error says; empty: no line
+    std::string warning; // the one line on standard error after "...server 127.0.0.1:PORT "
 };
 
-std::string StanzaError(int code, const char* type, const char* condition) {
-    return "<iq type='error'><error code='" + std::to_string(code) + "' type='" + type + "'><" +
-           condition + " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+std::string StanzaError(const char* id, int code, const char* type, const char* condition) {
+    return std::string("<iq type='error' id='") + id + "'><error code='" + std::to_string(code) +
+           "' type='" + type + "'><" + condition +
+           " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
 }
 
-TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndTheJobSaysSoOnce) {
+TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndTheJobSaysWhyOnce) {
     const std::string header =
         "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
-        "xmlns='jabber:client' from='127.0.0.1' id='s1' version='1.0'>";
-    const std::string result = "<iq type='result'/>";
+        "xmlns='jabber:client' from='127.0.0.1' id='s1'>";
+    const std::string registered = "<iq type='result' id='jcl1'/>";
+    const std::string loggedIn = "<iq type='result' id='jcl2'/>";
     const std::string account = ipm_JabberMechanism::Credential().c_str();
+    const std::string inClear = "offers no encryption: reports cross the network in clear, and "
+                                "so did the password (IPM_JABBER_TLS=required refuses such a "
+                                "server)";
     const LogInCase cases[] = {
-        {"a new account", result, result, true, ""},
-        {"an account that exists", StanzaError(409, "cancel", "conflict"), result, true, ""},
-        {"registration closed", StanzaError(405, "cancel", "not-allowed"), result, true, ""},
-        {"a wrong password", StanzaError(409, "cancel", "conflict"),
-         StanzaError(401, "auth", "not-authorized"), false,
-         "QORKelCommunications: the Jabber server \"127.0.0.1\" refused the log-in as \"" +
-             account +
-             "\": check that IPM_JABBER_PASSWORD holds that account's password (when it is unset "
-             "or empty, the password is the account's name); reports are only written to the "
-             "message file until a log-in succeeds\n"},
+        {"a new account", registered, loggedIn, true, inClear},
+        {"an account that exists", StanzaError("jcl1", 409, "cancel", "conflict"), loggedIn, true,
+         inClear},
+        {"registration closed", StanzaError("jcl1", 405, "cancel", "not-allowed"), loggedIn, true,
+         inClear},
+        {"a wrong password", StanzaError("jcl1", 409, "cancel", "conflict"),
+         StanzaError("jcl2", 401, "auth", "not-authorized"), false,
+         "as \"" + account +
+             "\": wrong user or password (IPM_JABBER_USER and IPM_JABBER_PASSWORD name the "
+             "account); reports are only written to the message file until a log-in succeeds"},
+        {"a log-in refused for another reason", registered,
+         StanzaError("jcl2", 409, "cancel", "conflict"), false,
+         "as \"" + account +
+             "\": the server refused the log-in (conflict); reports are only written to the "
+             "message file until a log-in succeeds"},
     };
     const std::string farewell = "<presence to=\"monitor@127.0.0.1/console\" "
                                  "type=\"unavailable\"></presence>\n";
@@ -147,14 +159,21 @@ TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndTheJobSaysSoOnce) {
         CapturedWarnings warnings;
         ipm_JabberMechanism mechanism;
         mechanism.SetJobName("beam");
+        std::string expected;
         // A job retries a refused log-in; it says so the first time only.
         for (int attempt = 0; attempt < (c.initialized ? 1 : 3); ++attempt) {
             ScriptedServer server({{"xmlns=\"jabber:client\">", header},
                                    {"jabber:iq:register", c.registrationAnswer},
                                    {"jabber:iq:auth", c.logInAnswer}});
-            SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(server.Port()),
-                            "-listener_name", "monitor", "-listener_resource", "console"});
+            const std::string where = "127.0.0.1:" + std::to_string(server.Port());
+            SetCommandLine({"-msgserver", where, "-listener_name", "monitor", "-listener_resource",
+                            "console"});
             EXPECT_EQ(mechanism.Initialize(), c.initialized) << c.name;
+            if (attempt == 0)
+                expected = "QORKelCommunications: " +
+                           std::string(c.initialized ? "the Jabber server "
+                                                     : "cannot log in to the Jabber server ") +
+                           where + " " + c.warning + "\n";
             if (c.initialized)
                 mechanism.Close();
             const std::string received = server.Finish();
@@ -168,25 +187,107 @@ TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndTheJobSaysSoOnce) {
                                       : footer)
                 << c.name;
         }
-        EXPECT_EQ(warnings.Text(), c.warning) << c.name;
+        EXPECT_EQ(warnings.Text(), expected) << c.name;
+        // The last attempt's words, said or not.
+        if (!c.initialized)
+            EXPECT_NE(mechanism.GetLastFailure().find(c.warning), std::string::npos) << c.name;
+        else
+            EXPECT_EQ(mechanism.GetLastFailure(), "") << c.name;
     }
 }
 
-TEST(JabberMechanism, PasswordComesFromTheEnvironmentWhenGiven) {
+TEST(JabberMechanism, AServerThatCannotBeReachedIsNamedWithItsPortAndTheCause) {
+    int unusedPort;
+    {
+        csp_TcpSocket probe(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), 0));
+        unusedPort = probe.name().getPort();
+    }
+    CapturedWarnings warnings;
+    ipm_JabberMechanism mechanism;
+    SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(unusedPort)});
+    const std::string text =
+        "cannot reach the Jabber server 127.0.0.1:" + std::to_string(unusedPort) +
+        " (connection refused: nothing listens on that port)";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            mechanism.Initialize();
+            ADD_FAILURE() << "no failure raised";
+        } catch (const csp_NetworkException& failure) {
+            EXPECT_NE(std::string(failure.Text().c_str()).find(text), std::string::npos)
+                << failure.Text().c_str();
+        }
+    }
+    EXPECT_EQ(warnings.Text(), "QORKelCommunications: " + text +
+                                   ": reports are only written to the message file, and "
+                                   "delivered once it answers\n");
+}
+
+TEST(JabberMechanism, ThePasswordsDefaultServesOnlyAServerOnThisMachine) {
     const std::string credential = ipm_JabberMechanism::Credential().c_str();
     const struct {
         const char* value;
+        bool onLoopback;
+        bool given;
         std::string password;
     } cases[] = {
-        {nullptr, credential},
-        {"", credential},
-        {"s3cret & <more>", "s3cret & <more>"},
+        {nullptr, true, true, credential},
+        {"", true, true, credential},
+        {nullptr, false, false, ""},
+        {"", false, false, ""},
+        {"s3cret & <more>", true, true, "s3cret & <more>"},
+        {"s3cret & <more>", false, true, "s3cret & <more>"},
     };
     for (const auto& c : cases) {
         ScopedEnv password("IPM_JABBER_PASSWORD", c.value);
-        EXPECT_EQ(std::string(ipm_JabberMechanism::Password().c_str()), c.password)
-            << (c.value ? c.value : "(unset)");
-        EXPECT_EQ(std::string(ipm_JabberMechanism::Credential().c_str()), credential);
+        cow_String given;
+        EXPECT_EQ(ipm_JabberMechanism::Password(c.onLoopback, given), c.given)
+            << (c.value ? c.value : "(unset)") << " " << c.onLoopback;
+        EXPECT_EQ(std::string(given.c_str()), c.password);
+    }
+    for (const char* user : {"", "job"}) {
+        ScopedEnv account("IPM_JABBER_USER", user);
+        EXPECT_EQ(std::string(ipm_JabberMechanism::Account().c_str()), *user ? user : credential);
+    }
+}
+
+TEST(JabberMechanism, TheSecurityPolicyTakesOnlyValuesItKnows) {
+    const std::string pin =
+        "sha256:40:D0:BC:33:31:29:89:3E:E5:9D:52:A1:E6:20:1B:01:DF:F1:1E:67:6E:F7:15:AA:F4:3D:"
+        "5E:91:7E:21:3E:73";
+    const struct {
+        const char* tls;
+        const char* ca;
+        const char* pin;
+        bool valid;
+        jcl_LogInSettings::Encryption encryption;
+        std::string problem;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, true, jcl_LogInSettings::encryptionWhenOffered, ""},
+        {"optional", "", "", true, jcl_LogInSettings::encryptionWhenOffered, ""},
+        {"required", nullptr, pin.c_str(), true, jcl_LogInSettings::encryptionRequired, ""},
+        {"off", nullptr, nullptr, true, jcl_LogInSettings::encryptionOff, ""},
+        {"Required", nullptr, nullptr, false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_TLS=\"Required\" is not required, optional or off"},
+        {"yes", nullptr, nullptr, false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_TLS=\"yes\" is not required, optional or off"},
+        {nullptr, "/no/such/ca.pem", nullptr, false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_CA names \"/no/such/ca.pem\", which cannot be read"},
+        {nullptr, nullptr, "40D0BC33", false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_PIN=\"40D0BC33\" is not sha256: followed by the 64 hex digits of a SHA-256 "
+         "fingerprint"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv tls("IPM_JABBER_TLS", c.tls);
+        ScopedEnv ca("IPM_JABBER_CA", c.ca);
+        ScopedEnv pinned("IPM_JABBER_PIN", c.pin);
+        jcl_LogInSettings settings;
+        std::string problem;
+        EXPECT_EQ(ipm_JabberMechanism::ReadSecurityPolicy(settings, problem), c.valid) << problem;
+        EXPECT_EQ(problem, c.problem);
+        if (c.valid) {
+            EXPECT_EQ(settings.encryption, c.encryption);
+            EXPECT_EQ(settings.pinnedDigest.size(), c.pin && *c.pin ? 32u : 0u);
+        }
     }
 }
 
