@@ -21,8 +21,11 @@ namespace {
 // changing it strands the accounts registered before.
 const char credentialSuffix[] = "-ipmjb";
 
-const int afterReportWait = 10;
-const int pollWait = 50;
+// The task spaces reports 60 ms apart and polls in between: a report that waited for answers
+// after it pushed the next poll past the spacing and halved the pace. Answers that come later
+// are the next poll's, which waits as long as the spacing, as the direct transport's does.
+const int afterReportWait = 1;
+const int pollWait = 60;
 // Distinct failures said on standard error at most; a server cannot fill a job's log.
 const std::size_t mostFailuresTold = 32;
 

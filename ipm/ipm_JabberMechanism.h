@@ -59,17 +59,19 @@ public:
                       const double* reals, const char* const* texts, bool started) const override;
     // Tells the monitor this job is unavailable, then disconnects.
     void Close() override;
-    // Sends the payload, then handles what arrives within 10 ms. Raises when the
+    // Sends the payload, then handles what has arrived (waiting 1 ms at most). Raises when the
     // stream is not up or the server ends it (stream error, footer, closed or reset
     // connection), so that transmission stops instead of going on into the void.
     void Transmit(const cow_String& payload) override;
-    // Installs the kill handler and handles what arrives within 50 ms. Without a
+    // Installs the kill handler and handles what arrives within 60 ms. Without a
     // stream (never connected, or closed) it reads nothing; a stream that the server
     // has ended raises.
     void Poll() override;
     void Interrupt() override;
 
     const cow_String& GetServerName() const { return serverName; }
+    // For a caller that measures the traffic (its byte counts) or the security in use.
+    const jcl_Connection& GetConnection() const { return connection; }
     // Why the last Initialize failed, in one line; empty after one that succeeded.
     const std::string& GetLastFailure() const { return lastFailure; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }

@@ -102,7 +102,7 @@ jcl_Connection::jcl_Connection()
       presenceHandler(IgnoreStanza), iqHandler(IgnoreStanza), answerTimeout(defaultAnswerTimeout),
       reader(*this, 2), state(streamNotOpen), socketUsed(false), awaitingAnswer(false),
       lastAnswer(answerNone), handlerContext(nullptr), idCounter(0), layers(new Layers(*this)),
-      logInSteps(-1) {}
+      logInSteps(-1), bytesSent(0), bytesReceived(0) {}
 
 jcl_Connection::~jcl_Connection() = default;
 
@@ -123,6 +123,8 @@ bool jcl_Connection::Connect(const cow_String& host, int port) {
     state = streamNotOpen;
     lastAnswer = answerNone;
     idCounter = 0;
+    bytesSent = 0;
+    bytesReceived = 0;
     ResetLayers();
     reader.Reset();
     socket.connectTo(address);
@@ -336,6 +338,7 @@ bool jcl_Connection::WriteRaw(const char* data, int left) {
         const int written = socket.write(data, left);
         if (written <= 0)
             return false;
+        bytesSent.fetch_add(written, std::memory_order_relaxed);
         data += written;
         left -= written;
     }
@@ -366,6 +369,7 @@ void jcl_Connection::ReadAndDispatch() {
         NoteLogInState();
         return;
     }
+    bytesReceived.fetch_add(received, std::memory_order_relaxed);
     if (!tls) {
         FeedReader(buffer, received);
         return;

@@ -8,6 +8,7 @@
 #include "jcl/jcl_Negotiation.h"
 #include "jcl/jcl_StreamReader.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -124,6 +125,10 @@ public:
     void SetAnswerTimeout(int milliseconds) { answerTimeout = milliseconds; }
     int GetAnswerTimeout() const { return answerTimeout; }
     const cow_String& GetHost() const { return host; }
+    // Bytes written to and read from the socket since Connect (TLS records included), for a
+    // caller that measures what its traffic costs; readable from another thread.
+    long long GetBytesSent() const { return bytesSent.load(std::memory_order_relaxed); }
+    long long GetBytesReceived() const { return bytesReceived.load(std::memory_order_relaxed); }
     // The socket's descriptor, for a caller that waits on many at once and calls Receive
     // when this one is readable; -1 while there is no socket.
     int GetDescriptor() const { return socket.getDescriptor(); }
@@ -169,6 +174,8 @@ private:
     jcl_LogInSettings logInSettings;
     int logInSteps;
     std::chrono::steady_clock::time_point stepDeadline;
+    std::atomic<long long> bytesSent;
+    std::atomic<long long> bytesReceived;
 };
 
 // The XMPP module's use counter; moves moduleCount on the first initialisation and
