@@ -129,8 +129,9 @@ TEST_F(ShippedServer, JobAndMonitorLogInWithTlsAndScramEveryReportArrivesAndKill
     const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - first)
                                        .count();
-    if (!RunningUnderWine())
+    if (!RunningUnderWine()) {
         EXPECT_LT(milliseconds, 19 * 100) << "19 reports after the first";
+    }
 
     jcl_Message kill;
     kill.SetTo("job@localhost/tlsjob");

@@ -282,8 +282,9 @@ TEST(jcl_NegotiationTest, LogInsSucceedAgainstCannedServersHoweverTheBytesArrive
             ExpectLoggedIn(harness, c,
                            std::string(c.script.name) + ", pieces of " + std::to_string(piece));
             // Stanzas that are not the log-in's stay for the connection's handlers.
-            if (std::string(c.script.name).find("older") != std::string::npos)
+            if (std::string(c.script.name).find("older") != std::string::npos) {
                 EXPECT_EQ(harness.passedOn, std::vector<std::string>{"message"});
+            }
         }
     }
 }
