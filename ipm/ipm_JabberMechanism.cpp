@@ -84,9 +84,16 @@ cow_String ipm_JabberMechanism::Credential() {
     return utl_getHostName() + credentialSuffix;
 }
 
+// Servers keep account names in lower case, and not every SASL mechanism folds the case of the
+// name it is given (Windows names its machines in capitals).
 cow_String ipm_JabberMechanism::Account() {
-    const std::string user = environment(userVariable);
-    return user.empty() ? Credential() : cow_String(user.c_str());
+    std::string user = environment(userVariable);
+    if (user.empty())
+        user = Credential().c_str();
+    for (char& c : user)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return user.c_str();
 }
 
 bool ipm_JabberMechanism::Password(bool serverOnLoopback, cow_String& password) {

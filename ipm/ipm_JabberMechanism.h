@@ -82,7 +82,7 @@ public:
     // suffix, the same on every run so that later jobs log in to the account the
     // first one registered.
     static cow_String Credential();
-    // IPM_JABBER_USER when it is set and not empty, the credential otherwise.
+    // IPM_JABBER_USER when it is set and not empty, the credential otherwise; in lower case.
     static cow_String Account();
     // IPM_JABBER_PASSWORD when it is set and not empty. Otherwise the built-in password (the
     // credential) for a server on this machine, and false for one elsewhere: a password that

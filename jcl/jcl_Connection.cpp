@@ -31,6 +31,11 @@ bool isStreamError(const cow_String& name) {
     return length > 6 && name.Find(":error", length - 6) == length - 6;
 }
 
+bool isStreamFeatures(const cow_String& name) {
+    const int length = name.length();
+    return name == "features" || (length > 9 && name.Find(":features", length - 9) == length - 9);
+}
+
 // 1 when readable, 0 once the deadline has passed, SOCKET_ERROR when the wait fails.
 // Without a limit it waits for ever. Each platform wait is at most a second, which
 // keeps the microsecond count within a 32-bit long.
@@ -123,6 +128,8 @@ bool jcl_Connection::Connect(const cow_String& host, int port) {
     state = streamNotOpen;
     lastAnswer = answerNone;
     idCounter = 0;
+    earlyHeader = jcl_Node();
+    earlyFeatures = jcl_Node();
     bytesSent = 0;
     bytesReceived = 0;
     ResetLayers();
@@ -159,7 +166,13 @@ void jcl_Connection::BeginLogIn(const jcl_LogInSettings& settings) {
     logInSettings = settings;
     negotiation.reset(new jcl_Negotiation(*layers, settings, host));
     logInSteps = -1;
-    // The server's header may have arrived with an earlier Receive.
+    // What the server said before the log-in began (a Receive after Connect) is its first.
+    if (!earlyHeader.GetTagName().IsEmpty())
+        negotiation->StreamStarted(earlyHeader);
+    if (!earlyFeatures.GetTagName().IsEmpty())
+        negotiation->HandleElement(earlyFeatures);
+    earlyHeader = jcl_Node();
+    earlyFeatures = jcl_Node();
     reader.DeliverQueued();
     NoteLogInState();
 }
@@ -420,11 +433,16 @@ void jcl_Connection::NoteTlsState() {
 void jcl_Connection::HandleStreamStart(const jcl_Node& header) {
     if (LogInRunning())
         negotiation->StreamStarted(header);
+    else if (!negotiation)
+        earlyHeader = header;
 }
 
 void jcl_Connection::HandleStanza(const jcl_Node& node) {
     if (LogInRunning() && negotiation->HandleElement(node))
         return;
+    if (!negotiation && earlyFeatures.GetTagName().IsEmpty() &&
+        !earlyHeader.GetTagName().IsEmpty() && isStreamFeatures(node.GetTagName()))
+        earlyFeatures = node;
     const cow_String& name = node.GetTagName();
     if (name == "message") {
         jcl_Message message(node);

@@ -172,6 +172,9 @@ private:
     std::unique_ptr<jcl_TlsFilter> tls;
     std::unique_ptr<jcl_Negotiation> negotiation;
     jcl_LogInSettings logInSettings;
+    // The server's stream header and features when they came before the log-in began.
+    jcl_Node earlyHeader;
+    jcl_Node earlyFeatures;
     int logInSteps;
     std::chrono::steady_clock::time_point stepDeadline;
     std::atomic<long long> bytesSent;

@@ -73,12 +73,10 @@ std::string jcl_Crypto::Pbkdf2(Hash hash, const std::string& password, const std
     if (provider.handle == nullptr)
         return std::string();
     std::string out(static_cast<std::size_t>(DigestSize(hash)), '\0');
-    if (!succeeded(BCryptDeriveKeyPBKDF2(provider.handle, bytes(password),
-                                         static_cast<ULONG>(password.size()), bytes(salt),
-                                         static_cast<ULONG>(salt.size()),
-                                         static_cast<ULONGLONG>(iterations),
-                                         reinterpret_cast<PUCHAR>(&out[0]),
-                                         static_cast<ULONG>(out.size()), 0)))
+    if (!succeeded(BCryptDeriveKeyPBKDF2(
+            provider.handle, bytes(password), static_cast<ULONG>(password.size()), bytes(salt),
+            static_cast<ULONG>(salt.size()), static_cast<ULONGLONG>(iterations),
+            reinterpret_cast<PUCHAR>(&out[0]), static_cast<ULONG>(out.size()), 0)))
         return std::string();
     return out;
 }

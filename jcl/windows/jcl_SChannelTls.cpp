@@ -48,7 +48,8 @@ std::string statusText(long status) {
         return "a record was altered on the way";
     default: {
         char text[48];
-        std::snprintf(text, sizeof text, "SChannel status 0x%08lX", static_cast<unsigned long>(status));
+        std::snprintf(text, sizeof text, "SChannel status 0x%08lX",
+                      static_cast<unsigned long>(status));
         return text;
     }
     }
@@ -103,8 +104,7 @@ HCERTSTORE loadAnchors(const std::string& file, std::string& why) {
             continue;
         std::vector<BYTE> der(size);
         if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
-                                 CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
-                                 nullptr) &&
+                                 CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr) &&
             CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
                                              CERT_STORE_ADD_USE_EXISTING, nullptr))
             ++added;
@@ -156,9 +156,9 @@ void jcl_SChannelTls::Start() {
     wanted.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     // The certificate is checked after the handshake, by the library's own policy.
     wanted.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    const SECURITY_STATUS status = AcquireCredentialsHandleA(
-        nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &wanted, nullptr,
-        nullptr, &credentials, nullptr);
+    const SECURITY_STATUS status =
+        AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
+                                  nullptr, &wanted, nullptr, nullptr, &credentials, nullptr);
     if (status != SEC_E_OK) {
         FailWithStatus(setupFailed, "cannot set TLS up", status);
         return;
@@ -180,10 +180,9 @@ void jcl_SChannelTls::FromNetwork(const char* data, int length) {
 
 void jcl_SChannelTls::Handshake() {
     for (;;) {
-        SecBuffer input[2] = {
-            buffer(SECBUFFER_TOKEN, incoming.empty() ? nullptr : &incoming[0],
-                   static_cast<unsigned long>(incoming.size())),
-            buffer(SECBUFFER_EMPTY, nullptr, 0)};
+        SecBuffer input[2] = {buffer(SECBUFFER_TOKEN, incoming.empty() ? nullptr : &incoming[0],
+                                     static_cast<unsigned long>(incoming.size())),
+                              buffer(SECBUFFER_EMPTY, nullptr, 0)};
         SecBufferDesc inputs = {SECBUFFER_VERSION, 2, input};
         SecBuffer output[1] = {buffer(SECBUFFER_TOKEN, nullptr, 0)};
         SecBufferDesc outputs = {SECBUFFER_VERSION, 1, output};
@@ -281,8 +280,8 @@ std::string jcl_SChannelTls::ChainProblem(const void* presented) {
     verdict.cbSize = sizeof verdict;
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict)) {
         problem = "the certificate could not be checked";
-    } else if (verdict.dwError == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) &&
-               anchors != nullptr && chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
+    } else if (verdict.dwError == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) && anchors != nullptr &&
+               chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
         // Rooted in one of the given anchors: checked again for its name and dates alone.
         const PCERT_SIMPLE_CHAIN simple = chain->rgpChain[0];
         const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
@@ -294,8 +293,7 @@ std::string jcl_SChannelTls::ChainProblem(const void* presented) {
             policy.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
             std::memset(&verdict, 0, sizeof verdict);
             verdict.cbSize = sizeof verdict;
-            if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy,
-                                                  &verdict))
+            if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
                 problem = "the certificate could not be checked";
             else if (verdict.dwError != 0)
                 problem = chainErrorText(verdict.dwError);
@@ -313,11 +311,10 @@ std::string jcl_SChannelTls::ChainProblem(const void* presented) {
 void jcl_SChannelTls::ReadRecords() {
     std::string plain;
     while (!incoming.empty() && GetState() == established) {
-        SecBuffer parts[4] = {buffer(SECBUFFER_DATA, &incoming[0],
-                                     static_cast<unsigned long>(incoming.size())),
-                              buffer(SECBUFFER_EMPTY, nullptr, 0),
-                              buffer(SECBUFFER_EMPTY, nullptr, 0),
-                              buffer(SECBUFFER_EMPTY, nullptr, 0)};
+        SecBuffer parts[4] = {
+            buffer(SECBUFFER_DATA, &incoming[0], static_cast<unsigned long>(incoming.size())),
+            buffer(SECBUFFER_EMPTY, nullptr, 0), buffer(SECBUFFER_EMPTY, nullptr, 0),
+            buffer(SECBUFFER_EMPTY, nullptr, 0)};
         SecBufferDesc message = {SECBUFFER_VERSION, 4, parts};
         const SECURITY_STATUS status = DecryptMessage(&context, &message, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
@@ -367,9 +364,8 @@ void jcl_SChannelTls::ToNetwork(const char* data, int length) {
             FailWithStatus(recordFailed, "the stream could not be encrypted", status);
             return;
         }
-        sink.TlsToNetwork(record.data(),
-                          static_cast<int>(parts[0].cbBuffer + parts[1].cbBuffer +
-                                           parts[2].cbBuffer));
+        sink.TlsToNetwork(record.data(), static_cast<int>(parts[0].cbBuffer + parts[1].cbBuffer +
+                                                          parts[2].cbBuffer));
         offset += chunk;
     }
 }

@@ -25,7 +25,7 @@ const char monitorName[] = "monitor";
 const char monitorResource[] = "console";
 
 std::string JobAccount() {
-    return Bare(std::string(ipm_JabberMechanism::Credential().c_str()) + "@" + serverName);
+    return Bare(std::string(ipm_JabberMechanism::Account().c_str()) + "@" + serverName);
 }
 
 // The job's command line for reporting over the private server into dir.
@@ -270,7 +270,7 @@ TEST_F(JabberTransport, AStreamTheServerEndsIsSetUpAgainAndTheFileKeepsEveryRepo
     jcl_Connection usurper;
     usurper.Connect(serverName, ServerPort());
     jcl_LogInSettings account;
-    account.user = ipm_JabberMechanism::Credential();
+    account.user = ipm_JabberMechanism::Account();
     ipm_JabberMechanism::Password(true, account.password);
     account.resource = "replaced";
     ASSERT_TRUE(usurper.LogIn(account)) << usurper.GetLogInFailureText();
@@ -292,7 +292,7 @@ TEST_F(JabberTransport, AStreamTheServerEndsIsSetUpAgainAndTheFileKeepsEveryRepo
 }
 
 TEST_F(JabberTransport, AWrongPasswordDeliversNothingKeepsEveryReportAndSaysSoOnce) {
-    const std::string account = ipm_JabberMechanism::Credential().c_str();
+    const std::string account = ipm_JabberMechanism::Account().c_str();
     {
         // The job's account exists with its usual password, as after any earlier run.
         ipm_test::ScopedEnv usual("IPM_JABBER_PASSWORD", nullptr);

@@ -131,7 +131,7 @@ TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndTheJobSaysWhyOnce) {
         "xmlns='jabber:client' from='127.0.0.1' id='s1'>";
     const std::string registered = "<iq type='result' id='jcl1'/>";
     const std::string loggedIn = "<iq type='result' id='jcl2'/>";
-    const std::string account = ipm_JabberMechanism::Credential().c_str();
+    const std::string account = ipm_JabberMechanism::Account().c_str();
     const std::string inClear = "offers no encryption: reports cross the network in clear, and "
                                 "so did the password (IPM_JABBER_TLS=required refuses such a "
                                 "server)";
@@ -244,9 +244,16 @@ TEST(JabberMechanism, ThePasswordsDefaultServesOnlyAServerOnThisMachine) {
             << (c.value ? c.value : "(unset)") << " " << c.onLoopback;
         EXPECT_EQ(std::string(given.c_str()), c.password);
     }
-    for (const char* user : {"", "job"}) {
-        ScopedEnv account("IPM_JABBER_USER", user);
-        EXPECT_EQ(std::string(ipm_JabberMechanism::Account().c_str()), *user ? user : credential);
+    std::string lowerCredential = credential;
+    for (char& c : lowerCredential)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    const struct {
+        const char* given;
+        std::string account;
+    } accounts[] = {{"", lowerCredential}, {"job", "job"}, {"Job-7", "job-7"}};
+    for (const auto& c : accounts) {
+        ScopedEnv account("IPM_JABBER_USER", c.given);
+        EXPECT_EQ(std::string(ipm_JabberMechanism::Account().c_str()), c.account);
     }
 }
 

@@ -449,3 +449,115 @@ TEST(jcl_Module, InitializeAndFinalizeMoveTheCounterOnlyAtTheEnds) {
 }
 
 } // namespace
+
+// The log-in through the connection, against canned servers that need no TLS or SCRAM
+// (those run against real servers in the end-to-end tests).
+struct ConnectionLogInCase {
+    const char* name;
+    std::vector<ScriptedServer::Step> steps;
+    jcl_LogInSettings::Encryption encryption;
+    bool receiveFirst; // the caller reads the server's greeting before the log-in
+    bool loggedIn;
+    jcl_Negotiation::Failure failure;
+    std::string text;
+    std::string clientSendsAfterHeader;
+};
+
+TEST_F(jcl_ConnectionTest, LogInRunsTheNegotiationOnTheConnectionAndEndsTheStreamOnFailure) {
+    const std::string oldHeader =
+        "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
+        "xmlns='jabber:client' from='127.0.0.1' id='old'>";
+    const std::string tlsRequired =
+        "<stream:features><starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'><required/>"
+        "</starttls></stream:features>";
+    const std::string registration =
+        "<iq type='set' id='jcl1' to='127.0.0.1'><query xmlns='jabber:iq:register'>"
+        "<username>u</username><password>p</password></query></iq>\n";
+    const std::string logIn = "<iq type='set' id='jcl2' to='127.0.0.1'><query "
+                              "xmlns='jabber:iq:auth'><username>u</username><password>p"
+                              "</password><resource>r</resource></query></iq>\n";
+    const std::vector<ConnectionLogInCase> cases = {
+        {"a server older than stream features",
+         {{clientHeader, oldHeader},
+          {"jabber:iq:register", "<iq type='result' id='jcl1'/>"},
+          {"jabber:iq:auth", "<iq type='result' id='jcl2'/>"}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         false,
+         true,
+         jcl_Negotiation::noFailure,
+         "",
+         registration + logIn},
+        {"the same, its greeting read before the log-in",
+         {{clientHeader, oldHeader},
+          {"jabber:iq:register", "<iq type='result' id='jcl1'/>"},
+          {"jabber:iq:auth", "<iq type='result' id='jcl2'/>"}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         true,
+         true,
+         jcl_Negotiation::noFailure,
+         "",
+         registration + logIn},
+        {"TLS required, the client's off, the features read first",
+         {{clientHeader,
+           serverHeader.substr(0, serverHeader.find("<stream:features>")) + tlsRequired}},
+         jcl_LogInSettings::encryptionOff,
+         true,
+         false,
+         jcl_Negotiation::encryptionRequired,
+         "the server requires encryption",
+         footer},
+        {"TLS required, the client's off",
+         {{clientHeader,
+           serverHeader.substr(0, serverHeader.find("<stream:features>")) + tlsRequired}},
+         jcl_LogInSettings::encryptionOff,
+         false,
+         false,
+         jcl_Negotiation::encryptionRequired,
+         "the server requires encryption",
+         footer},
+        {"a server that never greets",
+         {{clientHeader, ""}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         false,
+         false,
+         jcl_Negotiation::noAnswer,
+         "the server did not send its stream header within 300 ms",
+         footer},
+        {"a server that hangs up during the log-in",
+         {{clientHeader, oldHeader}, {"jabber:iq:register", ""}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         false,
+         false,
+         jcl_Negotiation::streamEnded,
+         "the server closed the connection during the log-in",
+         registration},
+    };
+    for (const ConnectionLogInCase& c : cases) {
+        ScriptedServer server(c.steps, std::string(c.name).find("hangs up") != std::string::npos
+                                           ? ScriptedServer::closeAtOnce
+                                           : ScriptedServer::waitForClientClose);
+        connection.SetAnswerTimeout(300);
+        ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port())) << c.name;
+        if (c.receiveFirst)
+            connection.Receive(2000);
+        jcl_LogInSettings settings;
+        settings.user = "u";
+        settings.password = "p";
+        settings.resource = "r";
+        settings.encryption = c.encryption;
+        EXPECT_EQ(connection.LogIn(settings), c.loggedIn) << c.name;
+        EXPECT_EQ(connection.GetLogInFailure(), c.failure) << c.name;
+        EXPECT_EQ(connection.GetLogInFailureText(), c.text) << c.name;
+        EXPECT_EQ(connection.IsStreamOpen(), c.loggedIn) << "a failed log-in ends the stream";
+        if (c.loggedIn) {
+            EXPECT_STREQ(connection.GetBoundAddress().c_str(), "u@127.0.0.1/r");
+            EXPECT_TRUE(connection.SentPasswordInClear());
+            connection.Disconnect();
+        }
+        const std::string received = server.Finish();
+        EXPECT_EQ(received,
+                  clientHeader + c.clientSendsAfterHeader + (c.loggedIn ? footer : std::string()))
+            << c.name;
+        EXPECT_TRUE(seen.empty()) << c.name << ": the log-in's answers reach no handler";
+    }
+}
