@@ -63,7 +63,8 @@ public:
     std::string GetCertificateFingerprint() const;
     // "SCRAM-SHA-1", "PLAIN", "iq:auth"; empty before the log-in chose one.
     std::string GetLogInMechanism() const;
-    // The log-in sent the password unencrypted (iq:auth to a server without TLS).
+    // The log-in sent the password unencrypted (a registration or iq:auth to a server
+    // without TLS).
     bool SentPasswordInClear() const;
     // The full address the server gave this session.
     cow_String GetBoundAddress() const;

@@ -480,6 +480,9 @@ void jcl_Negotiation::HandleAnswer(const jcl_Node& iq) {
 
 void jcl_Negotiation::SendRegistration(bool legacy) {
     phase = legacy ? awaitingLegacyRegistration : awaitingRegistration;
+    // The registration carries the password as it is.
+    if (!encrypted)
+        passwordInClear = true;
     cow_String inner("<query xmlns='jabber:iq:register'>");
     inner += element("username", settings.user);
     inner += element("password", settings.password);

@@ -80,7 +80,7 @@ public:
     // Counts the steps taken, so that a caller can bound the wait for each.
     int GetSteps() const { return steps; }
     bool IsEncrypted() const { return encrypted; }
-    // The password crossed the network unencrypted (iq:auth without TLS).
+    // The password crossed the network unencrypted (a registration or iq:auth without TLS).
     bool SentPasswordInClear() const { return passwordInClear; }
     // "SCRAM-SHA-1", "PLAIN", "iq:auth"; empty until chosen.
     const std::string& GetMechanism() const { return mechanism; }

@@ -52,10 +52,12 @@ bool jcl_OpenSslTls::Prepare() {
         return false;
     }
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    if (SSL_CTX_set_default_verify_paths(context) != 1) {
+    // A pinned certificate needs no authority.
+    if (SSL_CTX_set_default_verify_paths(context) != 1 && settings.pinnedDigest.empty()) {
         FailWithErrors(setupFailed, "cannot read the system's trusted certificates");
         return false;
     }
+    ERR_clear_error();
     if (!settings.caFile.empty() &&
         SSL_CTX_load_verify_locations(context, settings.caFile.c_str(), nullptr) != 1) {
         FailWithErrors(setupFailed, ("cannot read the certificates of " + settings.caFile).c_str());
