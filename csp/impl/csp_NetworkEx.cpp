@@ -8,6 +8,8 @@
 
 namespace {
 
+thread_local int rememberedError = 0;
+
 const char* const codeNames[] = {
     "invalid_address",     "invalid_host",       "invalid_network",      "invalid_service",
     "read_failed",         "write_failed",       "socket_path_exceeded", "eof_encountered",
@@ -66,8 +68,12 @@ void csp_NetworkException::throwError(int code, const cow_String& detail) {
     exception.Throw("csp/impl/csp_NetworkEx", __LINE__);
 }
 
+void csp_NetworkException::rememberSystemError(int error) {
+    rememberedError = error;
+}
+
 cow_String csp_NetworkException::lastSystemErrorText() {
-    const int error = wsa::WSAGetLastError();
+    const int error = rememberedError;
     switch (error) {
     case WSAECONNREFUSED:
         return "connection refused: nothing listens on that port";
