@@ -21,6 +21,32 @@ std::string lastOpenSslError() {
     return text;
 }
 
+// In the same words on every platform; OpenSSL's own for the rarer cases.
+std::string chainProblem(long verdict) {
+    switch (verdict) {
+    case X509_V_OK:
+        return std::string();
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return "self-signed, or signed by an authority that is not trusted";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return "it is for another name";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return "it has expired or is not yet valid";
+    case X509_V_ERR_CERT_REVOKED:
+        return "it has been revoked";
+    case X509_V_ERR_INVALID_PURPOSE:
+        return "it is not for a server";
+    default:
+        return X509_verify_cert_error_string(verdict);
+    }
+}
+
 // A dotted address carries no name to send or to find in the certificate.
 bool isIpAddress(const std::string& name) {
     return !name.empty() && name.find_first_not_of("0123456789.") == std::string::npos;
@@ -140,9 +166,7 @@ void jcl_OpenSslTls::CheckCertificate() {
         OPENSSL_free(bytes);
         X509_free(certificate);
     }
-    const long verdict = SSL_get_verify_result(connection);
-    HandshakeCompleted(der, verdict == X509_V_OK ? std::string()
-                                                 : X509_verify_cert_error_string(verdict));
+    HandshakeCompleted(der, chainProblem(SSL_get_verify_result(connection)));
 }
 
 void jcl_OpenSslTls::ReadRecords() {

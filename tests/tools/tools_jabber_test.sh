@@ -185,7 +185,7 @@ other_pin=sha256:$(printf '%064d' 0)
 for pin in "" "$other_pin"; do
     name=pin${#pin}
     if [ -z "$pin" ]; then
-        cause="the server's certificate is not trusted (self-signed certificate); its SHA-256 fingerprint is $fingerprint"
+        cause="the server's certificate is not trusted (self-signed, or signed by an authority that is not trusted); its SHA-256 fingerprint is $fingerprint"
     else
         cause="the server's certificate is not the pinned one; its SHA-256 fingerprint is $fingerprint"
     fi
