@@ -227,13 +227,7 @@ void ipm_JabberMechanism::connectTo(int port) {
     try {
         connection.Connect(serverName, port);
     } catch (const csp_NetworkException& failure) {
-        std::string cause;
-        if (failure.getCode() == csp_NetworkException::invalid_host)
-            cause = "no such host";
-        else if (failure.getCode() == csp_NetworkException::system_call_timout)
-            cause = "no answer within 5 s";
-        else
-            cause = csp_NetworkException::lastSystemErrorText().c_str();
+        const std::string cause = jcl_Connection::DescribeConnectFailure(failure);
         const std::string text = "cannot reach the Jabber server " + server + " (" + cause + ")";
         if (!interrupted.load())
             fail("unreachable: " + cause, text + ": reports are only written to the message "

@@ -141,6 +141,28 @@ bool jcl_Connection::Connect(const cow_String& host, int port) {
     return state == streamOpen;
 }
 
+bool jcl_Connection::TryConnect(const cow_String& host, int port, std::string& cause) {
+    try {
+        if (Connect(host, port))
+            return true;
+        cause = "the connection took no stream header";
+    } catch (const csp_NetworkException& failure) {
+        cause = DescribeConnectFailure(failure);
+    } catch (...) {
+        cause = "the connection could not be made";
+    }
+    return false;
+}
+
+std::string jcl_Connection::DescribeConnectFailure(const csp_NetworkException& failure) {
+    if (failure.getCode() == csp_NetworkException::invalid_host)
+        return "no such host";
+    if (failure.getCode() == csp_NetworkException::system_call_timout)
+        return "no answer within " +
+               std::to_string(csp_ConnectableSocket::connectTimeoutMilliseconds / 1000) + " s";
+    return csp_NetworkException::lastSystemErrorText().c_str();
+}
+
 void jcl_Connection::ResetLayers() {
     negotiation.reset();
     tls.reset();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class csp_NetworkException;
 class jcl_Entity;
 class jcl_TlsFilter;
 
@@ -44,6 +45,13 @@ public:
     // socket, without TLS, and reads the new stream from its beginning. Lookup and connection
     // failures raise csp_NetworkException. Answers whether the whole header was written.
     bool Connect(const cow_String& host, int port);
+    // Connect for a caller that must take no exception from the library (a Windows program
+    // whose runtime is its own cannot catch one that the library's DLL raises): false, with
+    // the cause in a few words, where Connect raises or answers false.
+    bool TryConnect(const cow_String& host, int port, std::string& cause);
+    // Why a connection attempt failed, in a few words: "connection refused: nothing listens
+    // on that port", "no such host", "no answer within 5 s".
+    static std::string DescribeConnectFailure(const csp_NetworkException& failure);
 
     enum LogInOutcome { logInNotStarted, logInInProgress, loggedIn, logInFailed };
     // After Connect: the whole log-in, each of the server's steps awaited at most the answer

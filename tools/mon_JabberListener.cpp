@@ -104,23 +104,12 @@ void mon_JabberListener::prepareLogIn() {
                                  " (the built-in one serves only a server on this machine)");
 }
 
+// Through the call that raises nothing: on Windows an exception cannot leave the library's DLL.
 void mon_JabberListener::connect() {
-    try {
-        connection.Connect(options.msgserver.c_str(), options.msgport);
-    } catch (const csp_NetworkException& failure) {
-        std::string cause;
-        if (failure.getCode() == csp_NetworkException::invalid_host)
-            cause = "no such host";
-        else if (failure.getCode() == csp_NetworkException::system_call_timout)
-            cause = "no answer within 5 s";
-        else
-            cause = csp_NetworkException::lastSystemErrorText().c_str();
+    std::string cause;
+    if (!connection.TryConnect(options.msgserver.c_str(), options.msgport, cause))
         throw std::runtime_error("cannot reach the Jabber server " + serverText() + " (" + cause +
                                  ")");
-    }
-    if (!connection.IsStreamOpen())
-        throw std::runtime_error("cannot reach the Jabber server " + serverText() +
-                                 " (the stream could not be opened)");
 }
 
 void mon_JabberListener::logIn() {
