@@ -2,15 +2,6 @@
 
 #include <vector>
 
-namespace {
-
-// The address part of "127.0.0.1:40312": a job that reconnects comes from another port.
-std::string hostOf(const std::string& peer) {
-    return peer.substr(0, peer.rfind(':'));
-}
-
-} // namespace
-
 mon_JobConnection::mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer,
                                      mon_Roster& roster)
     : socket(std::move(socket)), peer(peer), roster(roster),
@@ -63,7 +54,7 @@ bool mon_JobConnection::SendKill(std::string& why) {
 }
 
 void mon_JobConnection::JobNamed(const std::string& name) {
-    jobId = roster.Arrive(name, peer, "connected from " + peer, hostOf(peer), now);
+    jobId = roster.Arrive(name, peer, "connected from " + peer, now);
 }
 
 void mon_JobConnection::ReportArrived(const mon_Report& report) {
