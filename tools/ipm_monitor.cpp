@@ -131,6 +131,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     mon_Platform::CatchStopSignals();
+    if (!mon_Platform::RaiseDescriptorLimit())
+        std::fprintf(stderr, "ipm_monitor: cannot raise the limit on open files; it stays at %s\n",
+                     std::to_string(mon_Platform::DescriptorLimit()).c_str());
     int modules = 0;
     QORKelCommunications_initialize(modules);
     // The library's console diagnostics would break into the board and the log.
