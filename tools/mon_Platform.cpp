@@ -96,12 +96,14 @@ bool mon_Platform::RaiseDescriptorLimit() {
     rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return false;
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return true;
     // An unlimited hard limit still has the kernel's ceiling above it; ask for a plain
     // number rather than be refused.
     const rlim_t wanted = limit.rlim_max == RLIM_INFINITY
                               ? std::max<rlim_t>(limit.rlim_cur, rlim_t(65536))
                               : limit.rlim_max;
-    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur >= wanted)
+    if (limit.rlim_cur >= wanted)
         return true;
     limit.rlim_cur = wanted;
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
