@@ -82,6 +82,14 @@ mon_Server::mon_Server(const std::string& address, int port, mon_Roster& roster,
       mostConnections(mostConnections != 0 ? mostConnections : connectionLimit()),
       acceptPausedUntil(Clock::now()), acceptPaused(false), acceptTroubleSaid(false) {}
 
+bool mon_Server::IsLoopback(const csp_IpAddress& address) {
+    return (static_cast<unsigned>(address.getHostOrder()) >> 24) == 127;
+}
+
+bool mon_Server::OnlyThisMachine() const {
+    return IsLoopback(listener.name().getIpAddress());
+}
+
 std::string mon_Server::Describe() const {
     return "listening on " + address + ":" + std::to_string(port);
 }

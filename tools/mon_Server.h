@@ -25,6 +25,11 @@ public:
     mon_Server(const std::string& address, int port, mon_Roster& roster,
                std::size_t mostConnections = 0);
 
+    // Whether only this machine reaches the listener (it listens on a loopback address):
+    // the direct wire has no authentication, so whoever reaches it can report as any job.
+    static bool IsLoopback(const csp_IpAddress& address);
+    bool OnlyThisMachine() const;
+
     int Port() const { return port; }
     std::size_t MostConnections() const { return mostConnections; }
 

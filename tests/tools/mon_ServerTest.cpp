@@ -135,6 +135,22 @@ TEST_F(MonitorServer, WhenFullTheConnectionQuietLongestMakesWayForANewOne) {
     EXPECT_EQ(connected, (std::vector<std::string>{"d", "e", "f"}));
 }
 
+// The monitor warns when it listens where other machines reach it.
+TEST_F(MonitorServer, OnlyLoopbackAddressesKeepOtherMachinesOut) {
+    const struct {
+        const char* address;
+        bool loopback;
+    } cases[] = {{"127.0.0.1", true},     {"127.255.0.9", true}, {"0.0.0.0", false},
+                 {"10.0.0.7", false},     {"128.0.0.1", false},  {"126.255.255.255", false},
+                 {"192.168.1.127", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(mon_Server::IsLoopback(csp_IpAddress(cow_String(c.address))), c.loopback)
+            << c.address;
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
+    EXPECT_TRUE(mon_Server("127.0.0.1", 0, roster).OnlyThisMachine());
+}
+
 TEST_F(MonitorServer, APortInUseIsRefusedInPlainWords) {
     RecordingView view;
     mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
