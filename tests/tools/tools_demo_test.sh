@@ -79,6 +79,12 @@ grep -Eq -- "-- alpha killed: stopped [0-9.]+ s after the Kill \(its final repor
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
 grep -q "no monitor reachable" "$work/lonely-job.out" || fail "lonely job did not say so"
 grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
+#    Without any transport there is no connection to wait for: the job does not pause for one
+#    (a generous bound, far below the 15 s that the wait for a first attempt takes).
+timeout 12 "$job" -job filed -indir "$work/in" -steps 1 -delay_ms 1 >"$work/filed-job.out" 2>&1 ||
+    fail "the job without a transport: exit status $? (124: it waited)"
+grep -q "no -direct_port given; reports go to the message file only" "$work/filed-job.out" ||
+    fail "the job without a transport did not say where reports go"
 # 4. The message file read afterwards: every report, times unknown but the last one's, the
 #    roster and the summary.
 "$monitor" -replay "$work/in/beta.ipm" >"$work/replay.out" 2>&1 || fail "replay exit status $?"
