@@ -4,6 +4,7 @@
 #include "base/thr_GlobalSingletonImpl.h"
 #include "base/thr_LockGuard.h"
 #include "base/utl_CommandLine.h"
+#include "ipm/ipm_MisspeltOptions.h"
 #include "ipm/ipm_PayloadEncoder.h"
 #include "ipm/ipm_TaskRegistry.h"
 #include "ipm/ipm_TransmissionMechanism.h"
@@ -116,6 +117,7 @@ void ipm_MessageTransmit::readSettings() {
 
 void ipm_MessageTransmit::readCommandLine() {
     const utl_CommandLine& commandLine = thr_GlobalSingleton<utl_CommandLine>::Instance();
+    ipm_MisspeltOptions::Tell(commandLine, generation);
     if (!commandLine.IsMember("job")) {
         optionVerdict.store(noJobOption);
         return;

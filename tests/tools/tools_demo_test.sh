@@ -107,4 +107,25 @@ for arguments in "-steps abc" "-frobnicate 1" "-direct_port 70000" "-steps"; do
     [ "$status" -eq 2 ] || fail "ipm_job $arguments: exit status $status, not 2"
     grep -q "^ipm_job: " "$work/refused.out" || fail "ipm_job $arguments: no reason given"
 done
+# A misspelt option is named with the one that was meant, by both programs.
+for program in job monitor; do
+    for case in "-direct-port 5001|ipm_job: unknown option -direct-port (did you mean -direct_port?)" \
+        "--job beam|ipm_job: unknown option --job (did you mean -job?)" \
+        "-msgServer x|ipm_job: unknown option -msgServer (did you mean -msgserver?)" \
+        "-port-file f|ipm_monitor: unknown option -port-file (did you mean -port_file?)" \
+        "--json|ipm_monitor: unknown option --json (did you mean -json?)" \
+        "-frobnicate 1|ipm_$program: unknown option -frobnicate"; do
+        arguments=${case%%|*} said=${case#*|}
+        [[ $said == ipm_$program:* ]] || continue
+        for _ in 1 2; do
+            status=0
+            # shellcheck disable=SC2086
+            "${!program}" $arguments >"$work/refused.out" 2>&1 </dev/null || status=$?
+            [ "$status" -eq 1 ] && [ ! -s "$work/refused.out" ] || break
+        done
+        [ "$status" -eq 2 ] || fail "$program $arguments: exit status $status, not 2"
+        [ "$(tr -d '\r' <"$work/refused.out" | head -1)" = "$said" ] ||
+            fail "$program $arguments: not \"$said\""
+    done
+done
 echo "tools demo: all checks passed"
