@@ -168,6 +168,18 @@ void ipm_JabberMechanism::tellLogInFailed(const cow_String& account) {
                  durationText(connection.GetAnswerTimeout()) + ": " + consequence);
 }
 
+cow_String ipm_JabberMechanism::Destination() const {
+    cow_String host;
+    int port = 0;
+    if (!ParseServerOption(option("msgserver"), host, port))
+        return ("the monitor through the Jabber server " + ipm_shown(option("msgserver"))).c_str();
+    const std::string server = ipm_bare(host);
+    return ("the monitor " + ipm_bare(option("listener_name")) + "@" + server + "/" +
+            ipm_bare(option("listener_resource")) + " through the Jabber server " + server + ":" +
+            std::to_string(port))
+        .c_str();
+}
+
 // Directed presence: the server then tells the monitor's address when this session ends,
 // also when the job dies without a word.
 void ipm_JabberMechanism::announceToListener() {

@@ -58,6 +58,9 @@ public:
     // has ended raises.
     void Poll() override;
     void Interrupt() override;
+    // "the monitor <listener_name>@<server>/<listener_resource> through the Jabber server
+    // <server>:<port>".
+    cow_String Destination() const override;
 
     const cow_String& GetServerName() const { return serverName; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }

@@ -181,9 +181,22 @@ bool ipm_MessageTransmit::InitializeMechanism() {
         std::atomic<int>& attempts;
         ~CountAttempt() { attempts.fetch_add(1); }
     } counted{connectionAttempts};
+    transportInUse->failureCause = cow_String();
     const bool ready = transportInUse->Initialize();
     mechanismReady.store(ready);
     return ready;
+}
+
+cow_String ipm_MessageTransmit::GetDestination() {
+    thr_LockGuard<thr_Mutex> transport(mechanismLock);
+    const ipm_TransmissionMechanism* const transportInUse = mechanism.load();
+    return transportInUse ? transportInUse->Destination() : cow_String();
+}
+
+cow_String ipm_MessageTransmit::GetFailureCause() {
+    thr_LockGuard<thr_Mutex> transport(mechanismLock);
+    const ipm_TransmissionMechanism* const transportInUse = mechanism.load();
+    return transportInUse ? transportInUse->GetFailureCause() : cow_String();
 }
 
 cow_String ipm_MessageTransmit::Encode(const char* type, const char* format, const int* integers,

@@ -39,7 +39,9 @@ examples)
     for example in "$@"; do
         [ -x "$work/examples/$example" ] ||
             { echo "FAIL: $example not built (gfortran missing? scripts/install-deps installs it)"; exit 1; }
-        bash "$here/run_example.sh" "$monitor" "$work/examples/$example" "$transport"
+        # Direct, each example is also started before its monitor.
+        bash "$here/run_example.sh" "$monitor" "$work/examples/$example" "$transport" \
+            "$([ "$transport" = direct ] && echo late-monitor)"
     done
     ;;
 readme)
