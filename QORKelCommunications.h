@@ -37,6 +37,7 @@
 #include "base/thr_Mutex.h"
 #include "base/utl_CommandLine.h"
 #include "base/utl_HostName.h"
+#include "base/utl_OptionSpelling.h"
 #include "base/xmp_Expat.h"
 
 // Copy-on-write list
