@@ -84,7 +84,7 @@ private:
     void RequireStream() const;
     bool readServerOption(int& port);
     void announceToListener();
-    void tellLogInFailed(const cow_String& account);
+    void noteLogInFailed(const cow_String& account);
 
     jcl_Connection connection;
     cow_String serverName;
@@ -92,8 +92,6 @@ private:
     cow_String monitorAccount;
     std::atomic<bool> interrupted;
     bool serverRefusalTold;
-    bool logInRefusalTold;
-    bool logInSilenceTold;
 };
 
 #endif

@@ -49,7 +49,7 @@ public:
     static bool ParsePort(const cow_String& text, int& port);
 
 protected:
-    // For Initialize, before it answers false; cleared whenever Initialize starts.
+    // For Initialize, before it answers false; the transmitter clears it before each call.
     void SetFailureCause(const cow_String& cause) { failureCause = cause; }
 
     // The whole of a transport's Encode: the payload in the given variant, carrying

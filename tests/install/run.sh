@@ -44,8 +44,9 @@ LD_LIBRARY_PATH="$libdir" "$work/consumer-C/host"
 if [ -x "$build/tools/ipm_job" ]; then
     bin=$work/prefix/bin
     [ -x "$bin/ipm_job" ] && [ -x "$bin/ipm_monitor" ] || { echo "the programs are not installed"; exit 1; }
-    env -u LD_LIBRARY_PATH ldd "$bin/ipm_job" | grep -q "=> $work/prefix/.*libQORKelCommunications" ||
-        { echo "the installed job does not use the installed library:"; ldd "$bin/ipm_job"; exit 1; }
+    libraries=$(env -u LD_LIBRARY_PATH ldd "$bin/ipm_job")
+    grep -q "=> $work/prefix/.*libQORKelCommunications" <<<"$libraries" ||
+        { echo "the installed job does not use the installed library:"; echo "$libraries"; exit 1; }
     env -u LD_LIBRARY_PATH "$bin/ipm_monitor" -plain -exit_when_idle -port 0 -port_file "$work/port" \
         </dev/null >"$work/monitor.out" 2>&1 &
     monitor_pid=$!
