@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
-
 #include <cstdint>
 
 #if defined(_WIN32)
