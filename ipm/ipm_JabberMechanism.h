@@ -58,6 +58,7 @@ public:
     // has ended raises.
     void Poll() override;
     void Interrupt() override;
+    void ForgetInheritedConnection() override;
 
     const cow_String& GetServerName() const { return serverName; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }

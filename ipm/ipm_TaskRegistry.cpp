@@ -134,3 +134,22 @@ void ipm_TaskRegistry::EndEpoch() {
     r.unbound = 0;
     ++r.epoch;
 }
+
+void ipm_TaskRegistry::HoldForFork() {
+    registry().mutex.lock();
+}
+
+void ipm_TaskRegistry::ReleaseAfterFork() {
+    registry().mutex.unlock();
+}
+
+// The tasks counted were the parent's threads; the child has none of them.
+void ipm_TaskRegistry::ContinueInForkedChild() {
+    Registry& r = registry();
+    r.closing = r.openGeneration != 0;
+    r.registered = 0;
+    r.unbound = 0;
+    r.running = 0;
+    ++r.epoch;
+    r.mutex.unlock();
+}

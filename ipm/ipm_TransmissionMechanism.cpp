@@ -8,6 +8,8 @@ ipm_TransmissionMechanism::~ipm_TransmissionMechanism() = default;
 
 void ipm_TransmissionMechanism::Interrupt() {}
 
+void ipm_TransmissionMechanism::ForgetInheritedConnection() {}
+
 bool ipm_TransmissionMechanism::ParsePort(const cow_String& text, int& port) {
     if (text.IsEmpty() || text.length() > 5)
         return false;

@@ -4,9 +4,13 @@
 #include "base/thr_LockGuard.h"
 #include "ipm/ipm_MessageTransmit.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
+
+// The longest ipm_sendMessageDirect holds its caller, the wait for the transport included.
+const std::chrono::seconds longestDirectCall(5);
 
 const char* const errorLimitText =
     "Error message limit reached. No further error messages will be reported.\n"
@@ -56,11 +60,13 @@ void sendMessage(const char* type, const char* format, const int* integers, cons
 
 void sendMessageDirect(const char* type, const char* format, const int* integers,
                        const double* reals, const char* const* texts) {
+    const ipm_MessageTransmit::Clock::time_point deadline =
+        ipm_MessageTransmit::Clock::now() + longestDirectCall;
     const ReportType report(type);
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
     // Encoded even when it is dropped: a phase it carries still counts for later reports.
     transmitter.TransmitIfReady(
-        transmitter.Encode(report.name, format, integers, reals, texts, report.started));
+        transmitter.Encode(report.name, format, integers, reals, texts, report.started), deadline);
 }
 
 } // namespace
