@@ -381,14 +381,13 @@ void ipm_MessageTransmit::RequestStop() {
     requestStopBy(Clock::now() + std::chrono::seconds(shutdownSeconds()));
 }
 
+// The task reads the flag without the lock, and then the deadline: the flag comes last.
 void ipm_MessageTransmit::requestStopBy(Clock::time_point deadline) {
-    {
-        thr_LockGuard<thr_Mutex> lock(bufferLock);
-        if (stopRequested.load())
-            return;
-        stopAfter = backlog.LastAppended();
-        stopDeadline.store(deadline.time_since_epoch().count());
-    }
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    if (stopRequested.load())
+        return;
+    stopAfter = backlog.LastAppended();
+    stopDeadline.store(deadline.time_since_epoch().count());
     stopRequested.store(true);
 }
 

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -143,9 +144,11 @@ void ipm_TaskRegistry::ReleaseAfterFork() {
     registry().mutex.unlock();
 }
 
-// The tasks counted were the parent's threads; the child has none of them.
+// The tasks counted were the parent's threads; the child has none of them, and none of the
+// parent's threads that may have waited on the condition.
 void ipm_TaskRegistry::ContinueInForkedChild() {
     Registry& r = registry();
+    new (&r.changed) std::condition_variable;
     r.closing = r.openGeneration != 0;
     r.registered = 0;
     r.unbound = 0;

@@ -33,6 +33,11 @@ for run in $(seq "$runs"); do
             echo "FAIL: run $run, $mode: status $status after $took ms (124: it hung)"
             cat "$dir/out"
             failed=1
+        elif grep -q "Sanitizer" "$dir/out"; then
+            # A sanitizer's report while the process exits may leave its status at 0.
+            echo "FAIL: run $run, $mode: a sanitizer reported"
+            cat "$dir/out"
+            failed=1
         elif [ "$mode" = exit-reporting ]; then
             [ "$took" -gt "$slowest_exit" ] && slowest_exit=$took
             if [ "$took" -gt 10000 ]; then
