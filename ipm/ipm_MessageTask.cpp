@@ -1,6 +1,7 @@
 #include "ipm/ipm_MessageTask.h"
 
 #include "csp/csp_Host.h"
+#include "ipm/ipm_DeliveryStatus.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_TaskRegistry.h"
 
@@ -39,7 +40,8 @@ std::string reportsText(int count) {
 
 class Delivery {
 public:
-    explicit Delivery(ipm_MessageTransmit& transmitter) : transmitter(transmitter) {}
+    explicit Delivery(ipm_MessageTransmit& transmitter)
+        : transmitter(transmitter), status(transmitter) {}
 
     void Serve() {
         while (!transmitter.IsAbandoned() && (transmitter.IsMechanismReady() ? deliver() : setUp()))
@@ -48,6 +50,7 @@ public:
 
 private:
     ipm_MessageTransmit& transmitter;
+    ipm_DeliveryStatus status;
     Clock::duration retryDelay = firstRetry;
     Clock::time_point nextAttempt = Clock::now();
     Clock::time_point lastAttempt = Clock::now() - stopRetry;
@@ -79,22 +82,34 @@ private:
             return true;
         }
         lastAttempt = now;
-        if (!initialize()) {
+        std::string cause;
+        if (!initialize(cause)) {
+            tellDown(cause);
             retryLater();
             return true;
         }
+        status.Up();
         retryDelay = firstRetry;
         reconnectionToTell = everUp;
         everUp = true;
         return true;
     }
 
-    bool initialize() {
+    bool initialize(std::string& cause) {
         try {
-            return transmitter.InitializeMechanism();
+            if (transmitter.InitializeMechanism())
+                return true;
+            cause = transmitter.GetFailureCause().c_str();
         } catch (...) {
-            return false;
+            cause = ipm_DeliveryStatus::CauseOfCurrentFailure();
         }
+        return false;
+    }
+
+    // A transport that shut-down gave up on has not failed.
+    void tellDown(const std::string& cause) {
+        if (!transmitter.IsAbandoned())
+            status.Down(cause);
     }
 
     void retryLater() {
@@ -141,6 +156,7 @@ private:
             transmit(report);
         } catch (...) {
             // The transmitter has marked the transport down; the next step sets it up again.
+            tellDown(ipm_DeliveryStatus::CauseOfCurrentFailure());
             retryLater();
         }
         return true;

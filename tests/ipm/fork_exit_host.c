@@ -146,11 +146,11 @@ static void report(const char* type, const char* origin, int n) {
     ipm_sendMessage(type, "step=%i message=%s", &n, NULL, texts);
 }
 
-static void start(const char* dir, int port) {
+/* As main's argv would hold them. */
+static void start(char* dir, int port) {
     char portText[16];
-    const char* argv[] = {"fork_exit_host", "-job", "hostile",        "-message",  "on",
-                          "-indir",         dir,    "-listener_name", "127.0.0.1", "-direct_port",
-                          portText};
+    char* argv[] = {"fork_exit_host", "-job",      "hostile",      "-message", "on", "-indir", dir,
+                    "-listener_name", "127.0.0.1", "-direct_port", portText};
     snprintf(portText, sizeof portText, "%d", port);
     if (ipm_startReporting((int)(sizeof argv / sizeof argv[0]), argv) != IPM_REPORTING_ON) {
         fail("reporting did not start");
@@ -216,7 +216,7 @@ static int wait_for_child(pid_t pid) {
     return -1;
 }
 
-static int run_fork(const char* mode, const char* dir) {
+static int run_fork(const char* mode, char* dir) {
     pthread_t reporters[2];
     int n;
     int status;
@@ -280,7 +280,7 @@ static void* report_forever(void* unused) {
     return NULL;
 }
 
-static int run_exit(const char* dir) {
+static int run_exit(char* dir) {
     pthread_t reporters[8];
     int n;
     start(dir, start_monitor());
