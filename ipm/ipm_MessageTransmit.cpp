@@ -29,7 +29,7 @@ const int defaultMaxWarningMessages = 200;
 const int defaultMaxPendingMessages = 1000;
 const int longestJobName = 200;
 const int defaultShutdownSeconds = 30;
-// The most a reporting call gives ipm_sendMessageDirect's transport, lock wait included.
+// The longest a direct report waits for a transport that another call is using.
 const std::chrono::milliseconds longestDirectWait(250);
 
 typedef ipm_MessageTransmit::Clock Clock;
