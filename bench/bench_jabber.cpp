@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!transmitter.IsMechanismReady()) {
         std::fprintf(stderr, "bench_jabber: the job did not log in: %s\n",
-                     mechanism->GetLastFailure().c_str());
+                     mechanism->GetFailureCause().c_str());
         return 1;
     }
     // The log-in's own traffic and key stretching settle before the measurement.

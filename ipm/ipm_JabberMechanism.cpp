@@ -26,8 +26,6 @@ const char credentialSuffix[] = "-ipmjb";
 // are the next poll's, which waits as long as the spacing, as the direct transport's does.
 const int afterReportWait = 1;
 const int pollWait = 60;
-// Distinct failures said on standard error at most; a server cannot fill a job's log.
-const std::size_t mostFailuresTold = 32;
 
 const char userVariable[] = "IPM_JABBER_USER";
 const char passwordVariable[] = "IPM_JABBER_PASSWORD";
@@ -35,7 +33,6 @@ const char tlsVariable[] = "IPM_JABBER_TLS";
 const char caVariable[] = "IPM_JABBER_CA";
 const char pinVariable[] = "IPM_JABBER_PIN";
 
-const char fileOnly[] = "reports are only written to the message file until a log-in succeeds";
 
 // "host:port", the host as a warning may show it.
 std::string serverText(const cow_String& host, int port) {
@@ -211,9 +208,7 @@ bool ipm_JabberMechanism::Initialize() {
     listenerAddress = monitorAccount;
     listenerAddress += "/";
     listenerAddress += option("listener_resource");
-    lastFailure.clear();
-    connectTo(port);
-    if (interrupted.load() || !connection.IsStreamOpen())
+    if (!connectTo(port) || interrupted.load())
         return false;
     if (!logIn(port))
         return false;
@@ -221,27 +216,26 @@ bool ipm_JabberMechanism::Initialize() {
     return !interrupted.load() && connection.IsStreamOpen();
 }
 
-// A failure raises as before, with the server, its port and the cause in its text.
-void ipm_JabberMechanism::connectTo(int port) {
-    const std::string server = serverText(serverName, port);
+// A failure is told like any other: the message task says where reports do not get and why.
+bool ipm_JabberMechanism::connectTo(int port) {
     try {
         connection.Connect(serverName, port);
     } catch (const csp_NetworkException& failure) {
-        const std::string cause = jcl_Connection::DescribeConnectFailure(failure);
-        const std::string text = "cannot reach the Jabber server " + server + " (" + cause + ")";
-        if (!interrupted.load())
-            fail("unreachable: " + cause, text + ": reports are only written to the message "
-                                                 "file, and delivered once it answers");
-        csp_NetworkException::throwError(failure.getCode(), text.c_str());
+        fail(jcl_Connection::DescribeConnectFailure(failure));
+        return false;
     }
+    if (!connection.IsStreamOpen()) {
+        fail("the server did not open an XMPP stream");
+        return false;
+    }
+    return true;
 }
 
 bool ipm_JabberMechanism::logIn(int port) {
-    const std::string server = "the Jabber server " + serverText(serverName, port);
     jcl_LogInSettings settings;
     std::string problem;
     if (!ReadSecurityPolicy(settings, problem)) {
-        fail(problem, problem + ": " + fileOnly);
+        fail(problem);
         disconnectQuietly();
         return false;
     }
@@ -249,29 +243,25 @@ bool ipm_JabberMechanism::logIn(int port) {
     settings.resource = GetJobName();
     const bool onLoopback = connection.GetPeerAddress().getIpAddress().isLoopback();
     if (!Password(onLoopback, settings.password)) {
-        fail("no password", server + " is not on this machine: set " + passwordVariable +
-                                " to the password of " + ipm_shown(settings.user) +
-                                " (the built-in one serves only a server on this machine); " +
-                                fileOnly);
+        fail(std::string("the server is not on this machine: set ") + passwordVariable +
+             " to the password of " + ipm_shown(settings.user) +
+             " (the built-in one serves only a server on this machine)");
         disconnectQuietly();
         return false;
     }
     if (!connection.LogIn(settings)) {
-        if (interrupted.load())
-            return false;
-        const std::string cause = DescribeLogInFailure(connection, settings);
-        fail(cause, "cannot log in to " + server + " as " + ipm_shown(settings.user) + ": " +
-                        cause +
-                        (connection.GetLogInFailure() == jcl_Negotiation::notAuthorized
-                             ? std::string(" (") + userVariable + " and " + passwordVariable +
-                                   " name the account)"
-                             : std::string()) +
-                        "; " + fileOnly);
+        fail("cannot log in as " + ipm_shown(settings.user) + ": " +
+             DescribeLogInFailure(connection, settings) +
+             (connection.GetLogInFailure() == jcl_Negotiation::notAuthorized
+                  ? std::string(" (") + userVariable + " and " + passwordVariable +
+                        " name the account)"
+                  : std::string()));
         return false;
     }
     if (!connection.IsEncrypted() && !clearTextTold) {
         clearTextTold = true;
-        ipm_warn(server + " offers no encryption: reports cross the network in clear" +
+        ipm_warn("the Jabber server " + serverText(serverName, port) +
+                 " offers no encryption: reports cross the network in clear" +
                  (connection.SentPasswordInClear() ? std::string(", and so did the password")
                                                    : std::string()) +
                  " (" + tlsVariable + "=required refuses such a server)");
@@ -279,11 +269,9 @@ bool ipm_JabberMechanism::logIn(int port) {
     return true;
 }
 
-void ipm_JabberMechanism::fail(const std::string& cause, const std::string& text) {
-    lastFailure = text;
-    if (failuresTold.size() >= mostFailuresTold || !failuresTold.insert(cause).second)
-        return;
-    ipm_warn(text);
+void ipm_JabberMechanism::fail(const std::string& cause) {
+    if (!interrupted.load())
+        SetFailureCause(cause.c_str());
 }
 
 void ipm_JabberMechanism::disconnectQuietly() {
@@ -291,6 +279,18 @@ void ipm_JabberMechanism::disconnectQuietly() {
         connection.Disconnect();
     } catch (const csp_NetworkException&) {
     }
+}
+
+cow_String ipm_JabberMechanism::Destination() const {
+    cow_String host;
+    int port = 0;
+    if (!ParseServerOption(option("msgserver"), host, port))
+        return ("the monitor through the Jabber server " + ipm_shown(option("msgserver"))).c_str();
+    const std::string server = ipm_bare(host);
+    return ("the monitor " + ipm_bare(option("listener_name")) + "@" + server + "/" +
+            ipm_bare(option("listener_resource")) + " through the Jabber server " + server + ":" +
+            std::to_string(port))
+        .c_str();
 }
 
 // Directed presence: the server then tells the monitor's address when this session ends,
@@ -341,6 +341,10 @@ void ipm_JabberMechanism::Poll() {
 void ipm_JabberMechanism::Interrupt() {
     interrupted.store(true);
     connection.Interrupt();
+}
+
+void ipm_JabberMechanism::ForgetInheritedConnection() {
+    connection.CloseInheritedCopy();
 }
 
 void ipm_JabberMechanism::HandleKill(jcl_Connection& connection, jcl_Entity& stanza) {

@@ -68,12 +68,14 @@ public:
     // has ended raises.
     void Poll() override;
     void Interrupt() override;
+    void ForgetInheritedConnection() override;
+    // "the monitor <listener_name>@<server>/<listener_resource> through the Jabber server
+    // <server>:<port>".
+    cow_String Destination() const override;
 
     const cow_String& GetServerName() const { return serverName; }
     // For a caller that measures the traffic (its byte counts) or the security in use.
     const jcl_Connection& GetConnection() const { return connection; }
-    // Why the last Initialize failed, in one line; empty after one that succeeded.
-    const std::string& GetLastFailure() const { return lastFailure; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }
     // listener_name@msgserver: the only sender whose Kill counts.
     const cow_String& GetMonitorAccount() const { return monitorAccount; }
@@ -106,12 +108,11 @@ public:
 private:
     void RequireStream() const;
     bool readServerOption(int& port);
-    void connectTo(int port);
+    bool connectTo(int port);
     bool logIn(int port);
     void announceToListener();
-    // Says the failure once for each cause (the text without the server's address, which
-    // may change between attempts), and keeps it for GetLastFailure.
-    void fail(const std::string& cause, const std::string& text);
+    // The cause that the message task's line about delivery gives.
+    void fail(const std::string& cause);
     void disconnectQuietly();
 
     jcl_Connection connection;
@@ -121,8 +122,6 @@ private:
     std::atomic<bool> interrupted;
     bool serverRefusalTold;
     bool clearTextTold;
-    std::set<std::string> failuresTold;
-    std::string lastFailure;
 };
 
 #endif

@@ -8,6 +8,12 @@ ipm_TransmissionMechanism::~ipm_TransmissionMechanism() = default;
 
 void ipm_TransmissionMechanism::Interrupt() {}
 
+void ipm_TransmissionMechanism::ForgetInheritedConnection() {}
+
+cow_String ipm_TransmissionMechanism::Destination() const {
+    return "the monitor";
+}
+
 bool ipm_TransmissionMechanism::ParsePort(const cow_String& text, int& port) {
     if (text.IsEmpty() || text.length() > 5)
         return false;

@@ -4,7 +4,7 @@
 /* Brings reporting up and down with one call each. Plain C, so that C and Fortran hosts
  * can call them; none lets a failure escape. Includes the reporting calls as well.
  *
- *   if (ipm_startReporting(0, NULL) != IPM_REPORTING_ON)   (the program's own options)
+ *   if (ipm_startReporting(argc, argv) != IPM_REPORTING_ON)   (main's arguments)
  *       ...the library has said why on stderr; reporting calls stay safe
  *   ipm_sendMessage("Started", ...);
  *   while (... && !ipm_killRequested())
@@ -45,17 +45,29 @@ extern "C" {
  * changes nothing and answers what the first one did. A report made before it is recorded
  * under the options the library had then. (A C++ host that installs a transport and runs
  * ipm_MessageTask itself does not call it.) */
+/* argv as main has it: C converts char** to char* const* without a cast (as for execv), but
+ * not to const char* const*, which C++ takes from char** and const char** alike. Either way
+ * the library only reads the arguments. */
+#ifdef __cplusplus
 QORKEL_API int ipm_startReporting(int argc, const char* const* argv);
+#else
+QORKEL_API int ipm_startReporting(int argc, char* const* argv);
+#endif
 
 /* Asks the delivery thread to deliver what waits and end, giving it IPM_SHUTDOWN_SECONDS
- * (default 30) before it gives up; says goodbye to the monitor over Jabber, closes the
- * message file and shuts the library down. Call it once the job's threads have stopped
- * reporting. Safe without a start, and twice. A job that ends without it still leaves,
- * without a hang and with its message file complete (every report is written when it is
- * made): on POSIX the library stops itself at exit as this call does, within the same
- * deadline; a Windows DLL cannot wait for its thread at exit, so there what waits for
- * delivery is dropped at once. Called from the kill handler, which runs on the delivery
- * thread, it does nothing. */
+ * (default 30) before it gives up (a monitor that is away meanwhile is tried again every
+ * quarter of a second); says goodbye to the monitor over Jabber, closes the message file and
+ * shuts the library down. Call it once the job's threads have stopped reporting. Safe without
+ * a start, and twice. A job that ends without it still leaves, without a hang and with its
+ * message file complete (every report is written when it is made): on POSIX, exit() delivers
+ * what waited when it began, within the same deadline, while threads that go on reporting
+ * are recorded only and keep everything they use; a Windows DLL cannot wait for its thread at
+ * exit, so there what waits for delivery is dropped at once. Called from the kill handler,
+ * which runs on the delivery thread, it does nothing.
+ *
+ * In a child made by fork() reporting goes on into the message file, but nothing is delivered
+ * and nothing touches the parent's connection; the child may leave by exit(), _exit() or this
+ * call followed by exit(). */
 QORKEL_API void ipm_stopReporting(void);
 
 /* 1 once the monitor has sent Kill (for the rest of the process), 0 before. For hosts that

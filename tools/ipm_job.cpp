@@ -56,10 +56,10 @@ bool overJabber() {
 }
 
 // The message task sets the transport up on its own thread; its first attempt tells whether
-// the monitor is there.
+// the monitor is there. Without a transport there is no attempt to wait for.
 void awaitFirstConnection(const ipm_MessageTransmit& transmitter) {
-    for (int i = 0; i < 1500 && transmitter.IsEnabled() && !transmitter.IsMechanismReady() &&
-                    transmitter.GetConnectionAttempts() == 0;
+    for (int i = 0; i < 1500 && transmitter.IsEnabled() && transmitter.HasMechanism() &&
+                    !transmitter.IsMechanismReady() && transmitter.GetConnectionAttempts() == 0;
          ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
@@ -87,10 +87,10 @@ void tellWhereReportsGo(int answer, const ipm_MessageTransmit& transmitter) {
         std::printf("ipm_job: reporting through the Jabber server %s to %s as job %s\n",
                     server.c_str(), monitor.c_str(), transmitter.GetJobName().c_str());
     else if (overJabber())
-        // The library has said why: the server unreachable, or its log-in refused.
-        std::printf("ipm_job: not connected to the Jabber server %s:%d (the line above says "
-                    "why); reports go to the message file, and to the monitor once the job is "
-                    "let in\n",
+        // The library says why: the server unreachable, or its log-in refused.
+        std::printf("ipm_job: not connected to the Jabber server %s:%d (the library says why "
+                    "on standard error); reports go to the message file, and to the monitor "
+                    "once the job is let in\n",
                     server.c_str(), port);
     else if (option("direct_port").empty())
         std::printf("ipm_job: no -direct_port given; reports go to the message file only "

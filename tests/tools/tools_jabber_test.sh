@@ -134,9 +134,9 @@ fi
 #    was sent: the server, its port, the cause.
 "$job" -msgserver 127.0.0.2:1 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
-grep -q "cannot reach the Jabber server 127.0.0.2:1 (connection refused: nothing listens on that port)" \
+grep -q "reports cannot reach the monitor monitor@127.0.0.2/console through the Jabber server 127.0.0.2:1 (connection refused: nothing listens on that port)" \
     "$work/lonely-job.out" || fail "lonely job did not say why"
-grep -q "not connected to the Jabber server 127.0.0.2:1 (the line above says why)" \
+grep -q "not connected to the Jabber server 127.0.0.2:1 (the library says why" \
     "$work/lonely-job.out" || fail "lonely job did not say where its reports go"
 grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
 # 6. A job whose password the server refuses runs to its end with every report in its message
@@ -144,7 +144,7 @@ grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did no
 start_monitor refused /dev/null
 IPM_JABBER_PASSWORD=wrong "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
     -delay_ms 200 >"$work/refused-job.out" 2>&1 || fail "refused job exit status $?"
-[ "$(grep -c "cannot log in to the Jabber server $server as .*: wrong user or password" \
+[ "$(grep -c "through the Jabber server $server (cannot log in as .*: wrong user or password" \
     "$work/refused-job.out")" -eq 1 ] ||
     fail "refused job did not say once that its password is wrong"
 grep -q "no Jabber server reachable" "$work/refused-job.out" &&
@@ -193,7 +193,7 @@ for pin in "" "$other_pin"; do
         env IPM_JABBER_PIN="$pin" "$job" -msgserver "$server" -job "$name" -indir "$work/in" \
         -steps 2 -delay_ms 100
     grep -q "finished all 2 steps" "$work/$name-job.out" || fail "$name: job did not finish"
-    grep -qF "cannot log in to the Jabber server $server as \"job\": $cause (if that is your server's certificate, IPM_JABBER_PIN=sha256:$fingerprint accepts it" \
+    grep -qF "through the Jabber server $server (cannot log in as \"job\": $cause (if that is your server's certificate, IPM_JABBER_PIN=sha256:$fingerprint accepts it" \
         "$work/$name-job.out" || fail "$name: the job did not name the cause and the fingerprint"
     grep -q "Client connected" "$work/$name-server.log" || fail "$name: the server never saw the job"
     grep -Eiq "encrypted|authenticat|sasl" "$work/$name-server.log" &&
@@ -222,7 +222,7 @@ grep -Eq "  anchored +Finished " "$work/anchored.out" || fail "the anchored job'
 # 10. With TLS off, the server's refusal says that it requires encryption; no password is sent.
 IPM_JABBER_TLS=off "$job" -msgserver "$server" -job plain -indir "$work/in" -steps 2 \
     -delay_ms 50 >"$work/plain-job.out" 2>&1
-grep -q "cannot log in to the Jabber server $server as \"job\": the server requires encryption (IPM_JABBER_TLS=off)" \
+grep -qF "through the Jabber server $server (cannot log in as \"job\": the server requires encryption (IPM_JABBER_TLS=off))" \
     "$work/plain-job.out" || fail "the job did not say that the server requires encryption"
 
 # 11. The server stops and comes back: the monitor says so, logs in again, and a job that went
