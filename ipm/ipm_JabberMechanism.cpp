@@ -33,7 +33,6 @@ const char tlsVariable[] = "IPM_JABBER_TLS";
 const char caVariable[] = "IPM_JABBER_CA";
 const char pinVariable[] = "IPM_JABBER_PIN";
 
-
 // "host:port", the host as a warning may show it.
 std::string serverText(const cow_String& host, int port) {
     const std::string shown = ipm_shown(host);

@@ -170,8 +170,8 @@ TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndItsCauseSaysWhy) {
             EXPECT_EQ(std::string(mechanism.GetFailureCause().c_str()), c.cause) << c.name;
             // Logged in without TLS, the job says once that the password crossed in clear.
             if (attempt == 0 && c.initialized)
-                expected = "QORKelCommunications: the Jabber server " + where + " " + inClear +
-                           "\n";
+                expected =
+                    "QORKelCommunications: the Jabber server " + where + " " + inClear + "\n";
             if (c.initialized)
                 mechanism.Close();
             const std::string received = server.Finish();
