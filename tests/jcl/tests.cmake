@@ -64,6 +64,6 @@ if(QORKEL_BASH AND NOT WIN32 AND TARGET test_xmpp_e2e AND QORKEL_BUILD_TOOLS
         COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../tools/tools_jabber_test.sh
                 $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
     set_tests_properties(xmpp_shipped_tools_demo PROPERTIES
-        FIXTURES_REQUIRED xmpp_shipped_server RESOURCE_LOCK xmpp_shipped_server TIMEOUT 420
+        FIXTURES_REQUIRED xmpp_shipped_server RESOURCE_LOCK xmpp_shipped_server TIMEOUT 240
         ENVIRONMENT "${QORKEL_XMPP_SHIPPED_ENVIRONMENT}")
 endif()

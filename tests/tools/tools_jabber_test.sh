@@ -131,8 +131,9 @@ wait_monitor dropped
 fi
 
 # 5. Without a server (nothing listens on port 1) the job runs to its end and says why nothing
-#    was sent: the server, its port, the cause.
-"$job" -msgserver 127.0.0.2:1 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
+#    was sent: the server, its port, the cause. (Jobs that cannot deliver are given 1 s to stop,
+#    not the 30 s a real job gives its monitor to come back.)
+IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver 127.0.0.2:1 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
 grep -q "reports cannot reach the monitor monitor@127.0.0.2/console through the Jabber server 127.0.0.2:1 (connection refused: nothing listens on that port)" \
     "$work/lonely-job.out" || fail "lonely job did not say why"
@@ -142,7 +143,7 @@ grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did no
 # 6. A job whose password the server refuses runs to its end with every report in its message
 #    file, says so once, and the monitor hears nothing from it.
 start_monitor refused /dev/null
-IPM_JABBER_PASSWORD=wrong "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
+IPM_JABBER_PASSWORD=wrong IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
     -delay_ms 200 >"$work/refused-job.out" 2>&1 || fail "refused job exit status $?"
 [ "$(grep -c "through the Jabber server $server (cannot log in as .*: wrong user or password" \
     "$work/refused-job.out")" -eq 1 ] ||
@@ -190,7 +191,8 @@ for pin in "" "$other_pin"; do
         cause="the server's certificate is not the pinned one; its SHA-256 fingerprint is $fingerprint"
     fi
     run_watching_server "$work/$name-job.out" "$work/$name-server.log" \
-        env IPM_JABBER_PIN="$pin" "$job" -msgserver "$server" -job "$name" -indir "$work/in" \
+        env IPM_JABBER_PIN="$pin" IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver "$server" -job "$name" \
+        -indir "$work/in" \
         -steps 2 -delay_ms 100
     grep -q "finished all 2 steps" "$work/$name-job.out" || fail "$name: job did not finish"
     grep -qF "through the Jabber server $server (cannot log in as \"job\": $cause (if that is your server's certificate, IPM_JABBER_PIN=sha256:$fingerprint accepts it" \
@@ -220,7 +222,7 @@ grep -q "reporting through the Jabber server localhost" "$work/anchored-job.out"
 grep -Eq "  anchored +Finished " "$work/anchored.out" || fail "the anchored job's end not shown"
 
 # 10. With TLS off, the server's refusal says that it requires encryption; no password is sent.
-IPM_JABBER_TLS=off "$job" -msgserver "$server" -job plain -indir "$work/in" -steps 2 \
+IPM_JABBER_TLS=off IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver "$server" -job plain -indir "$work/in" -steps 2 \
     -delay_ms 50 >"$work/plain-job.out" 2>&1
 grep -qF "through the Jabber server $server (cannot log in as \"job\": the server requires encryption (IPM_JABBER_TLS=off))" \
     "$work/plain-job.out" || fail "the job did not say that the server requires encryption"
