@@ -322,199 +322,161 @@ TEST(jcl_NegotiationTest, EveryTurnSplitAtEveryByteStillLogsIn) {
     }
 }
 
+// A log-in that fails: why, in what words, and the client's last words, after which nothing
+// may have been sent.
 struct FailureCase {
-    Script script;
+    const char* name;
+    std::vector<std::string> serverTurns;
     jcl_Negotiation::Failure failure;
     std::string text;
-    // The client's last words: nothing after these may have been sent.
     std::string sentEndsWith;
+    jcl_LogInSettings::Encryption encryption = jcl_LogInSettings::encryptionWhenOffered;
+    // The TLS handshake's verdict on the certificate, when one is reached.
+    std::string certificateVerdict;
 };
 
 TEST(jcl_NegotiationTest, EachStepThatFailsSaysWhyAndSendsNothingMore) {
+    using N = jcl_Negotiation;
+    const auto off = jcl_LogInSettings::encryptionOff;
+    const auto required = jcl_LogInSettings::encryptionRequired;
     const std::string tlsOffered =
         ServerHeader() + Features(StartTls(true) + Mechanisms({"PLAIN"}));
     const std::string proceed = "<proceed xmlns='" + tlsNs + "'/>";
+    const std::string scramOnly = ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"}));
     const std::string scramOffered =
         ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"}) + registerFeature);
+    const std::string challenge = Sasl("challenge", serverFirst);
     const std::string notAuthorized = "<failure xmlns='" + saslNs +
                                       "'><not-authorized/><text xml:lang='en'>Unable to "
                                       "authorize you with the authentication credentials "
                                       "you've sent.</text></failure>";
+    const std::string pinRefused =
+        "the server's certificate is not the pinned one; its SHA-256 fingerprint is AB:CD";
+    const std::string stanzaError = " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/>";
     const std::vector<FailureCase> cases = {
-        {{"TLS off, the server requires it",
-          {tlsOffered},
-          jcl_LogInSettings::encryptionOff,
-          "",
-          false},
-         jcl_Negotiation::encryptionRequired,
+        {"TLS off, the server requires it",
+         {tlsOffered},
+         N::encryptionRequired,
          "the server requires encryption",
-         ""},
-        {{"TLS off, the server offers SASL only inside TLS",
-          {ServerHeader() + Features(StartTls(false))},
-          jcl_LogInSettings::encryptionOff,
-          "",
-          false},
-         jcl_Negotiation::encryptionRequired,
+         "",
+         off},
+        {"TLS off, the server offers SASL only inside TLS",
+         {ServerHeader() + Features(StartTls(false))},
+         N::encryptionRequired,
          "the server offers a log-in only with encryption",
-         ""},
-        {{"TLS required, the server offers none",
-          {ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"}))},
-          jcl_LogInSettings::encryptionRequired,
-          "",
-          false},
-         jcl_Negotiation::encryptionUnavailable,
+         "",
+         off},
+        {"TLS required, the server offers none",
+         {scramOnly},
+         N::encryptionUnavailable,
          "the server offers no encryption",
-         ""},
-        {{"TLS required, a server older than stream features",
-          {ServerHeader("")},
-          jcl_LogInSettings::encryptionRequired,
-          "",
-          false},
-         jcl_Negotiation::encryptionUnavailable,
+         "",
+         required},
+        {"TLS required, a server older than stream features",
+         {ServerHeader("")},
+         N::encryptionUnavailable,
          "the server offers no encryption (it is too old for stream features)",
-         ""},
-        {{"the server cannot start TLS",
-          {tlsOffered, "<failure xmlns='" + tlsNs + "'/>"},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::tlsFailed,
+         "",
+         required},
+        {"the server cannot start TLS",
+         {tlsOffered, "<failure xmlns='" + tlsNs + "'/>"},
+         N::tlsFailed,
          "the server could not start TLS",
          sentStartTls},
-        {{"a certificate the policy refuses",
-          {tlsOffered, proceed},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "the server's certificate is not the pinned one; its SHA-256 fingerprint is AB:CD",
-          true},
-         jcl_Negotiation::certificateUntrusted,
-         "the server's certificate is not the pinned one; its SHA-256 fingerprint is AB:CD",
-         sentStartTls + "[tls]"},
-        {{"only PLAIN, without TLS",
-          {ServerHeader() + Features(Mechanisms({"PLAIN"}))},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::noCommonMechanism,
+        {"a certificate the policy refuses",
+         {tlsOffered, proceed},
+         N::certificateUntrusted,
+         pinRefused,
+         sentStartTls + "[tls]",
+         jcl_LogInSettings::encryptionWhenOffered,
+         pinRefused},
+        {"only PLAIN, without TLS",
+         {ServerHeader() + Features(Mechanisms({"PLAIN"}))},
+         N::noCommonMechanism,
          "no common SASL mechanism: the server offers PLAIN, and PLAIN would send the password "
          "unencrypted",
          ""},
-        {{"no mechanism in common",
-          {ServerHeader() + Features(StartTls(false)), proceed,
-           ServerHeader() + Features(Mechanisms({"DIGEST-MD5", "X-OAUTH2"}))},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::noCommonMechanism,
+        {"no mechanism in common",
+         {ServerHeader() + Features(StartTls(false)), proceed,
+          ServerHeader() + Features(Mechanisms({"DIGEST-MD5", "X-OAUTH2"}))},
+         N::noCommonMechanism,
          "no common SASL mechanism: the server offers DIGEST-MD5, X-OAUTH2",
          "[restart]"},
-        {{"wrong password, the account existed",
-          {scramOffered, "<iq type='error' id='jcl1'><error code='409'/></iq>",
-           Sasl("challenge", serverFirst), notAuthorized},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::notAuthorized,
+        {"wrong password, the account existed",
+         {scramOffered, "<iq type='error' id='jcl1'><error code='409'/></iq>", challenge,
+          notAuthorized},
+         N::notAuthorized,
          "wrong user or password",
          sentScramResponse},
-        {{"wrong password, and clients cannot register",
-          {ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"})), Sasl("challenge", serverFirst),
-           notAuthorized},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::notAuthorized,
+        {"wrong password, and clients cannot register",
+         {scramOnly, challenge, notAuthorized},
+         N::notAuthorized,
          "wrong user or password (or no such account: this server lets no client register one)",
          sentScramResponse},
-        {{"wrong password, the registration refused",
-          {scramOffered,
-           "<iq type='error' id='jcl1'><error type='cancel'><not-allowed "
-           "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>",
-           Sasl("challenge", serverFirst), notAuthorized},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::notAuthorized,
+        {"wrong password, the registration refused",
+         {scramOffered,
+          "<iq type='error' id='jcl1'><error type='cancel'><not-allowed" + stanzaError +
+              "</error></iq>",
+          challenge, notAuthorized},
+         N::notAuthorized,
          "wrong user or password (or no such account: the server refused to register it, "
          "not-allowed)",
          sentScramResponse},
-        {{"a server that does not know the password",
-          {scramOffered, "<iq type='result' id='jcl1'/>", Sasl("challenge", serverFirst),
-           Sasl("success", "v=AAAApqV8S7suAoZWja4dJRkFsKQ=")},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::serverNotVerified,
+        {"a server that does not know the password",
+         {scramOffered, "<iq type='result' id='jcl1'/>", challenge,
+          Sasl("success", "v=AAAApqV8S7suAoZWja4dJRkFsKQ=")},
+         N::serverNotVerified,
          "the server could not prove that it knows the password",
          sentScramResponse},
-        {{"success without the server's proof",
-          {ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"})), Sasl("challenge", serverFirst),
-           "<success xmlns='" + saslNs + "'/>"},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::serverNotVerified,
+        {"success without the server's proof",
+         {scramOnly, challenge, "<success xmlns='" + saslNs + "'/>"},
+         N::serverNotVerified,
          "the server could not prove that it knows the password",
          sentScramResponse},
-        {{"a challenge that is not ours",
-          {ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"})),
-           Sasl("challenge", "r=otherNonce,s=QSXCR+Q6sek8bf92,i=4096")},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::unexpected,
+        {"a challenge that is not ours",
+         {scramOnly, Sasl("challenge", "r=otherNonce,s=QSXCR+Q6sek8bf92,i=4096")},
+         N::unexpected,
          "the server's challenge does not continue this client's nonce",
          sentScramAuth},
-        {{"the resource refused",
-          {ServerHeader() + Features(Mechanisms({"SCRAM-SHA-1"})), Sasl("challenge", serverFirst),
-           Sasl("success", serverFinal), ServerHeader() + Features(bindFeature),
-           "<iq type='error' id='jcl1'><error type='cancel'><not-allowed "
-           "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/><text>no such name</text></error></iq>"},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::bindRefused,
+        {"the resource refused",
+         {scramOnly, challenge, Sasl("success", serverFinal),
+          ServerHeader() + Features(bindFeature),
+          "<iq type='error' id='jcl1'><error type='cancel'><not-allowed" + stanzaError +
+              "<text>no such name</text></error></iq>"},
+         N::bindRefused,
          "the server refused the resource 'job<1' (not-allowed: no such name)",
          SentBind("jcl1")},
-        {{"the wrong domain",
-          {ServerHeader() + "<stream:error><host-unknown "
-                            "xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>"},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::streamError,
+        {"the wrong domain",
+         {ServerHeader() + "<stream:error><host-unknown "
+                           "xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>"},
+         N::streamError,
          "the server does not serve the domain 'example.org' (host-unknown)",
          ""},
-        {{"the old log-in refused",
-          {ServerHeader(""), "<iq type='result' id='jcl1'/>",
-           "<iq type='error' id='jcl2'><error code='401'>Unauthorized</error></iq>"},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::notAuthorized,
+        {"the old log-in refused",
+         {ServerHeader(""), "<iq type='result' id='jcl1'/>",
+          "<iq type='error' id='jcl2'><error code='401'>Unauthorized</error></iq>"},
+         N::notAuthorized,
          "wrong user or password",
          "</query></iq>\n"},
-        {{"the old log-in refused for want of encryption",
-          {ServerHeader(""),
-           "<iq type='error' id='jcl1'><error type='modify'><policy-violation "
-           "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/><text>Encryption is required</text>"
-           "</error></iq>",
-           "<iq type='error' id='jcl2'><error type='cancel'><service-unavailable "
-           "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/><text>Encryption is required</text>"
-           "</error></iq>"},
-          jcl_LogInSettings::encryptionWhenOffered,
-          "",
-          false},
-         jcl_Negotiation::encryptionRequired,
+        {"the old log-in refused for want of encryption",
+         {ServerHeader(""),
+          "<iq type='error' id='jcl1'><error type='modify'><policy-violation" + stanzaError +
+              "<text>Encryption is required</text></error></iq>",
+          "<iq type='error' id='jcl2'><error type='cancel'><service-unavailable" + stanzaError +
+              "<text>Encryption is required</text></error></iq>"},
+         N::encryptionRequired,
          "the server requires encryption",
          "</query></iq>\n"},
     };
     for (const FailureCase& c : cases) {
+        const Script script{c.name, c.serverTurns, c.encryption, c.certificateVerdict,
+                            !c.certificateVerdict.empty()};
         for (std::size_t piece : {0, 1, 3}) {
             const std::string context =
-                std::string(c.script.name) + ", pieces of " + std::to_string(piece);
-            Harness harness(c.script, Settings(c.script.encryption));
+                std::string(c.name) + ", pieces of " + std::to_string(piece);
+            Harness harness(script, Settings(c.encryption));
             harness.Run(piece);
-            EXPECT_EQ(harness.negotiation.GetOutcome(), jcl_Negotiation::failed) << context;
+            EXPECT_EQ(harness.negotiation.GetOutcome(), N::failed) << context;
             EXPECT_EQ(harness.negotiation.GetFailure(), c.failure) << context;
             EXPECT_EQ(harness.negotiation.GetFailureText(), c.text) << context;
             const std::string& sent = harness.sent;
