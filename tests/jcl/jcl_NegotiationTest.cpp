@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -325,12 +326,20 @@ TEST(jcl_NegotiationTest, EveryTurnSplitAtEveryByteStillLogsIn) {
 // A log-in that fails: why, in what words, and the client's last words, after which nothing
 // may have been sent.
 struct FailureCase {
+    FailureCase(const char* name, std::vector<std::string> serverTurns,
+                jcl_Negotiation::Failure failure, std::string text, std::string sentEndsWith,
+                jcl_LogInSettings::Encryption encryption = jcl_LogInSettings::encryptionWhenOffered,
+                std::string certificateVerdict = std::string())
+        : name(name), serverTurns(std::move(serverTurns)), failure(failure), text(std::move(text)),
+          sentEndsWith(std::move(sentEndsWith)), encryption(encryption),
+          certificateVerdict(std::move(certificateVerdict)) {}
+
     const char* name;
     std::vector<std::string> serverTurns;
     jcl_Negotiation::Failure failure;
     std::string text;
     std::string sentEndsWith;
-    jcl_LogInSettings::Encryption encryption = jcl_LogInSettings::encryptionWhenOffered;
+    jcl_LogInSettings::Encryption encryption;
     // The TLS handshake's verdict on the certificate, when one is reached.
     std::string certificateVerdict;
 };
