@@ -26,7 +26,7 @@ std::string seconds(mon_Monitor::Clock::duration elapsed) {
 mon_Monitor::mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Source& source,
                          mon_CommandInput& input)
     : options(options), roster(roster), source(source), input(input), done(false),
-      quitWarned(false) {}
+      quitWarned(false), keepOpen(false), endSaid(false) {}
 
 void mon_Monitor::Run() {
     while (!done) {
@@ -34,8 +34,11 @@ void mon_Monitor::Run() {
         if (mon_Platform::StopRequested()) {
             note("stopped by a signal");
             done = true;
-        } else if (source.Ended() || idle()) {
+        } else if ((source.Ended() && !keepOpen) || idle()) {
             done = true;
+        } else if (source.Ended() && !endSaid) {
+            endSaid = true;
+            note("all reports read; type quit to leave");
         }
     }
     roster.Tick(Clock::now());
@@ -46,12 +49,17 @@ void mon_Monitor::round(int waitMilliseconds) {
     poller.Clear();
     source.Watch(poller);
     input.Watch(poller);
+    for (mon_CommandInput* extra : extras)
+        extra->Watch(poller);
     poller.Wait(waitMilliseconds);
     const Clock::time_point now = Clock::now();
     source.Serve(poller, now);
     std::string line;
     while (!done && input.Next(line))
         Execute(line, now);
+    for (mon_CommandInput* extra : extras)
+        while (!done && extra->Next(line))
+            Execute(line, now);
     killAfterEnoughReports(now);
     roster.Tick(now);
     roster.View().Refresh(roster);
@@ -78,6 +86,11 @@ void mon_Monitor::Execute(const std::string& line, Clock::time_point now) {
         break;
     case mon_Command::list:
         list(now);
+        break;
+    case mon_Command::select:
+    case mon_Command::plot:
+        note("select and plot work on the board (a terminal); the web page (-http) plots "
+             "every job");
         break;
     case mon_Command::help:
         help();
@@ -186,7 +199,8 @@ void mon_Monitor::help() {
 
 void mon_Monitor::quit() {
     std::vector<const mon_Job*> connected = roster.Connected();
-    if (connected.empty() || quitWarned) {
+    // Once the source has ended no job can be reached any more, connected or not.
+    if (connected.empty() || quitWarned || source.Ended()) {
         done = true;
         return;
     }

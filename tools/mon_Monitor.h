@@ -23,6 +23,11 @@ public:
     mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Source& source,
                 mon_CommandInput& input);
 
+    // Commands from elsewhere too (the web page's Kill), taken each round.
+    void AddInput(mon_CommandInput& extra) { extras.push_back(&extra); }
+    // The loop goes on after the source has ended, until quit (a replay on the board).
+    void KeepOpenAfterEnd() { keepOpen = true; }
+
     void Run();
     // One typed line, as the keyboard would give it.
     void Execute(const std::string& line, Clock::time_point now);
@@ -34,8 +39,11 @@ private:
     mon_Source& source;
     mon_CommandInput& input;
     mon_Poller poller;
+    std::vector<mon_CommandInput*> extras;
     bool done;
     bool quitWarned;
+    bool keepOpen;
+    bool endSaid;
 
     void round(int waitMilliseconds);
     void kill(const std::string& target, Clock::time_point now);

@@ -42,6 +42,17 @@ int mon_Roster::Arrive(const std::string& name, const std::string& origin, const
     return job.Id();
 }
 
+mon_Job& mon_Roster::Recall(const std::string& name, const std::string& origin,
+                            Clock::time_point arrived) {
+    Entry added;
+    added.job.reset(new mon_Job(nextId++, name, uniqueLabel(name), origin, arrived));
+    added.job->Restore(mon_Job::Remembered());
+    jobs.push_back(std::move(added));
+    mon_Job& job = *jobs.back().job;
+    dropOldEndedJobs();
+    return job;
+}
+
 void mon_Roster::Report(int id, const mon_Report& report, const mon_View::Time& time,
                         Clock::time_point now) {
     Entry* known = entry(id);

@@ -28,6 +28,9 @@ public:
     // arrived with the same key comes back instead (a job that reconnected).
     int Arrive(const std::string& name, const std::string& origin, const std::string& how,
                const std::string& resumeKey, Clock::time_point now);
+    // A run that ended before the monitor started (from its history): on the roster as it
+    // ended, with no event for the view. Filled in through the job's Restore.
+    mon_Job& Recall(const std::string& name, const std::string& origin, Clock::time_point arrived);
     void Report(int id, const mon_Report& report, const mon_View::Time& time,
                 Clock::time_point now);
     void Unreadable(int id, const std::string& raw, const std::string& reason,

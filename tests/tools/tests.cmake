@@ -3,7 +3,7 @@
 include(${PROJECT_SOURCE_DIR}/tools/monitor_sources.cmake)
 target_sources(test_tools PRIVATE ${QORKEL_MONITOR_SOURCES})
 target_include_directories(test_tools PRIVATE ${PROJECT_SOURCE_DIR}/tools)
-target_link_libraries(test_tools PRIVATE ${QORKEL_JSON_LIBRARY})
+qorkel_monitor_features(test_tools)
 if(WIN32)
     target_link_libraries(test_tools PRIVATE ws2_32)
 endif()
