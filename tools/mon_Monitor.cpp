@@ -66,7 +66,7 @@ void mon_Monitor::round(int waitMilliseconds) {
 }
 
 bool mon_Monitor::idle() const {
-    return options.exitWhenIdle && !roster.Empty() && roster.Connected().empty();
+    return options.exitWhenIdle && roster.Arrivals() > 0 && roster.Connected().empty();
 }
 
 void mon_Monitor::note(const std::string& text) {

@@ -15,11 +15,12 @@ std::string seconds(mon_Roster::Clock::duration elapsed) {
 } // namespace
 
 mon_Roster::mon_Roster(mon_View& view, Clock::duration silentAfter, Clock::duration killAnswerTime)
-    : view(&view), silentAfter(silentAfter), killAnswerTime(killAnswerTime), nextId(1),
+    : view(&view), silentAfter(silentAfter), killAnswerTime(killAnswerTime), nextId(1), arrivals(0),
       dropSaid(false) {}
 
 int mon_Roster::Arrive(const std::string& name, const std::string& origin, const std::string& how,
                        const std::string& resumeKey, Clock::time_point now) {
+    ++arrivals;
     if (!resumeKey.empty()) {
         for (Entry& known : jobs) {
             mon_Job& job = *known.job;

@@ -51,6 +51,8 @@ public:
     std::vector<const mon_Job*> Jobs() const;
     std::vector<const mon_Job*> Connected() const;
     bool Empty() const { return jobs.empty(); }
+    // Jobs that arrived while this monitor ran (not those recalled from its history).
+    int Arrivals() const { return arrivals; }
     int CountIn(mon_Job::State state) const;
     // "3 jobs: 1 running, 1 finished, 1 lost"
     std::string Counts() const;
@@ -71,6 +73,7 @@ private:
     std::set<std::string> shownTypes;
     std::deque<Entry> jobs;
     int nextId;
+    int arrivals;
     bool dropSaid;
 
     Entry* entry(int id);
