@@ -20,54 +20,89 @@ function element(tag, text, className) {
   return made;
 }
 
-function progressCell(job) {
-  const cell = element('td', null, 'progress');
+// Rows are kept and only their texts change, so that a click is never lost to a row that
+// was replaced under the pointer.
+const rows = new Map();  // job id -> row
+
+function setText(cell, text) {
+  const shown = text === undefined || text === null ? '' : String(text);
+  if (cell.textContent !== shown) cell.textContent = shown;
+}
+
+function makeRow(job) {
+  const row = element('tr');
+  row.dataset.job = job.job;
+  row.dataset.id = job.id;
+  for (const name of ['job', 'state', 'phase', 'progress', 'rate', 'eta', 'elapsed', 'last',
+                      'errors', 'warnings', 'message', 'action'])
+    row.appendChild(element('td', null, name));
+  const progress = row.querySelector('td.progress');
+  progress.textContent = '';
   const bar = element('span', null, 'bar');
-  const fill = element('span');
-  fill.style.width = (job.percent === null ? 0 : Math.min(100, job.percent)) + '%';
-  bar.appendChild(fill);
-  cell.appendChild(bar);
-  cell.appendChild(element('span', job.progress, 'progress-text'));
-  return cell;
+  bar.appendChild(element('span'));
+  progress.appendChild(bar);
+  progress.appendChild(element('span', null, 'progress-text'));
+  const button = element('button', 'Kill', 'kill');
+  button.type = 'button';
+  button.addEventListener('click', (event) => {
+    event.stopPropagation();
+    askKill(row.dataset.job);
+  });
+  row.querySelector('td.action').appendChild(button);
+  row.addEventListener('click', () => select(Number(row.dataset.id), row.dataset.job));
+  return row;
+}
+
+function updateRow(row, job) {
+  const cells = row.cells;
+  setText(cells[0], job.job);
+  setText(cells[1], job.state);
+  cells[1].className = 'state state-' + job.state;
+  setText(cells[2], job.phase);
+  const percent = job.percent === null ? 0 : Math.min(100, job.percent);
+  cells[3].querySelector('.bar > span').style.width = percent + '%';
+  // The cell's own text is what a reader (and a test) sees: the step and the percent.
+  setText(cells[3].querySelector('.progress-text'), job.progress);
+  setText(cells[4], job.rate);
+  setText(cells[5], job.eta);
+  setText(cells[6], job.elapsed);
+  setText(cells[7], job.last);
+  setText(cells[8], job.errors);
+  cells[8].className = 'errors-count' + (job.errors > 0 ? ' errors' : '');
+  setText(cells[9], job.warnings);
+  cells[9].className = 'warnings-count' + (job.warnings > 0 ? ' warnings' : '');
+  setText(cells[10], job.final || job.message);
+  cells[10].className = 'message';
+  cells[11].querySelector('button').hidden =
+      !(job.connected && ['running', 'silent'].includes(job.state));
+  row.classList.toggle('selected', job.id === page.selected);
 }
 
 function renderTable(table) {
   page.table = table;
-  document.getElementById('title').textContent = table.title || '';
-  document.getElementById('counts').textContent = table.counts || '';
+  setText(document.getElementById('title'), table.title);
+  setText(document.getElementById('counts'), table.counts);
   const body = document.querySelector('#jobs tbody');
-  const rows = document.createDocumentFragment();
+  const present = new Set();
+  let previous = null;
   for (const job of table.jobs) {
-    const row = element('tr');
-    row.dataset.job = job.job;
-    row.dataset.id = job.id;
-    if (job.id === page.selected) row.classList.add('selected');
-    row.appendChild(element('td', job.job, 'job'));
-    row.appendChild(element('td', job.state, 'state state-' + job.state));
-    row.appendChild(element('td', job.phase, 'phase'));
-    row.appendChild(progressCell(job));
-    row.appendChild(element('td', job.rate, 'rate'));
-    row.appendChild(element('td', job.eta, 'eta'));
-    row.appendChild(element('td', job.elapsed, 'elapsed'));
-    row.appendChild(element('td', job.last, 'last'));
-    row.appendChild(element('td', job.errors, job.errors > 0 ? 'errors' : ''));
-    row.appendChild(element('td', job.warnings, job.warnings > 0 ? 'warnings' : ''));
-    row.appendChild(element('td', job.final || job.message, 'message'));
-    const action = element('td');
-    if (job.connected && ['running', 'silent'].includes(job.state)) {
-      const button = element('button', 'Kill', 'kill');
-      button.type = 'button';
-      button.addEventListener('click', (event) => {
-        event.stopPropagation();
-        askKill(job.job);
-      });
-      action.appendChild(button);
+    present.add(job.id);
+    let row = rows.get(job.id);
+    if (!row) {
+      row = makeRow(job);
+      rows.set(job.id, row);
     }
-    row.appendChild(action);
-    row.addEventListener('click', () => select(job.id, job.job));
-    rows.appendChild(row);
+    updateRow(row, job);
+    const expected = previous ? previous.nextSibling : body.firstChild;
+    if (expected !== row) body.insertBefore(row, expected);
+    previous = row;
   }
-  body.replaceChildren(rows);
+  for (const [id, row] of rows) {
+    if (!present.has(id)) {
+      row.remove();
+      rows.delete(id);
+    }
+  }
   document.getElementById('empty').hidden = table.jobs.length > 0;
   const notes = document.getElementById('notes');
   notes.replaceChildren(...table.notes.slice().reverse().map(
@@ -110,7 +145,9 @@ function renderPlot(series) {
       animation: false, maintainAspectRatio: false, normalized: true,
       scales: {
         x: {type: 'linear', title: {display: true, text: 'step'}},
-        y: {type: logScale ? 'logarithmic' : 'linear'},
+        y: logScale ? {type: 'logarithmic',
+                       ticks: {callback: (value) => Number(value).toExponential(0)}}
+                    : {type: 'linear'},
       },
     },
   });
