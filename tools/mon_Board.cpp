@@ -254,14 +254,28 @@ void mon_Board::moveSelection(int by) {
     selected = jobs[std::size_t(at)]->Id();
 }
 
+// The field chosen, or until one is, a residual if the job sends one: what an engineer
+// watches first.
+const mon_Series::Field* mon_Board::shownField(const mon_Job& job) const {
+    const std::vector<mon_Series::Field>& fields = job.Series().Fields();
+    const mon_Series::Field* shown = job.Series().Find(field);
+    for (const mon_Series::Field& candidate : fields)
+        if (shown == nullptr && mon_Series::IsResidualLike(candidate.name))
+            shown = &candidate;
+    if (shown == nullptr && !fields.empty())
+        shown = &fields.front();
+    return shown;
+}
+
 void mon_Board::cycleField(int by) {
     const mon_Job* job = selectedJob();
     if (job == nullptr || job->Series().Fields().empty())
         return;
     const std::vector<mon_Series::Field>& fields = job->Series().Fields();
+    const mon_Series::Field* shown = shownField(*job);
     int at = 0;
     for (std::size_t i = 0; i < fields.size(); ++i)
-        if (fields[i].name == field)
+        if (&fields[i] == shown)
             at = int(i);
     at = (at + by + int(fields.size())) % int(fields.size());
     field = fields[std::size_t(at)].name;
@@ -404,9 +418,7 @@ int mon_Board::drawTable(const mon_Roster& roster, int rows, int columns) {
 // residuals and the like on a log scale when they are all positive.
 int mon_Board::drawPlot(const mon_Job& job, int top, int columns) {
     const std::vector<mon_Series::Field>& fields = job.Series().Fields();
-    const mon_Series::Field* shown = job.Series().Find(field);
-    if (shown == nullptr && !fields.empty())
-        shown = &fields.front();
+    const mon_Series::Field* shown = shownField(job);
     std::string heading = "-- plot: " + mon_Text::Visible(job.Label());
     if (shown == nullptr || shown->points.empty()) {
         attron(A_BOLD);

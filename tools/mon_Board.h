@@ -2,6 +2,7 @@
 #define TOOLS_MON_BOARD_H
 
 #include "mon_CommandInput.h"
+#include "mon_Series.h"
 #include "mon_View.h"
 
 #include <chrono>
@@ -78,6 +79,7 @@ private:
     void moveSelection(int by);
     void cycleField(int by);
     const mon_Job* selectedJob() const;
+    const mon_Series::Field* shownField(const mon_Job& job) const;
     std::vector<const mon_Job*> ordered() const;
     int drawPlot(const mon_Job& job, int top, int columns);
     void draw(const mon_Roster& roster);
