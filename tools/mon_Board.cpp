@@ -417,7 +417,6 @@ int mon_Board::drawTable(const mon_Roster& roster, int rows, int columns) {
 // The selected job's chosen number over its steps, as points in a box of plotRows rows;
 // residuals and the like on a log scale when they are all positive.
 int mon_Board::drawPlot(const mon_Job& job, int top, int columns) {
-    const std::vector<mon_Series::Field>& fields = job.Series().Fields();
     const mon_Series::Field* shown = shownField(job);
     std::string heading = "-- plot: " + mon_Text::Visible(job.Label());
     if (shown == nullptr || shown->points.empty()) {

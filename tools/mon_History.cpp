@@ -16,6 +16,10 @@ const char fieldEnd = '\x1e';
 const char partEnd = '\x1f';
 // A writer that falls this far behind drops reports rather than let memory grow.
 const std::size_t maxQueuedReports = 200000;
+// Rows go to the writer this often (the monitor's round time), or sooner when this many
+// reports have gathered.
+const auto handOver = std::chrono::milliseconds(100);
+const std::size_t maxBatchReports = 20000;
 // How long a statement waits for another program's lock before the history gives up.
 const int busyMilliseconds = 2000;
 const double secondsPerDay = 86400;
@@ -31,6 +35,10 @@ double wallOf(mon_Job::Clock::time_point when, mon_Job::Clock::time_point now, d
 
 std::string encodeFields(const mon_Report& report) {
     std::string text;
+    std::size_t size = 0;
+    for (const mon_Report::Field& field : report.Fields())
+        size += field.key.size() + field.type.size() + field.value.size() + 3;
+    text.reserve(size);
     for (const mon_Report::Field& field : report.Fields()) {
         text += field.key;
         text += partEnd;
@@ -75,8 +83,9 @@ public:
 
     bool Ok() const { return statement != nullptr; }
     sqlite3_stmt* operator*() const { return statement; }
+    // The text must outlast the statement's next Step (a batch's rows do).
     void Text(int at, const std::string& text) const {
-        sqlite3_bind_text(statement, at, text.data(), int(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(statement, at, text.data(), int(text.size()), SQLITE_STATIC);
     }
     void Real(int at, double value) const { sqlite3_bind_double(statement, at, value); }
     void RealOrNull(int at, double value) const {
@@ -92,6 +101,8 @@ public:
         sqlite3_reset(statement);
         sqlite3_clear_bindings(statement);
     }
+    // Before binding every parameter again.
+    void Rewind() const { sqlite3_reset(statement); }
     std::string ColumnText(int at) const {
         const unsigned char* text = sqlite3_column_text(statement, at);
         return text == nullptr ? std::string()
@@ -119,12 +130,13 @@ const char* const schema = "CREATE TABLE IF NOT EXISTS runs("
                            " updated REAL NOT NULL, state TEXT NOT NULL, reports INTEGER,"
                            " errors INTEGER, warnings INTEGER, notices INTEGER, phase TEXT,"
                            " step INTEGER, steps INTEGER, percent REAL, last_message TEXT,"
-                           " final_report TEXT);"
+                           " final_report TEXT, first_report INTEGER);"
                            "CREATE INDEX IF NOT EXISTS runs_updated ON runs(updated);"
+                           // Reports are only appended and read a run at a time from its first
+                           // one on: an index of their runs would cost every insert.
                            "CREATE TABLE IF NOT EXISTS reports("
                            " id INTEGER PRIMARY KEY, run INTEGER NOT NULL, at REAL NOT NULL,"
-                           " type TEXT NOT NULL, fields TEXT NOT NULL);"
-                           "CREATE INDEX IF NOT EXISTS reports_run ON reports(run, id);";
+                           " type TEXT NOT NULL, fields TEXT NOT NULL);";
 
 const char* const runColumns =
     "id, name, label, origin, arrived, ended, updated, state, reports, errors, warnings, "
@@ -203,6 +215,13 @@ mon_History::~mon_History() {
 }
 
 bool mon_History::open() {
+    // SQLite counts every allocation under a lock of its own unless told not to; it must
+    // hear so before it starts, and the monitor is its only user.
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return sqlite3_initialize() == SQLITE_OK;
+    }();
+    (void)configured;
     std::error_code ignored;
     const std::filesystem::path file(path);
     if (file.has_parent_path() && !std::filesystem::exists(file.parent_path(), ignored)) {
@@ -210,7 +229,10 @@ bool mon_History::open() {
         std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace, ignored);
     }
-    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+    // One thread at a time uses the connection (the loop's until recording starts, the
+    // writer's after), so SQLite's own locking of it would only cost.
+    if (sqlite3_open_v2(path.c_str(), &database,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         failure = database != nullptr ? sqlite3_errmsg(database) : "cannot open it";
         return false;
@@ -247,8 +269,11 @@ void mon_History::fail(const std::string& what) {
 
 void mon_History::prune(double now) {
     lastPrune = now;
-    Statement reports(database, "DELETE FROM reports WHERE run IN (SELECT id FROM runs WHERE "
-                                "updated < ?1)");
+    // Reports come in the order of their ids: those before the first one of the cut-off
+    // time go, found without reading the rest.
+    Statement reports(database, "DELETE FROM reports WHERE id < coalesce((SELECT id FROM reports "
+                                "WHERE at >= ?1 ORDER BY id LIMIT 1), (SELECT max(id) + 1 FROM "
+                                "reports))");
     Statement runs(database, "DELETE FROM runs WHERE updated < ?1");
     if (!reports.Ok() || !runs.Ok()) {
         fail(sqlite3_errmsg(database));
@@ -301,8 +326,9 @@ bool mon_History::FindRun(const std::string& nameOrId, Run& run) const {
 std::vector<mon_History::StoredReport> mon_History::Reports(long long run, long long afterId,
                                                             int limit) const {
     std::vector<StoredReport> reports;
-    Statement select(database, "SELECT id, at, type, fields FROM reports WHERE run = ?1 AND "
-                               "id > ?2 ORDER BY id LIMIT ?3");
+    Statement select(database, "SELECT id, at, type, fields FROM reports WHERE id > max(?2, "
+                               "(SELECT coalesce(first_report, 9223372036854775807) - 1 FROM "
+                               "runs WHERE id = ?1)) AND run = ?1 ORDER BY id LIMIT ?3");
     if (!select.Ok())
         return reports;
     const Statement& query = select;
@@ -338,7 +364,9 @@ void mon_History::JobArrived(const mon_Job& job, const std::string&) {
 void mon_History::ReportArrived(const mon_Job& job, const mon_Report& report, const Time&) {
     if (!recording)
         return;
-    dirty.insert(job.Id());
+    if (lastDirty != job.Id())
+        dirty.insert(job.Id());
+    lastDirty = job.Id();
     pending.reports.push_back(ReportRow{job.Id(), wallNow(), report.Type(), encodeFields(report)});
 }
 
@@ -392,6 +420,7 @@ void mon_History::flushRuns(const mon_Roster& roster, bool all) {
         lastRunFlush = now;
         changedState.insert(dirty.begin(), dirty.end());
         dirty.clear();
+        lastDirty = 0;
     }
     for (const int id : changedState)
         if (const mon_Job* job = roster.Find(id))
@@ -414,9 +443,20 @@ void mon_History::Refresh(const mon_Roster& roster) {
         }
         pending = Batch();
         dirty.clear();
+        lastDirty = 0;
         changedState.clear();
         return;
     }
+    // A transaction costs more than the rows in it: the loop's rounds come hundreds of
+    // times a second under load, so their rows go to the writer once per handOver.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastHandOver < handOver && pending.reports.size() < maxBatchReports)
+        return;
+    lastHandOver = now;
+    handOverRows(roster);
+}
+
+void mon_History::handOverRows(const mon_Roster& roster) {
     flushRuns(roster, false);
     if (pending.runs.empty() && pending.reports.empty())
         return;
@@ -442,7 +482,7 @@ void mon_History::Finish(const mon_Roster& roster) {
     if (!recording || failed)
         return;
     flushRuns(roster, true);
-    Refresh(roster);
+    handOverRows(roster);
     Drain(5.0);
 }
 
@@ -501,7 +541,8 @@ bool mon_History::write(const Batch& batch) {
                                   "last_message = ?16, final_report = ?17 WHERE id = ?18");
     Statement insertReport(database,
                            "INSERT INTO reports(run, at, type, fields) VALUES (?1, ?2, ?3, ?4)");
-    bool ok = insertRun.Ok() && updateRun.Ok() && insertReport.Ok();
+    Statement markFirst(database, "UPDATE runs SET first_report = ?1 WHERE id = ?2");
+    bool ok = insertRun.Ok() && updateRun.Ok() && insertReport.Ok() && markFirst.Ok();
     for (std::size_t i = 0; ok && i < batch.runs.size(); ++i) {
         const Run& run = batch.runs[i];
         const auto known = runIds.find(int(run.id));
@@ -542,7 +583,14 @@ bool mon_History::write(const Batch& batch) {
         insertReport.Text(3, row.type);
         insertReport.Text(4, row.fields);
         ok = insertReport.Step() == SQLITE_DONE;
-        insertReport.Reset();
+        insertReport.Rewind();
+        if (ok && lastFirstMarked != known->second && firstReported.insert(known->second).second) {
+            lastFirstMarked = known->second;
+            markFirst.Whole(1, sqlite3_last_insert_rowid(database));
+            markFirst.Whole(2, known->second);
+            ok = markFirst.Step() == SQLITE_DONE;
+            markFirst.Rewind();
+        }
     }
     if (!ok) {
         fail(sqlite3_errmsg(database));

@@ -5,6 +5,7 @@
 #include "mon_View.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -19,8 +20,9 @@ struct sqlite3;
 
 // Every job and every report the monitor sees, kept in an SQLite database so that a monitor
 // started again shows what ran before, and a job can be looked at after the fact. The
-// monitor's loop never waits for the disk: each round's rows go as one batch to a thread of
-// the history's own, which writes whatever has gathered in one transaction. A database that
+// monitor's loop never waits for the disk: every 100 ms (its round time) the rows gathered
+// go as one batch to a thread of the history's own, which writes whatever batches it finds
+// in one transaction. A database that
 // is locked, corrupt or on a full disk is said once; the monitor goes on without history.
 //
 // Tables: runs (one row per job's run: names, times as Unix seconds, end state, tally,
@@ -124,8 +126,11 @@ private:
     std::atomic<bool> failed;
     std::atomic<long long> written;
     std::set<int> dirty;
+    // The job of the last report, which needs no second look in `dirty`.
+    int lastDirty = 0;
     std::set<int> changedState;
     double lastRunFlush;
+    std::chrono::steady_clock::time_point lastHandOver;
     Batch pending;
 
     std::mutex mutex;
@@ -140,6 +145,8 @@ private:
     std::thread writer;
     // The writer's own: the database row of each job it has seen.
     std::map<int, long long> runIds;
+    std::set<long long> firstReported;
+    long long lastFirstMarked = 0;
     double lastPrune;
 
     bool open();
@@ -149,6 +156,7 @@ private:
     void writeLoop();
     bool write(const Batch& batch);
     Run runOf(const mon_Job& job, double now) const;
+    void handOverRows(const mon_Roster& roster);
     void flushRuns(const mon_Roster& roster, bool all);
 };
 

@@ -131,6 +131,11 @@ void mon_Hooks::startWaiting() {
 }
 
 void mon_Hooks::Refresh(const mon_Roster&) {
+    // Asked a few times a second, not on each of the loop's rounds.
+    const auto now = std::chrono::steady_clock::now();
+    if (running.empty() || now - lastLook < std::chrono::milliseconds(100))
+        return;
+    lastLook = now;
     for (auto child = running.begin(); child != running.end();) {
         int status = 0;
         const int ended = poll(child->process, status);

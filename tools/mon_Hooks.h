@@ -70,6 +70,7 @@ private:
     std::vector<Child> running;
     std::size_t started;
     bool droppedSaid;
+    std::chrono::steady_clock::time_point lastLook;
 
     void queue(const std::vector<std::string>& words, const char* event, const mon_Job& job,
                const std::string& message);

@@ -28,6 +28,30 @@ const auto jobInterval = std::chrono::milliseconds(400);
 // An event stream says something this often, so that a closed page is noticed.
 const auto heartbeat = std::chrono::seconds(10);
 const auto requestWait = std::chrono::seconds(2);
+const auto lookInterval = std::chrono::milliseconds(50);
+
+const char fieldEnd = '\x1e';
+const char partEnd = '\x1f';
+
+// The report of a packed entry: "time\x1ftype" then "\x1ekey\x1ftype\x1fvalue" per field.
+mon_Report unpack(const std::string& packed) {
+    const std::size_t typeAt = packed.find(partEnd) + 1;
+    std::size_t at = packed.find(fieldEnd, typeAt);
+    mon_Report report(packed.substr(typeAt, at == std::string::npos ? at : at - typeAt));
+    while (at != std::string::npos) {
+        const std::size_t start = at + 1;
+        at = packed.find(fieldEnd, start);
+        const std::string field = packed.substr(start, at == std::string::npos ? at : at - start);
+        const std::size_t first = field.find(partEnd);
+        const std::size_t second =
+            first == std::string::npos ? first : field.find(partEnd, first + 1);
+        if (second != std::string::npos)
+            report.AddField(mon_Report::Field{field.substr(0, first),
+                                              field.substr(first + 1, second - first - 1),
+                                              field.substr(second + 1)});
+    }
+    return report;
+}
 
 std::string dumped(const Json& object) {
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -282,13 +306,27 @@ void mon_WebServer::JobArrived(const mon_Job& job, const std::string&) {
 }
 
 void mon_WebServer::ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) {
-    keep(job.Id(), Kept{mon_ReportPrinter::ClockTime(time), report, std::string()});
+    Kept entry;
+    entry.packed = mon_ReportPrinter::ClockTime(time);
+    entry.packed += partEnd;
+    entry.packed += report.Type();
+    for (const mon_Report::Field& field : report.Fields()) {
+        entry.packed += fieldEnd;
+        entry.packed += field.key;
+        entry.packed += partEnd;
+        entry.packed += field.type;
+        entry.packed += partEnd;
+        entry.packed += field.value;
+    }
+    keep(job.Id(), std::move(entry));
 }
 
 void mon_WebServer::ReportUnreadable(const mon_Job& job, const std::string& raw,
                                      const std::string& reason, const Time& time) {
-    keep(job.Id(), Kept{mon_ReportPrinter::ClockTime(time), mon_Report(),
-                        reason + ": " + mon_Text::Shortened(raw, 400)});
+    Kept entry;
+    entry.packed = mon_ReportPrinter::ClockTime(time) + partEnd + fieldEnd + "reason" + partEnd +
+                   "string" + partEnd + reason + ": " + mon_Text::Shortened(raw, 400);
+    keep(job.Id(), std::move(entry));
 }
 
 void mon_WebServer::StateChanged(const mon_Job& job, mon_Job::State, const std::string&) {
@@ -361,15 +399,11 @@ std::string mon_WebServer::JobJson(const mon_Job& job) const {
     const auto found = kept.find(job.Id());
     if (found != kept.end()) {
         for (const Kept& entry : found->second) {
+            const mon_Report unpacked = unpack(entry.packed);
             Json report;
-            report["time"] = entry.time;
-            if (!entry.unreadable.empty()) {
-                report["type"] = "unreadable";
-                report["fields"] = Json{{"reason", entry.unreadable}};
-            } else {
-                report["type"] = entry.report.Type();
-                report["fields"] = mon_JsonLog::FieldsObject(entry.report);
-            }
+            report["time"] = entry.packed.substr(0, entry.packed.find(partEnd));
+            report["type"] = unpacked.Type().empty() ? "unreadable" : unpacked.Type();
+            report["fields"] = mon_JsonLog::FieldsObject(unpacked);
             reports.push_back(std::move(report));
         }
     }
@@ -389,6 +423,10 @@ std::string mon_WebServer::JobJson(const mon_Job& job) const {
 
 void mon_WebServer::Refresh(const mon_Roster& roster) {
     const Clock::time_point now = Clock::now();
+    // The loop's rounds come hundreds of times a second under load; the page needs far less.
+    if (now - lastLook < lookInterval)
+        return;
+    lastLook = now;
     std::map<int, Clock::time_point> wanted;
     std::set<int> published;
     {

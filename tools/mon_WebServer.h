@@ -21,7 +21,7 @@
 class mon_WebServer : public mon_View, public mon_CommandInput {
 public:
     // Reports kept per job for the page.
-    static constexpr std::size_t keptReports = 30;
+    static constexpr std::size_t keptReports = 20;
     static constexpr std::size_t keptNotes = 30;
     // Event streams served at once; more would hold every server thread.
     static constexpr int maxStreams = 12;
@@ -56,10 +56,10 @@ public:
     std::string JobJson(const mon_Job& job) const;
 
 private:
+    // A report as the page may want it, in one block: its time, type and fields joined
+    // by separators that XML text never holds, so that hundreds of jobs cost little.
     struct Kept {
-        std::string time;
-        mon_Report report;
-        std::string unreadable;
+        std::string packed;
     };
     struct Shared;
     using Clock = std::chrono::steady_clock;
@@ -73,6 +73,7 @@ private:
     std::deque<std::pair<std::string, std::string>> notes;
     bool tableDirty;
     std::set<int> jobsDirty;
+    Clock::time_point lastLook;
     Clock::time_point tableBuilt;
     std::map<int, Clock::time_point> jobBuilt;
 
