@@ -28,6 +28,7 @@
 #include "mon_WebServer.h"
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -234,12 +235,15 @@ int listJobs(const mon_Options& options) {
                     localTime(run.arrived).c_str(), elapsed.c_str(), run.reports, run.errors,
                     run.warnings, mon_Text::Visible(mon_Text::Shortened(message, 120)).c_str());
     }
+    const bool unknownEnd = std::any_of(runs.begin(), runs.end(), [](const mon_History::Run& run) {
+        return run.ended < 0 && run.state != "finished" && run.state != "killed";
+    });
     if (runs.empty())
         std::printf("(no job in the history %s since %s)\n", history->Path().c_str(),
                     localTime(wallNow() - double(options.since)).c_str());
     else
-        std::printf("lost?: the monitor stopped while the job ran. ipm_monitor -replay "
-                    "history:RUN shows a run's reports\n");
+        std::printf("%sipm_monitor -replay history:RUN shows a run's reports\n",
+                    unknownEnd ? "lost?: the monitor stopped while the job ran. " : "");
     return 0;
 }
 #endif

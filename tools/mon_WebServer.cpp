@@ -69,6 +69,19 @@ bool sameToken(const std::string& given, const std::string& token) {
     return difference == 0;
 }
 
+bool isLoopback(const std::string& address) {
+    return address.compare(0, 4, "127.") == 0 || address == "::1" || address == "localhost";
+}
+
+// A page bound to loopback answers only requests addressed to loopback: a web site whose
+// name its owner points at 127.0.0.1 cannot read the jobs through the engineer's browser.
+bool loopbackHost(const std::string& host) {
+    const std::string name = host.substr(
+        0, host.rfind(':') == std::string::npos || host.back() == ']' ? std::string::npos
+                                                                      : host.rfind(':'));
+    return isLoopback(name) || name == "[::1]";
+}
+
 void securityHeaders(httplib::Response& response) {
     response.set_header("Cache-Control", "no-store");
     response.set_header("X-Content-Type-Options", "nosniff");
@@ -120,6 +133,15 @@ mon_WebServer::mon_WebServer(const std::string& address, int wantedPort, const s
     server.set_write_timeout(5);
     server.set_payload_max_length(4096);
     routes();
+    if (isLoopback(address))
+        server.set_pre_routing_handler(
+            [](const httplib::Request& request, httplib::Response& response) {
+                if (loopbackHost(request.get_header_value("Host")))
+                    return httplib::Server::HandlerResponse::Unhandled;
+                response.status = 421;
+                response.set_content("this monitor's page answers on loopback only", "text/plain");
+                return httplib::Server::HandlerResponse::Handled;
+            });
     if (wantedPort == 0)
         port = server.bind_to_any_port(address);
     else if (server.bind_to_port(address, wantedPort))
@@ -265,6 +287,8 @@ void mon_WebServer::routes() {
             answer["error"] = "this page is read-only: start ipm_monitor with -http_token to "
                               "allow Kill from it";
         } else if (!sameToken(request.get_param_value("token"), state->token)) {
+            // Guessing costs time: this thread answers a wrong token late.
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
             response.status = 403;
             answer["error"] = "wrong token: Kill refused";
         } else {
