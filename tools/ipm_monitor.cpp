@@ -122,23 +122,20 @@ bool colourWanted() {
 }
 #endif
 
-double wallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 bool listensForJobs(const mon_Options& options) {
     return options.replayFile.empty() && options.followFile.empty();
 }
 
-std::string historyPath(const mon_Options& options) {
 #if defined(QORKEL_MONITOR_HISTORY)
+std::string historyPath(const mon_Options& options) {
     return options.history.empty() ? mon_History::DefaultPath() : options.history;
-#else
-    (void)options;
-    return std::string();
-#endif
 }
+
+double wallNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+#endif
 
 // The history when it is wanted: for a monitor that listens (it records), for -jobs and
 // for a replay from it (they read).

@@ -57,7 +57,7 @@ Replayed replay(const std::string& text) {
     for (int round = 0; round < 100 && !file.Ended(); ++round)
         file.Serve(poller, mon_Roster::Clock::now());
     EXPECT_TRUE(file.Ended());
-    Replayed replayed{view.events, {}, view.timesKnown};
+    Replayed replayed{view.events, {}, view.timesKnown, std::string()};
     for (const mon_Job* job : roster.Jobs()) {
         replayed.jobs.push_back(job->Label() + " " + mon_Job::StateName(job->GetState()) + " " +
                                 std::to_string(job->Reports()));
@@ -132,8 +132,9 @@ TEST(MonitorMessageFile, ReportsThatCarryATimestampShowItAndTheirSpan) {
         report.AddField(mon_Report::Field{"timestamp", "string", c.text});
         const bool known = mon_MessageFile::ReportTime(report, seconds);
         EXPECT_EQ(known, c.seconds >= 0) << c.text;
-        if (known)
+        if (known) {
             EXPECT_DOUBLE_EQ(seconds, c.seconds) << c.text;
+        }
     }
 
     // A run of 75 minutes, read in an instant: its elapsed time is its reports' span.

@@ -80,8 +80,9 @@ TEST(MonitorProgress, UnknownPaceStaysUnknownAndPercentAloneGivesAnEta) {
             progress.Apply(timed.first, at(timed.second));
         EXPECT_NEAR(progress.StepsPerMinute(), c.perMinute, 0.01) << c.what;
         EXPECT_NEAR(progress.EtaSeconds(), c.eta, 0.01) << c.what;
-        if (c.eta < 0)
+        if (c.eta < 0) {
             EXPECT_EQ(progress.EtaText(), "") << c.what;
+        }
     }
 }
 
