@@ -1,12 +1,13 @@
 #ifndef QORKELCOMMUNICATIONS_H
 #define QORKELCOMMUNICATIONS_H
 
-// Everything the library exports, for hosts that want it all in one include.
-// One line per header, grouped by module; a new exported header adds one line.
-// (The platform socket headers come in through csp/.) A C host, or a C++ host that needs
-// nothing but the C calls, gets those alone.
+/* Everything the library exports, for hosts that want it all in one include.
+ * One line per header, grouped by module; a new exported header adds one line.
+ * (The platform socket headers come in through csp/.) A C host, or a C++ host that needs
+ * nothing but the C calls, gets those alone: the part a C compiler reads is C89. The C++
+ * part needs C++17. */
 
-// The C interface: starting and stopping reporting, and the reporting calls
+/* The C interface: starting and stopping reporting, and the reporting calls */
 #include "ipm/ipm_sendMessage.h"
 #include "ipm/ipm_startReporting.h"
 
@@ -36,6 +37,7 @@
 #include "base/thr_Mutex.h"
 #include "base/utl_CommandLine.h"
 #include "base/utl_HostName.h"
+#include "base/utl_OptionSpelling.h"
 #include "base/xmp_Expat.h"
 
 // Copy-on-write list

@@ -1,7 +1,7 @@
 #ifndef BASE_EXPORT_H
 #define BASE_EXPORT_H
 
-// The one export macro: everything the library builds is hidden unless marked with it.
+/* The one export macro: everything the library builds is hidden unless marked with it. */
 #if defined(_WIN32)
 #if defined(QORKEL_BUILDING)
 #define QORKEL_API __declspec(dllexport)

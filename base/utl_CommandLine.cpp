@@ -90,6 +90,9 @@ void utl_CommandLine::Set(int argc, const char* const* argv) {
                                    cow_String(equals + 1));
         }
     }
+    names.clear();
+    for (const std::pair<cow_String, cow_String>& option : given)
+        names.push_back(option.first);
     std::stable_sort(given.begin(), given.end(),
                      [](const std::pair<cow_String, cow_String>& a,
                         const std::pair<cow_String, cow_String>& b) { return a.first < b.first; });

@@ -6,6 +6,8 @@
 #include "base/cow_String.h"
 #include "base/thr_GlobalSingleton.h"
 
+#include <vector>
+
 // The job's command-line options. By default it reads the process's own command
 // line; a host or a test may hand it argc/argv instead. Options are written
 // "-name value" or "name=value"; an option given without a value has the empty value.
@@ -20,9 +22,12 @@ public:
     bool IsMember(const cow_String& name) const;
     // The option's value; the empty string when the option is absent.
     cow_String ConstGetValue(const cow_String& name) const;
+    // Every option's name, in the order given ("--job" gives "-job").
+    const std::vector<cow_String>& GetNames() const { return names; }
 
 private:
     cow_Map<cow_String, cow_String> options;
+    std::vector<cow_String> names;
 
     void readOwnProcess();
 };

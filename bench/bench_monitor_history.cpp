@@ -50,7 +50,7 @@ struct Jobs {
     Jobs() {
         for (int i = 0; i < jobCount; ++i) {
             const int id = roster.Arrive("job" + std::to_string(i), "127.0.0.1:1", "bench",
-                                         std::string(), mon_Job::Clock::now());
+                                         mon_Job::Clock::now());
             jobs.push_back(roster.Find(id));
         }
         for (int i = 0; i < 64; ++i)

@@ -18,13 +18,13 @@ static void pause_ms(long ms) {
 }
 #endif
 
-int main(void) {
+int main(int argc, char** argv) {
     const int steps = 20;
     int step;
 
-    /* 0: the options on the program's own command line. Whatever is off, the library has
-     * said why on stderr, and the reporting calls below are safe anyway. */
-    ipm_startReporting(0, NULL);
+    /* The options on the command line. Whatever is off, the library has said why on stderr,
+     * and the reporting calls below are safe anyway. */
+    ipm_startReporting(argc, argv);
 
     const char* program[] = {"example", "1.0"};
     ipm_sendMessage("Started", "program=%s version=%s steps=%i", &steps, NULL, program);

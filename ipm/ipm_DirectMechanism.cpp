@@ -26,6 +26,24 @@ bool holdsKillCommand(const char* received, int count) {
     return std::search(received, end, killCommand, commandEnd) != end;
 }
 
+// Read at once after the failed connect, before another socket call replaces the error.
+const char* connectFailure(int error) {
+    switch (error) {
+    case WSAECONNREFUSED:
+        return "connection refused: nothing listens on that port";
+    case WSAETIMEDOUT:
+        return "no answer to the connection attempt";
+    case WSAENETUNREACH:
+        return "network unreachable";
+    case WSAEHOSTUNREACH:
+        return "host unreachable";
+    case WSAEADDRNOTAVAIL:
+        return "address not available";
+    default:
+        return "cannot connect";
+    }
+}
+
 } // namespace
 
 ipm_DirectMechanism::ipm_DirectMechanism()
@@ -63,6 +81,7 @@ bool ipm_DirectMechanism::Initialize() {
     try {
         socket.connectTo(listener);
     } catch (...) {
+        SetFailureCause(connectFailure(wsa::WSAGetLastError()));
         return false;
     }
     connected = true;
@@ -83,6 +102,16 @@ bool ipm_DirectMechanism::ListenerPort(int& port, bool tell) {
                  "written to the message file");
     }
     return false;
+}
+
+cow_String ipm_DirectMechanism::Destination() const {
+    const utl_CommandLine& commandLine = thr_GlobalSingleton<utl_CommandLine>::Instance();
+    const cow_String host = commandLine.ConstGetValue("listener_name");
+    const std::string port = ipm_bare(commandLine.ConstGetValue("direct_port"));
+    // An empty name is this machine's.
+    if (host.IsEmpty())
+        return ("the monitor on this machine's port " + port).c_str();
+    return ("the monitor at " + ipm_bare(host) + ":" + port).c_str();
 }
 
 cow_String ipm_DirectMechanism::Encode(const char* type, const char* format, const int* integers,

@@ -33,6 +33,8 @@ public:
     // "Kill". A connection that has ended or failed raises; one not yet made is left alone.
     void Poll() override;
     void Interrupt() override;
+    // "the monitor at <listener_name>:<direct_port>".
+    cow_String Destination() const override;
 
     // "direct_port" as a port from 1 to 65535. Otherwise false, and when `tell`, one line on
     // standard error says that reports are only written to the message file.

@@ -53,9 +53,7 @@ bool equalIgnoringCase(const cow_String& left, const cow_String& right) {
 
 } // namespace
 
-ipm_JabberMechanism::ipm_JabberMechanism()
-    : interrupted(false), serverRefusalTold(false), logInRefusalTold(false),
-      logInSilenceTold(false) {}
+ipm_JabberMechanism::ipm_JabberMechanism() : interrupted(false), serverRefusalTold(false) {}
 
 ipm_JabberMechanism::~ipm_JabberMechanism() {
     try {
@@ -125,8 +123,12 @@ bool ipm_JabberMechanism::Initialize() {
     listenerAddress += option("listener_resource");
     connection.Connect(serverName, port);
     const cow_String credential = Credential();
-    if (interrupted.load() || !connection.IsStreamOpen())
+    if (interrupted.load())
         return false;
+    if (!connection.IsStreamOpen()) {
+        SetFailureCause("the server did not open an XMPP stream");
+        return false;
+    }
     const cow_String password = Password();
     // Refused whenever the account exists, which is the usual case; the log-in tells.
     connection.Register(credential, credential, password);
@@ -134,7 +136,7 @@ bool ipm_JabberMechanism::Initialize() {
         if (interrupted.load())
             return false;
         RequireStream();
-        tellLogInFailed(credential);
+        noteLogInFailed(credential);
         // Not logged in, the server would drop every report sent on this stream.
         try {
             connection.Disconnect();
@@ -148,24 +150,30 @@ bool ipm_JabberMechanism::Initialize() {
     return !interrupted.load() && connection.IsStreamOpen();
 }
 
-void ipm_JabberMechanism::tellLogInFailed(const cow_String& account) {
-    const bool refused = connection.GetLastAnswer() == jcl_Connection::answerError;
-    bool& told = refused ? logInRefusalTold : logInSilenceTold;
-    if (told)
-        return;
-    told = true;
-    const std::string server = "the Jabber server " + ipm_shown(serverName);
-    const std::string consequence =
-        "reports are only written to the message file until a log-in succeeds";
-    if (refused)
-        ipm_warn(server + " refused the log-in as " + ipm_shown(account) + ": check that " +
-                 passwordVariable +
-                 " holds that account's password (when it is unset or empty, the password is "
-                 "the account's name); " +
-                 consequence);
+// The message task's line about delivery gives it, once per outage.
+void ipm_JabberMechanism::noteLogInFailed(const cow_String& account) {
+    if (connection.GetLastAnswer() == jcl_Connection::answerError)
+        SetFailureCause(("the server refused the log-in as " + ipm_shown(account) +
+                         "; check that " + passwordVariable +
+                         " holds that account's password, or is unset or empty where the "
+                         "password is the account's name")
+                            .c_str());
     else
-        ipm_warn(server + " did not answer the log-in within " +
-                 durationText(connection.GetAnswerTimeout()) + ": " + consequence);
+        SetFailureCause(("the server did not answer the log-in within " +
+                         durationText(connection.GetAnswerTimeout()))
+                            .c_str());
+}
+
+cow_String ipm_JabberMechanism::Destination() const {
+    cow_String host;
+    int port = 0;
+    if (!ParseServerOption(option("msgserver"), host, port))
+        return ("the monitor through the Jabber server " + ipm_shown(option("msgserver"))).c_str();
+    const std::string server = ipm_bare(host);
+    return ("the monitor " + ipm_bare(option("listener_name")) + "@" + server + "/" +
+            ipm_bare(option("listener_resource")) + " through the Jabber server " + server + ":" +
+            std::to_string(port))
+        .c_str();
 }
 
 // Directed presence: the server then tells the monitor's address when this session ends,

@@ -58,6 +58,9 @@ public:
     // has ended raises.
     void Poll() override;
     void Interrupt() override;
+    // "the monitor <listener_name>@<server>/<listener_resource> through the Jabber server
+    // <server>:<port>".
+    cow_String Destination() const override;
 
     const cow_String& GetServerName() const { return serverName; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }
@@ -81,7 +84,7 @@ private:
     void RequireStream() const;
     bool readServerOption(int& port);
     void announceToListener();
-    void tellLogInFailed(const cow_String& account);
+    void noteLogInFailed(const cow_String& account);
 
     jcl_Connection connection;
     cow_String serverName;
@@ -89,8 +92,6 @@ private:
     cow_String monitorAccount;
     std::atomic<bool> interrupted;
     bool serverRefusalTold;
-    bool logInRefusalTold;
-    bool logInSilenceTold;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "ipm/ipm_MessageTask.h"
 
 #include "csp/csp_Host.h"
+#include "ipm/ipm_DeliveryStatus.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_TaskRegistry.h"
 
@@ -34,7 +35,8 @@ std::string reportsText(int count) {
 
 class Delivery {
 public:
-    explicit Delivery(ipm_MessageTransmit& transmitter) : transmitter(transmitter) {}
+    explicit Delivery(ipm_MessageTransmit& transmitter)
+        : transmitter(transmitter), status(transmitter) {}
 
     void Serve() {
         while (!transmitter.IsAbandoned() && (transmitter.IsMechanismReady() ? deliver() : setUp()))
@@ -43,6 +45,7 @@ public:
 
 private:
     ipm_MessageTransmit& transmitter;
+    ipm_DeliveryStatus status;
     Clock::duration retryDelay = firstRetry;
     Clock::time_point nextAttempt = Clock::now();
     Clock::time_point lastTransmission = Clock::now() - reportSpacing;
@@ -69,22 +72,34 @@ private:
             return true;
         }
         attempted = true;
-        if (!initialize()) {
+        std::string cause;
+        if (!initialize(cause)) {
+            tellDown(cause);
             retryLater();
             return true;
         }
+        status.Up();
         retryDelay = firstRetry;
         reconnectionToTell = everUp;
         everUp = true;
         return true;
     }
 
-    bool initialize() {
+    bool initialize(std::string& cause) {
         try {
-            return transmitter.InitializeMechanism();
+            if (transmitter.InitializeMechanism())
+                return true;
+            cause = transmitter.GetFailureCause().c_str();
         } catch (...) {
-            return false;
+            cause = ipm_DeliveryStatus::CauseOfCurrentFailure();
         }
+        return false;
+    }
+
+    // A transport that shut-down gave up on has not failed.
+    void tellDown(const std::string& cause) {
+        if (!transmitter.IsAbandoned())
+            status.Down(cause);
     }
 
     void retryLater() {
@@ -121,6 +136,7 @@ private:
             transmit(report);
         } catch (...) {
             // The transmitter has marked the transport down; the next step sets it up again.
+            tellDown(ipm_DeliveryStatus::CauseOfCurrentFailure());
             retryLater();
         }
         return true;

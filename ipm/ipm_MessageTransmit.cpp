@@ -4,6 +4,7 @@
 #include "base/thr_GlobalSingletonImpl.h"
 #include "base/thr_LockGuard.h"
 #include "base/utl_CommandLine.h"
+#include "ipm/ipm_MisspeltOptions.h"
 #include "ipm/ipm_PayloadEncoder.h"
 #include "ipm/ipm_TaskRegistry.h"
 #include "ipm/ipm_TransmissionMechanism.h"
@@ -116,6 +117,7 @@ void ipm_MessageTransmit::readSettings() {
 
 void ipm_MessageTransmit::readCommandLine() {
     const utl_CommandLine& commandLine = thr_GlobalSingleton<utl_CommandLine>::Instance();
+    ipm_MisspeltOptions::Tell(commandLine, generation);
     if (!commandLine.IsMember("job")) {
         optionVerdict.store(noJobOption);
         return;
@@ -179,9 +181,22 @@ bool ipm_MessageTransmit::InitializeMechanism() {
         std::atomic<int>& attempts;
         ~CountAttempt() { attempts.fetch_add(1); }
     } counted{connectionAttempts};
+    transportInUse->failureCause = cow_String();
     const bool ready = transportInUse->Initialize();
     mechanismReady.store(ready);
     return ready;
+}
+
+cow_String ipm_MessageTransmit::GetDestination() {
+    thr_LockGuard<thr_Mutex> transport(mechanismLock);
+    const ipm_TransmissionMechanism* const transportInUse = mechanism.load();
+    return transportInUse ? transportInUse->Destination() : cow_String();
+}
+
+cow_String ipm_MessageTransmit::GetFailureCause() {
+    thr_LockGuard<thr_Mutex> transport(mechanismLock);
+    const ipm_TransmissionMechanism* const transportInUse = mechanism.load();
+    return transportInUse ? transportInUse->GetFailureCause() : cow_String();
 }
 
 cow_String ipm_MessageTransmit::Encode(const char* type, const char* format, const int* integers,

@@ -52,6 +52,10 @@ public:
     // Sets the transport up (connects, logs in); false when there is none or it is not
     // ready. Failures the transport raises pass through. The message task calls it.
     bool InitializeMechanism();
+    // Where the transport delivers, and why its last set-up answered false (empty when it did
+    // not say), for the message task's lines about delivery. Empty without a transport.
+    cow_String GetDestination();
+    cow_String GetFailureCause();
 
     // The payload of the installed transport; without one, the payload every transport
     // can carry. Empty while reporting is off.

@@ -8,6 +8,10 @@ ipm_TransmissionMechanism::~ipm_TransmissionMechanism() = default;
 
 void ipm_TransmissionMechanism::Interrupt() {}
 
+cow_String ipm_TransmissionMechanism::Destination() const {
+    return "the monitor";
+}
+
 bool ipm_TransmissionMechanism::ParsePort(const cow_String& text, int& port) {
     if (text.IsEmpty() || text.length() > 5)
         return false;

@@ -33,6 +33,14 @@ public:
     // good: a call blocked on the network returns (or raises) soon, and later ones fail.
     // Must be safe while another call runs. The default does nothing.
     virtual void Interrupt();
+    // Where the reports go, as the job's user would look for it ("the monitor at
+    // 127.0.0.1:5001"), for the lines that say delivery is down or back. The default says
+    // "the monitor".
+    virtual cow_String Destination() const;
+
+    // Why the last Initialize answered false, in a few words ("connection refused"); empty
+    // when it did not say.
+    const cow_String& GetFailureCause() const { return failureCause; }
 
     const cow_String& GetJobName() const { return jobName; }
     void SetJobName(const cow_String& name) { jobName = name; }
@@ -41,6 +49,9 @@ public:
     static bool ParsePort(const cow_String& text, int& port);
 
 protected:
+    // For Initialize, before it answers false; the transmitter clears it before each call.
+    void SetFailureCause(const cow_String& cause) { failureCause = cause; }
+
     // The whole of a transport's Encode: the payload in the given variant, carrying
     // this transport's job name and the transmitter's phase.
     cow_String EncodePayload(const ipm_PayloadEncoder& variant, const char* type,
@@ -51,6 +62,7 @@ private:
     friend class ipm_MessageTransmit;
 
     cow_String jobName;
+    cow_String failureCause;
     // The transmitter that installed this transport; null until then.
     ipm_MessageTransmit* transmitter;
 };

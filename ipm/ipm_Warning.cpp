@@ -15,12 +15,16 @@ void ipm_warn(const std::string& text) {
 }
 
 std::string ipm_shown(const cow_String& value) {
-    std::string shown = "\"";
+    return "\"" + ipm_bare(value) + "\"";
+}
+
+std::string ipm_bare(const cow_String& value) {
+    std::string shown;
     for (int i = 0; i < value.length() && i < longestShownValue; ++i) {
         const unsigned char character = static_cast<unsigned char>(value[i]);
         shown += character < 0x20 || character == 0x7f ? '?' : static_cast<char>(character);
     }
     if (value.length() > longestShownValue)
         shown += "...";
-    return shown + "\"";
+    return shown;
 }

@@ -12,5 +12,7 @@ void ipm_warn(const std::string& text);
 
 // A value quoted inside a warning: control characters shown as '?', at most 60 characters.
 std::string ipm_shown(const cow_String& value);
+// The same without the quotes, for a value that names a place ("the monitor at h:5001").
+std::string ipm_bare(const cow_String& value);
 
 #endif

@@ -4,7 +4,7 @@
 /* Brings reporting up and down with one call each. Plain C, so that C and Fortran hosts
  * can call them; none lets a failure escape. Includes the reporting calls as well.
  *
- *   if (ipm_startReporting(0, NULL) != IPM_REPORTING_ON)   (the program's own options)
+ *   if (ipm_startReporting(argc, argv) != IPM_REPORTING_ON)   (main's arguments)
  *       ...the library has said why on stderr; reporting calls stay safe
  *   ipm_sendMessage("Started", ...);
  *   while (... && !ipm_killRequested())
@@ -45,7 +45,14 @@ extern "C" {
  * changes nothing and answers what the first one did. A report made before it is recorded
  * under the options the library had then. (A C++ host that installs a transport and runs
  * ipm_MessageTask itself does not call it.) */
+/* argv as main has it: C converts char** to char* const* without a cast (as for execv), but
+ * not to const char* const*, which C++ takes from char** and const char** alike. Either way
+ * the library only reads the arguments. */
+#ifdef __cplusplus
 QORKEL_API int ipm_startReporting(int argc, const char* const* argv);
+#else
+QORKEL_API int ipm_startReporting(int argc, char* const* argv);
+#endif
 
 /* Asks the delivery thread to deliver what waits and end, giving it IPM_SHUTDOWN_SECONDS
  * (default 30) before it gives up; says goodbye to the monitor over Jabber, closes the

@@ -56,10 +56,10 @@ bool overJabber() {
 }
 
 // The message task sets the transport up on its own thread; its first attempt tells whether
-// the monitor is there.
+// the monitor is there. Without a transport there is no attempt to wait for.
 void awaitFirstConnection(const ipm_MessageTransmit& transmitter) {
-    for (int i = 0; i < 1500 && transmitter.IsEnabled() && !transmitter.IsMechanismReady() &&
-                    transmitter.GetConnectionAttempts() == 0;
+    for (int i = 0; i < 1500 && transmitter.IsEnabled() && transmitter.HasMechanism() &&
+                    !transmitter.IsMechanismReady() && transmitter.GetConnectionAttempts() == 0;
          ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }

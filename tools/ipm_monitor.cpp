@@ -105,6 +105,11 @@ std::unique_ptr<mon_Source> openSource(const mon_Options& options, mon_Roster& r
     const std::string port = std::to_string(server->Port());
     roster.View().Note("ipm_monitor listening on " + options.address + ":" + port +
                        " (start a job with -direct_port " + port + ")");
+    if (!server->OnlyThisMachine())
+        roster.View().Note("anyone who can reach " + options.address + ":" + port +
+                           " can report as any job: the direct wire has no authentication "
+                           "(keep the monitor on 127.0.0.1 or a network you trust, or use "
+                           "Jabber with TLS)");
     if (!options.portFile.empty() && !writeWhole(options.portFile, port))
         throw std::runtime_error("cannot write " + options.portFile);
     return server;
@@ -345,6 +350,9 @@ int main(int argc, char** argv) {
 #endif
     }
     mon_Platform::CatchStopSignals();
+    if (!mon_Platform::RaiseDescriptorLimit())
+        std::fprintf(stderr, "ipm_monitor: cannot raise the limit on open files; it stays at %s\n",
+                     std::to_string(mon_Platform::DescriptorLimit()).c_str());
     int modules = 0;
     QORKelCommunications_initialize(modules);
     // The library's console diagnostics would break into the board and the log.

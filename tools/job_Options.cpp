@@ -1,5 +1,7 @@
 #include "job_Options.h"
 
+#include "base/utl_OptionSpelling.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -31,6 +33,18 @@ const Known* find(const char* name) {
     return nullptr;
 }
 
+std::string unknownOption(const char* argument) {
+    std::string error = std::string("unknown option ") + argument;
+    const char* names[sizeof known / sizeof known[0]];
+    for (std::size_t i = 0; i < sizeof known / sizeof known[0]; ++i)
+        names[i] = known[i].name;
+    if (const char* meant =
+            utl_OptionSpelling::Nearest(argument, names, int(sizeof names / sizeof names[0]),
+                                        utl_OptionSpelling::ToleranceFor(argument)))
+        error += std::string(" (did you mean -") + meant + "?)";
+    return error;
+}
+
 bool isNumber(const char* text, long low, long high) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
@@ -47,7 +61,7 @@ job_Options::Verdict job_Options::Check(int argc, const char* const* argv, std::
             return help;
         const Known* option = argument[0] == '-' ? find(argument + 1) : nullptr;
         if (option == nullptr) {
-            error = argument[0] == '-' ? std::string("unknown option ") + argument
+            error = argument[0] == '-' ? unknownOption(argument)
                                        : std::string("unexpected argument ") + argument;
             return refuse;
         }

@@ -60,6 +60,8 @@ private:
                 reader.refuse();
             else
                 reader.reports.emplace_back(name);
+        } else if (reader.depth > fieldDepth) {
+            reader.field.value += mon_ReportStream::StartTagText(name, attributes);
         } else if (reader.depth == fieldDepth) {
             if (reader.reports.back().Fields().size() >= mon_ReportStream::maxFields) {
                 reader.refuse();
@@ -72,11 +74,13 @@ private:
         }
     }
 
-    static void XMLCALL endElement(void* userData, const XML_Char*) {
+    static void XMLCALL endElement(void* userData, const XML_Char* name) {
         Reader& reader = *static_cast<Reader*>(userData);
         if (reader.refused)
             return;
-        if (reader.depth == fieldDepth) {
+        if (reader.depth > fieldDepth) {
+            reader.field.value += mon_ReportStream::EndTagText(name);
+        } else if (reader.depth == fieldDepth) {
             reader.reports.back().AddField(reader.field);
             reader.field = mon_Report::Field();
         }

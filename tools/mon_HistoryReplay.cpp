@@ -40,7 +40,7 @@ void mon_HistoryReplay::Serve(const mon_Poller&, Clock::time_point now) {
     if (jobId == 0) {
         jobId = roster.Arrive(run.name, run.origin,
                               "from the history (run " + std::to_string(run.id) + ")",
-                              std::string(), steadyAt(run.arrived, now, wallNow));
+                              steadyAt(run.arrived, now, wallNow));
         // A Kill was sent to it, as far as its end tells.
         if (run.state == "killed")
             roster.KillSent(jobId, steadyAt(run.arrived, now, wallNow));

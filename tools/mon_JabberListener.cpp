@@ -149,7 +149,7 @@ int mon_JabberListener::jobOf(const std::string& address) {
     if (known == peers.end() && peers.size() >= maxPeers)
         return 0;
     Peer& peer = peers[address];
-    peer.jobId = roster.Arrive(name, address, "reporting as " + address, bareOf(address), now);
+    peer.jobId = roster.Arrive(name, address, "reporting as " + address, now);
     peer.lastProbe = now;
     if (!peer.sentPresence)
         ping(address, firstPingPrefix);

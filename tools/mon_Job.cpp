@@ -117,13 +117,6 @@ void mon_Job::KillSent(Clock::time_point now) {
     killSentAt = now;
 }
 
-void mon_Job::Resume(const std::string& newOrigin, Clock::time_point now) {
-    origin = newOrigin;
-    connected = true;
-    state = running;
-    lastReport = now;
-}
-
 bool mon_Job::CheckSilence(Clock::time_point now, Clock::duration silentAfter) {
     if (state != running || !connected || now - lastReport <= silentAfter)
         return false;

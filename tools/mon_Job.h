@@ -15,8 +15,8 @@
 //   finished  its final report arrived (see IsFinalReport);
 //   lost      its connection or session ended without a final report;
 //   killed    a Kill was sent to it and it then ended (final report or not).
-// Finished and killed are for good; silent turns into running with the next report, and a
-// lost job that reconnects runs again.
+// Finished, lost and killed are for good (a job that connects again is another entry);
+// silent turns into running with the next report.
 class mon_Job {
 public:
     using Clock = std::chrono::steady_clock;
@@ -57,8 +57,6 @@ public:
     // The connection or session ended; false when it had ended before.
     bool End(Clock::time_point now);
     void KillSent(Clock::time_point now);
-    // A lost job that came back (it reconnected): running again, from its new origin.
-    void Resume(const std::string& newOrigin, Clock::time_point now);
     // Running turns silent after `silentAfter` without a report; true when it changed.
     bool CheckSilence(Clock::time_point now, Clock::duration silentAfter);
     // Sets when the last report came, for reports whose time is learnt afterwards.

@@ -2,19 +2,10 @@
 
 #include <vector>
 
-namespace {
-
-// The address part of "127.0.0.1:40312": a job that reconnects comes from another port.
-std::string hostOf(const std::string& peer) {
-    return peer.substr(0, peer.rfind(':'));
-}
-
-} // namespace
-
 mon_JobConnection::mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer,
-                                     mon_Roster& roster)
+                                     mon_Roster& roster, Clock::time_point now)
     : socket(std::move(socket)), peer(peer), roster(roster),
-      stream(*this, mon_ReportStream::JobNameThenPayloads), now(Clock::now()), accepted(now),
+      stream(*this, mon_ReportStream::JobNameThenPayloads), now(now), accepted(now), lastHeard(now),
       jobId(0), reports(0) {}
 
 mon_JobConnection::~mon_JobConnection() {
@@ -36,14 +27,25 @@ bool mon_JobConnection::ReadAvailable(Clock::time_point when) {
         ended("the connection closed");
         return false;
     }
+    lastHeard = now;
     if (!stream.Feed(received.data(), std::size_t(count))) {
-        const mon_Job* job = roster.Find(jobId);
-        const std::string who = job != nullptr ? job->Label() : "connection from " + peer;
-        roster.View().Note(who + " dropped: it sent " + stream.FailureReason());
-        ended("the monitor dropped the connection");
+        dropped("it sent " + stream.FailureReason());
         return false;
     }
     return true;
+}
+
+void mon_JobConnection::Drop(const std::string& reason, Clock::time_point when) {
+    now = when;
+    dropped(reason);
+}
+
+void mon_JobConnection::dropped(const std::string& reason) {
+    const mon_Job* job = roster.Find(jobId);
+    const std::string who = job != nullptr ? job->Label() : "connection from " + peer;
+    roster.View().Note(who + " dropped: " + reason);
+    if (jobId != 0)
+        roster.Leave(jobId, "the monitor dropped the connection", now);
 }
 
 void mon_JobConnection::ended(const std::string& why) {
@@ -63,7 +65,7 @@ bool mon_JobConnection::SendKill(std::string& why) {
 }
 
 void mon_JobConnection::JobNamed(const std::string& name) {
-    jobId = roster.Arrive(name, peer, "connected from " + peer, hostOf(peer), now);
+    jobId = roster.Arrive(name, peer, "connected from " + peer, now);
 }
 
 void mon_JobConnection::ReportArrived(const mon_Report& report) {

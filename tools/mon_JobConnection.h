@@ -15,7 +15,8 @@ public:
     using Clock = mon_Roster::Clock;
     static const int readSize = 16384;
 
-    mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer, mon_Roster& roster);
+    mon_JobConnection(csp_TcpSocket&& socket, const std::string& peer, mon_Roster& roster,
+                      Clock::time_point now);
     mon_JobConnection(const mon_JobConnection&) = delete;
     mon_JobConnection& operator=(const mon_JobConnection&) = delete;
     ~mon_JobConnection() override;
@@ -26,10 +27,14 @@ public:
     bool ReadAvailable(Clock::time_point now);
     // False with the reason when the job could not be sent it.
     bool SendKill(std::string& why);
+    // The monitor lets go of the connection: says so with the reason and tells the roster.
+    void Drop(const std::string& reason, Clock::time_point now);
 
     // The roster's id of the job; 0 until its name has arrived.
     int JobId() const { return jobId; }
     Clock::time_point Accepted() const { return accepted; }
+    // When bytes last came, or when the connection was accepted.
+    Clock::time_point LastHeard() const { return lastHeard; }
     int Reports() const { return reports; }
     const std::string& Peer() const { return peer; }
 
@@ -44,10 +49,12 @@ private:
     mon_ReportStream stream;
     Clock::time_point now;
     Clock::time_point accepted;
+    Clock::time_point lastHeard;
     int jobId;
     int reports;
 
     void ended(const std::string& why);
+    void dropped(const std::string& reason);
 };
 
 #endif

@@ -210,7 +210,7 @@ void mon_MessageFile::ReportUnreadable(const std::string& raw, const std::string
         emit(held, mon_View::Time::Unknown(), now);
     }
     if (jobId == 0)
-        jobId = roster.Arrive(fileStem(), path, "read from " + path, std::string(), now);
+        jobId = roster.Arrive(fileStem(), path, "read from " + path, now);
     roster.Unreadable(jobId, raw, reason, mon_View::Time::Unknown(), now);
 }
 
@@ -236,7 +236,7 @@ int mon_MessageFile::jobFor(const mon_Report& report) {
     if (newRun)
         roster.Leave(jobId, "the next run began", now);
     if (current == nullptr || newRun)
-        jobId = roster.Arrive(name, path, "read from " + path, std::string(), now);
+        jobId = roster.Arrive(name, path, "read from " + path, now);
     return jobId;
 }
 

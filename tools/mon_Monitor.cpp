@@ -120,14 +120,28 @@ void mon_Monitor::kill(const std::string& target, Clock::time_point now) {
         if (!job->HasEnded())
             live.push_back(job);
     if (live.size() > 1) {
-        note(std::to_string(live.size()) + " running jobs are named " + target + ": " +
-             labels(live) + "; kill one of them by that name");
+        askWhich(live, now);
         return;
     }
     const mon_Job& job = live.empty() ? *matching.front() : *live.front();
     std::string why;
     if (!killOne(job, now, why))
         note("no Kill sent to " + job.Label() + ": " + why);
+}
+
+// The first job of a name is labelled by the name alone; "#1" tells it apart from the rest.
+void mon_Monitor::askWhich(const std::vector<const mon_Job*>& live, Clock::time_point now) {
+    std::string choices;
+    std::string commands;
+    for (const mon_Job* job : live) {
+        const std::string label = job->Label() == job->Name() ? job->Label() + "#1" : job->Label();
+        choices += (choices.empty() ? "" : ", ") + label + " (from " + job->Origin() + " for " +
+                   mon_Job::Duration(now - job->Arrived()) + ", " + std::to_string(job->Reports()) +
+                   " reports)";
+        commands += (commands.empty() ? "" : " or ") + ("kill " + label);
+    }
+    note(std::to_string(live.size()) + " running jobs are named " + live.front()->Name() + ": " +
+         choices + "; say which: " + commands);
 }
 
 void mon_Monitor::killAll(Clock::time_point now) {

@@ -47,6 +47,7 @@ private:
 
     void round(int waitMilliseconds);
     void kill(const std::string& target, Clock::time_point now);
+    void askWhich(const std::vector<const mon_Job*>& live, Clock::time_point now);
     void killAll(Clock::time_point now);
     bool killOne(const mon_Job& job, Clock::time_point now, std::string& why);
     void killAfterEnoughReports(Clock::time_point now);

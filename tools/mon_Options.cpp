@@ -1,7 +1,11 @@
 #include "mon_Options.h"
 
+#include "base/utl_OptionSpelling.h"
+
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -61,13 +65,30 @@ bool readAge(const std::string& text, long long& seconds) {
 
 } // namespace
 
+namespace {
+
+const char* const optionsWithValues[] = {
+    "-port",       "-address",   "-port_file", "-kill_after", "-silent_after", "-only",
+    "-replay",     "-follow",    "-msgserver", "-account",    "-password",     "-resource",
+    "-ready_file", "-on_end",    "-on_error",  "-http",       "-http_token",   "-http_port_file",
+    "-history",    "-keep_days", "-since"};
+const char* const switches[] = {"-exit_when_idle", "-json", "-plain", "-help", "-quiet", "-jobs"};
+
+std::string unknownOption(const std::string& option) {
+    std::vector<const char*> known(std::begin(optionsWithValues), std::end(optionsWithValues));
+    known.insert(known.end(), std::begin(switches), std::end(switches));
+    std::string error = "unknown option " + option;
+    if (const char* meant =
+            utl_OptionSpelling::Nearest(option.c_str(), known.data(), int(known.size()),
+                                        utl_OptionSpelling::ToleranceFor(option.c_str())))
+        error += std::string(" (did you mean ") + meant + "?)";
+    return error;
+}
+
+} // namespace
+
 bool mon_Options::takesValue(const std::string& option) const {
-    for (const char* known :
-         {"-port",     "-address",    "-port_file",      "-kill_after", "-silent_after",
-          "-only",     "-replay",     "-follow",         "-msgserver",  "-account",
-          "-password", "-resource",   "-ready_file",     "-on_end",     "-on_error",
-          "-http",     "-http_token", "-http_port_file", "-history",    "-keep_days",
-          "-since"})
+    for (const char* known : optionsWithValues)
         if (option == known)
             return true;
     return false;
@@ -89,7 +110,7 @@ bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
         } else if (option == "-jobs") {
             listJobs = true;
         } else if (!takesValue(option)) {
-            error = "unknown option " + option;
+            error = unknownOption(option);
             return false;
         } else if (i + 1 >= argc) {
             error = option + " needs a value";
@@ -201,7 +222,8 @@ const char* mon_Options::Usage() {
            "[-ready_file F] [common options]\n"
            "       ipm_monitor -replay FILE.ipm | -follow FILE.ipm [common options]\n"
            "  -port N          port to listen on; 0 (the default) picks a free one\n"
-           "  -address A       address to listen on (default 127.0.0.1)\n"
+           "  -address A       address to listen on (default 127.0.0.1); jobs are not\n"
+           "                   authenticated: whoever reaches it can report as any job\n"
            "  -port_file F     write the port listened on to F\n"
            "over Jabber instead of listening for direct connections:\n"
            "  -msgserver S     log in to the Jabber server S (its virtual host's name; S:port\n"

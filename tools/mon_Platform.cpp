@@ -2,13 +2,16 @@
 
 #include "QORKelCommunications.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 
 #if defined(_WIN32)
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -74,3 +77,43 @@ std::FILE* mon_Platform::OpenNullDevice() {
     return std::fopen("/dev/null", "w");
 #endif
 }
+
+#if defined(_WIN32)
+
+// Sockets are no C runtime descriptors on Windows: no per-process limit holds them.
+bool mon_Platform::RaiseDescriptorLimit() {
+    return true;
+}
+
+std::size_t mon_Platform::DescriptorLimit() {
+    return SIZE_MAX;
+}
+
+#else
+
+bool mon_Platform::RaiseDescriptorLimit() {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return true;
+    // An unlimited hard limit still has the kernel's ceiling above it; ask for a plain
+    // number rather than be refused.
+    const rlim_t wanted = limit.rlim_max == RLIM_INFINITY
+                              ? std::max<rlim_t>(limit.rlim_cur, rlim_t(65536))
+                              : limit.rlim_max;
+    if (limit.rlim_cur >= wanted)
+        return true;
+    limit.rlim_cur = wanted;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+std::size_t mon_Platform::DescriptorLimit() {
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur >= rlim_t(SIZE_MAX))
+        return SIZE_MAX;
+    return std::size_t(limit.rlim_cur);
+}
+
+#endif

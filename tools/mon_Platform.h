@@ -1,6 +1,7 @@
 #ifndef TOOLS_MON_PLATFORM_H
 #define TOOLS_MON_PLATFORM_H
 
+#include <cstddef>
 #include <cstdio>
 
 // The few things the monitor does that POSIX and Windows do differently; the sockets
@@ -22,6 +23,11 @@ public:
     static bool Seek(std::FILE* file, long long offset);
     // Where the library's console diagnostics go: nowhere.
     static std::FILE* OpenNullDevice();
+    // A monitor serves one connection per job: the soft limit on open descriptors goes up to
+    // the hard one. False when it could not.
+    static bool RaiseDescriptorLimit();
+    // The limit on open descriptors now in force; SIZE_MAX when there is none.
+    static std::size_t DescriptorLimit();
 };
 
 #endif

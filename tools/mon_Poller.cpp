@@ -11,7 +11,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <thread>
+
+#if defined(_WIN32)
+const std::size_t mon_Poller::mostDescriptors = FD_SETSIZE;
+#else
+const std::size_t mon_Poller::mostDescriptors = SIZE_MAX;
+#endif
 
 void mon_Poller::Clear() {
     descriptors.clear();

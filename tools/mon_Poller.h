@@ -1,6 +1,7 @@
 #ifndef TOOLS_MON_POLLER_H
 #define TOOLS_MON_POLLER_H
 
+#include <cstddef>
 #include <vector>
 
 // One wait over every descriptor the monitor reads (the listening socket, each job's
@@ -8,6 +9,9 @@
 // thread serves them all and still gets to its timers and commands.
 class mon_Poller {
 public:
+    // The most descriptors one wait takes (Windows' select: FD_SETSIZE; poll: any number).
+    static const std::size_t mostDescriptors;
+
     void Clear();
     void Add(int descriptor);
     // Waits until a descriptor is readable (or closed, or failed) or the time has passed.

@@ -157,12 +157,14 @@ void mon_ReportStream::parseSegments(std::string& work, std::size_t& at) {
             parseError = cutAt != 0 ? "cut off by the next report"
                          : text     ? text
                                     : "not well-formed";
-            // The broken payload is searched for the next one like the bytes after it.
+            // The next payload is looked for from where this one broke: what parsed before
+            // that was inside it, and markup in a value must never come out as a report.
+            const std::size_t brokeAt = unread.size() - segmentLength;
             work.replace(0, at, unread);
             at = 0;
             unread.clear();
             skipping = true;
-            searchedUpTo = cutAt != 0 ? cutAt : 1;
+            searchedUpTo = cutAt != 0 ? cutAt : std::max<std::size_t>(brokeAt, 1);
             cutAt = 0;
             return;
         }
@@ -239,6 +241,17 @@ void mon_ReportStream::textBeforeReport() {
     unread.erase(0, start);
 }
 
+std::string mon_ReportStream::StartTagText(const XML_Char* name, const XML_Char** attributes) {
+    std::string text = std::string("<") + name;
+    for (int i = 0; attributes[i] != nullptr; i += 2)
+        text += std::string(" ") + attributes[i] + "=\"" + attributes[i + 1] + "\"";
+    return text + ">";
+}
+
+std::string mon_ReportStream::EndTagText(const XML_Char* name) {
+    return std::string("</") + name + ">";
+}
+
 void XMLCALL mon_ReportStream::startElement(void* userData, const XML_Char* name,
                                             const XML_Char** attributes) {
     mon_ReportStream& stream = *static_cast<mon_ReportStream*>(userData);
@@ -246,7 +259,9 @@ void XMLCALL mon_ReportStream::startElement(void* userData, const XML_Char* name
     if (stream.depth == reportDepth) {
         stream.textBeforeReport();
         stream.report = mon_Report(name);
-    } else if (stream.depth >= fieldDepth && tagStartsLine(stream.unread)) {
+    } else if (stream.depth > fieldDepth) {
+        stream.field.value += StartTagText(name, attributes);
+    } else if (stream.depth == fieldDepth && tagStartsLine(stream.unread)) {
         stream.cutAt = stream.unread.rfind('<');
         xmp_XML_StopParser(stream.parser, XML_FALSE);
     } else if (stream.depth == fieldDepth) {
@@ -257,9 +272,11 @@ void XMLCALL mon_ReportStream::startElement(void* userData, const XML_Char* name
     }
 }
 
-void XMLCALL mon_ReportStream::endElement(void* userData, const XML_Char*) {
+void XMLCALL mon_ReportStream::endElement(void* userData, const XML_Char* name) {
     mon_ReportStream& stream = *static_cast<mon_ReportStream*>(userData);
-    if (stream.depth == fieldDepth) {
+    if (stream.depth > fieldDepth) {
+        stream.field.value += EndTagText(name);
+    } else if (stream.depth == fieldDepth) {
         stream.report.AddField(stream.field);
         stream.field = mon_Report::Field();
     } else if (stream.depth == reportDepth) {

@@ -12,13 +12,17 @@
 // only text. A message file, or a payload that arrives whole on its own (as in a chat
 // message), is read the same way without the name.
 //
+// A report is a top-level element, never a line: a value may hold line feeds and markup of
+// its own, well-formed markup included, and that stays part of the value (as text, tags and
+// all), wherever its lines begin.
+//
 // A payload may be ill-formed (a job that did not escape a value, a file cut short by a
 // crash). Its raw text is handed on as unreadable and reading starts again at the next
-// payload: at a line that starts with "<" and a name, or at a root tag that a field follows
-// at once ("<Started><program"). A tag at the start of a line inside a payload begins the
-// next one (fields are never written on lines of their own), so a payload cut short is
-// found even when what follows it is well-formed. Text between payloads is handed on as
-// unreadable too.
+// payload after the point where it broke: at a line that starts with "<" and a name, or at a
+// root tag that a field follows at once ("<Started><program"). A tag at the start of a line
+// where a field belongs begins the next payload (fields never begin a line, and markup in a
+// value sits deeper), so a payload cut short between two fields is found even when what
+// follows it is well-formed. Text between payloads is handed on as unreadable too.
 //
 // What one source may make the monitor hold is bounded: a job name longer than
 // maxNameBytes, or a payload larger than maxReportBytes or with more than maxFields fields,
@@ -54,6 +58,9 @@ public:
     bool Failed() const { return failed; }
     const std::string& FailureReason() const { return failureReason; }
     bool HasJobName() const { return nameComplete; }
+    // Markup inside a value, written back as the text it stands for: "<b id="1">", "</b>".
+    static std::string StartTagText(const XML_Char* name, const XML_Char** attributes);
+    static std::string EndTagText(const XML_Char* name);
     const std::string& JobName() const { return jobName; }
     // Bytes held for a payload not yet complete.
     std::size_t Pending() const { return unread.size(); }

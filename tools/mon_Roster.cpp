@@ -19,26 +19,14 @@ mon_Roster::mon_Roster(mon_View& view, Clock::duration silentAfter, Clock::durat
       dropSaid(false) {}
 
 int mon_Roster::Arrive(const std::string& name, const std::string& origin, const std::string& how,
-                       const std::string& resumeKey, Clock::time_point now) {
+                       Clock::time_point now) {
     ++arrivals;
-    if (!resumeKey.empty()) {
-        for (Entry& known : jobs) {
-            mon_Job& job = *known.job;
-            if (known.resumeKey == resumeKey && job.Name() == name &&
-                job.GetState() == mon_Job::lost) {
-                job.Resume(origin, now);
-                view->JobArrived(job, how);
-                view->StateChanged(job, mon_Job::lost, "it came back");
-                return job.Id();
-            }
-        }
-    }
     Entry added;
     added.job.reset(new mon_Job(nextId++, name, uniqueLabel(name), origin, now));
-    added.resumeKey = resumeKey;
     jobs.push_back(std::move(added));
     const mon_Job& job = *jobs.back().job;
-    view->JobArrived(job, how);
+    view->JobArrived(
+        job, job.Label() == name ? how : how + " (another job named " + name + " is on the board)");
     dropOldEndedJobs();
     return job.Id();
 }
@@ -156,12 +144,19 @@ mon_Roster::Entry* mon_Roster::entry(int id) {
 }
 
 std::vector<const mon_Job*> mon_Roster::Matching(const std::string& nameOrLabel) const {
-    for (const Entry& known : jobs)
-        if (known.job->Label() == nameOrLabel && known.job->IsConnected())
-            return {known.job.get()};
+    const auto named = [&nameOrLabel](const Entry& known) {
+        return known.job->Name() == nameOrLabel;
+    };
+    for (const Entry& known : jobs) {
+        const mon_Job& job = *known.job;
+        const bool givenLabel = job.Label() != job.Name() && job.Label() == nameOrLabel;
+        const bool firstOfItsName = job.Label() == job.Name() && job.Label() + "#1" == nameOrLabel;
+        if (givenLabel || (firstOfItsName && std::none_of(jobs.begin(), jobs.end(), named)))
+            return {&job};
+    }
     std::vector<const mon_Job*> matching;
     for (const Entry& known : jobs)
-        if (known.job->Name() == nameOrLabel || known.job->Label() == nameOrLabel)
+        if (named(known))
             matching.push_back(known.job.get());
     std::stable_partition(matching.begin(), matching.end(),
                           [](const mon_Job* job) { return job->IsConnected(); });

@@ -24,10 +24,10 @@ public:
     // Only reports of these types are shown (all when empty); every report is counted.
     void ShowOnly(const std::set<std::string>& types) { shownTypes = types; }
 
-    // A job arrives and gets an id. With `resumeKey` set, a lost job of the same name that
-    // arrived with the same key comes back instead (a job that reconnected).
+    // A job arrives and gets an id and an entry of its own, always: nothing tells a job that
+    // reconnects from another that gives the same name, so neither takes over an entry.
     int Arrive(const std::string& name, const std::string& origin, const std::string& how,
-               const std::string& resumeKey, Clock::time_point now);
+               Clock::time_point now);
     // A run that ended before the monitor started (from its history): on the roster as it
     // ended, with no event for the view. Filled in through the job's Restore.
     mon_Job& Recall(const std::string& name, const std::string& origin, Clock::time_point arrived);
@@ -44,8 +44,8 @@ public:
     // Null when the id is unknown (or the job was dropped from the roster).
     const mon_Job* Find(int id) const;
     mon_Job* Find(int id);
-    // The connected job with this label; else every job with this name or label, those
-    // connected first.
+    // The job with this label where the label is not its name ("beam#2"; "beam#1" for the
+    // first "beam"); else every job with this name, those connected first.
     std::vector<const mon_Job*> Matching(const std::string& nameOrLabel) const;
     // In the order they arrived.
     std::vector<const mon_Job*> Jobs() const;
@@ -63,7 +63,6 @@ public:
 private:
     struct Entry {
         std::unique_ptr<mon_Job> job;
-        std::string resumeKey;
         bool killOverdueSaid = false;
     };
 

@@ -3,6 +3,7 @@
 #include "mon_Platform.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
@@ -14,6 +15,20 @@ const int acceptsPerRound = 32;
 const auto acceptPause = std::chrono::seconds(1);
 // A connection that has not named its job by then is no job: it only holds a descriptor.
 const auto namingTime = std::chrono::seconds(30);
+// Descriptors kept free of connections: the listener, the terminal, files, the sanitizers.
+const std::size_t spareDescriptors = 16;
+
+std::size_t connectionLimit() {
+    std::size_t most = mon_Server::connectionCeiling;
+    for (const std::size_t descriptors :
+         {mon_Platform::DescriptorLimit(), mon_Poller::mostDescriptors}) {
+        const std::size_t usable = descriptors > 2 * spareDescriptors
+                                       ? descriptors - spareDescriptors
+                                       : std::max<std::size_t>(descriptors / 2, 1);
+        most = std::min(most, usable);
+    }
+    return most;
+}
 
 std::string errorText(int error) {
     switch (error) {
@@ -60,10 +75,20 @@ csp_TcpSocket listeningSocket(const std::string& address, int port) {
 
 } // namespace
 
-mon_Server::mon_Server(const std::string& address, int port, mon_Roster& roster)
+mon_Server::mon_Server(const std::string& address, int port, mon_Roster& roster,
+                       std::size_t mostConnections)
     : address(address), roster(roster), listener(listeningSocket(address, port)),
-      port(listener.name().getPort()), acceptPausedUntil(Clock::now()), acceptPaused(false),
-      acceptTroubleSaid(false) {}
+      port(listener.name().getPort()),
+      mostConnections(mostConnections != 0 ? mostConnections : connectionLimit()),
+      acceptPausedUntil(Clock::now()), acceptPaused(false), acceptTroubleSaid(false) {}
+
+bool mon_Server::IsLoopback(const csp_IpAddress& address) {
+    return (static_cast<unsigned>(address.getHostOrder()) >> 24) == 127;
+}
+
+bool mon_Server::OnlyThisMachine() const {
+    return IsLoopback(listener.name().getIpAddress());
+}
 
 std::string mon_Server::Describe() const {
     return "listening on " + address + ":" + std::to_string(port);
@@ -99,6 +124,8 @@ void mon_Server::acceptWaitingJobs(Clock::time_point now) {
             wsa::accept(listener.getDescriptor(), reinterpret_cast<sockaddr*>(&peer), &length);
         if (descriptor == INVALID_SOCKET) {
             const int error = wsa::WSAGetLastError();
+            if (error == WSAEMFILE && dropIdlest(now, 0, "no descriptor left"))
+                continue;
             if (error != WSAEWOULDBLOCK && error != WSAECONNABORTED && error != WSAECONNRESET &&
                 error != WSAEINTR)
                 pauseAccepting(error, now);
@@ -111,8 +138,29 @@ void mon_Server::acceptWaitingJobs(Clock::time_point now) {
         csp_TcpSocket socket(static_cast<int>(descriptor));
         mon_Platform::SetNonBlocking(socket.getDescriptor());
         connections.push_back(
-            std::make_unique<mon_JobConnection>(std::move(socket), peerText(peer), roster));
+            std::make_unique<mon_JobConnection>(std::move(socket), peerText(peer), roster, now));
+        if (connections.size() > mostConnections)
+            dropIdlest(now, 1, "the most this monitor holds");
     }
+}
+
+// Full, the connection quiet longest makes way for the new one: idle connections, however
+// many, cannot lock out a job that reports. The `newest` connections are spared.
+bool mon_Server::dropIdlest(Clock::time_point now, std::size_t newest, const std::string& why) {
+    if (connections.size() <= newest)
+        return false;
+    const auto candidates = connections.end() - std::ptrdiff_t(newest);
+    const auto idlest = std::min_element(connections.begin(), candidates,
+                                         [](const std::unique_ptr<mon_JobConnection>& one,
+                                            const std::unique_ptr<mon_JobConnection>& other) {
+                                             return one->LastHeard() < other->LastHeard();
+                                         });
+    (*idlest)->Drop("quiet for " + mon_Job::Duration(now - (*idlest)->LastHeard()) +
+                        ", the longest of " + std::to_string(connections.size() - newest) +
+                        " connections (" + why + "), it made way for a new one",
+                    now);
+    connections.erase(idlest);
+    return true;
 }
 
 bool mon_Server::unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now) {

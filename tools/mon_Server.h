@@ -14,11 +14,24 @@
 // thread, never waiting on any of them.
 class mon_Server : public mon_Source {
 public:
+    // The most connections one monitor holds, however many descriptors it may have: each
+    // costs memory, and hundreds of jobs are what one monitor is for.
+    static const std::size_t connectionCeiling = 4096;
+
     // Binds and listens; raises std::runtime_error with a plain reason ("address already in
-    // use") when the address cannot be had.
-    mon_Server(const std::string& address, int port, mon_Roster& roster);
+    // use") when the address cannot be had. Holds at most `mostConnections` connections (0:
+    // as many as the process's descriptors and the ceiling allow); when full, the one idle
+    // longest makes way for each new one.
+    mon_Server(const std::string& address, int port, mon_Roster& roster,
+               std::size_t mostConnections = 0);
+
+    // Whether only this machine reaches the listener (it listens on a loopback address):
+    // the direct wire has no authentication, so whoever reaches it can report as any job.
+    static bool IsLoopback(const csp_IpAddress& address);
+    bool OnlyThisMachine() const;
 
     int Port() const { return port; }
+    std::size_t MostConnections() const { return mostConnections; }
 
     void Watch(mon_Poller& poller) override;
     void Serve(const mon_Poller& poller, Clock::time_point now) override;
@@ -34,6 +47,7 @@ private:
     mon_Roster& roster;
     csp_TcpSocket listener;
     int port;
+    std::size_t mostConnections;
     std::vector<std::unique_ptr<mon_JobConnection>> connections;
     // While the process has no descriptor left, accepting waits until then.
     Clock::time_point acceptPausedUntil;
@@ -43,6 +57,7 @@ private:
 
     void acceptWaitingJobs(Clock::time_point now);
     void pauseAccepting(int error, Clock::time_point now);
+    bool dropIdlest(Clock::time_point now, std::size_t newest, const std::string& why);
     bool unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now);
     mon_JobConnection* connectionOf(int jobId) const;
 };

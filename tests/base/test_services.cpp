@@ -25,6 +25,10 @@ TEST(CommandLine, ReadsBothOptionFormsAndEmptyValues) {
     EXPECT_FALSE(line.IsMember("plain"));
     EXPECT_FALSE(line.IsMember("absent"));
     EXPECT_STREQ("", line.ConstGetValue("absent").c_str());
+    std::string names;
+    for (const cow_String& name : line.GetNames())
+        names += std::string(name.c_str()) + " ";
+    EXPECT_EQ(names, "job message verbose indir last ") << "in the order given";
 }
 
 // Given in any order, including repeats: the last of a repeated option wins, whichever form.

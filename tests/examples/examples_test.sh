@@ -5,7 +5,8 @@
 #       examples/ built with CMake (find_package for C++, pkg-config for C and Fortran); each
 #       named example run to its end and stopped by a Kill, over direct or jabber
 #   examples_test.sh BUILD MONITOR sanitize=SANITIZERS readme
-#       what a newcomer does: the README's C example, built with the README's command
+#       what a newcomer does: the README's C example, built with the README's command (and
+#       -Wall -Wextra -Werror, by cc and by clang)
 #   examples_test.sh BUILD MONITOR sanitize=SANITIZERS forgotten-stop
 #       a host that never stops reporting leaves at once with its message file complete
 #   examples_test.sh BUILD MONITOR sanitize=SANITIZERS fortran-helpers
@@ -38,7 +39,9 @@ examples)
     for example in "$@"; do
         [ -x "$work/examples/$example" ] ||
             { echo "FAIL: $example not built (gfortran missing? scripts/install-deps installs it)"; exit 1; }
-        bash "$here/run_example.sh" "$monitor" "$work/examples/$example" "$transport"
+        # Direct, each example is also started before its monitor.
+        bash "$here/run_example.sh" "$monitor" "$work/examples/$example" "$transport" \
+            "$([ "$transport" = direct ] && echo late-monitor)"
     done
     ;;
 readme)
@@ -49,8 +52,14 @@ readme)
         { echo "FAIL: the README's C example is not examples/example.c"; exit 1; }
     command=$(sed -n 's/^    \(cc example\.c .*\)$/\1/p' "$root/README.md" | head -1)
     [ -n "$command" ] || { echo "FAIL: no build command for example.c in the README"; exit 1; }
-    echo "building as the README says: $command"
-    (cd "$work" && eval "$command $sanitize_flags")
+    # Warnings are errors: a C host's main passes char** argv, and newer compilers refuse
+    # what older ones only warned about. Each C compiler there is builds it.
+    strict="-Wall -Wextra -Werror"
+    echo "building as the README says: $command $strict"
+    (cd "$work" && eval "$command $strict $sanitize_flags")
+    command -v clang >/dev/null ||
+        { echo "FAIL: clang missing (scripts/install-deps installs it)"; exit 1; }
+    (cd "$work" && eval "${command/#cc /clang } $strict -o example-clang")
     bash "$here/run_example.sh" "$monitor" "$work/example" direct
     ;;
 forgotten-stop)

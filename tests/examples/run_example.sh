@@ -2,12 +2,15 @@
 # One example host against the monitor, as a user runs them: once to its end, once stopped by
 # the monitor's Kill. Each time the monitor must have shown every report of the job's message
 # file, the reports the example makes among them, and the host must have ended as it says.
-#   run_example.sh <ipm_monitor> <example program> [direct|jabber]
-# Over Jabber the test server's port is read from $QORKEL_XMPP_SERVER_STATE/port.
+#   run_example.sh <ipm_monitor> <example program> [direct|jabber] [late-monitor]
+# Over Jabber the test server's port is read from $QORKEL_XMPP_SERVER_STATE/port. With
+# late-monitor (direct only), a third run starts before its monitor: the library says once that
+# reports cannot reach it and once that they do, and the monitor still gets every report.
 set -euo pipefail
 monitor=$1
 program=$2
 transport=${3:-direct}
+late=${4:-}
 # shellcheck source=../tools/tools_test_common.sh
 source "$(dirname "$0")/../tools/tools_test_common.sh"
 mkdir -p "$work/in"
@@ -79,4 +82,31 @@ grep -q -- "-- sent Kill to stopped after 5 reports" "$out" || fail "Kill not se
 grep -Eq "^[0-9:]{8}  stopped +Stopped +\[Analysis\]  status=Killed" "$out" || fail "no Stopped line"
 grep -Eq -- "-- stopped killed: stopped [0-9.]+ s after the Kill" "$out" || fail "the Kill not answered"
 expect_every_report_shown killed stopped
+
+# 3. Started before its monitor, on a port that nothing listens on yet; the monitor comes up
+#    before the job's first retry, a second later.
+if [ "$late" = late-monitor ]; then
+    start_monitor free
+    kill "$monitor_pid" && wait "$monitor_pid" || true
+    "$program" -job late -message on -indir "$work/in" "${job_options[@]}" \
+        >"$work/late-job.out" 2>"$work/late-job.err" &
+    job_pid=$!
+    pids+=("$job_pid")
+    for _ in $(seq 200); do
+        grep -q "cannot reach" "$work/late-job.err" && break
+        sleep 0.02
+    done
+    grep -q "cannot reach" "$work/late-job.err" ||
+        fail "late: the job did not say that reports cannot reach the monitor"
+    start_direct_monitor late /dev/null "$port" -exit_when_idle
+    wait "$job_pid" || fail "late: example exit status $?"
+    wait_monitor late
+    monitor_at="the monitor at 127.0.0.1:$port"
+    expected="QORKelCommunications: reports cannot reach $monitor_at (connection refused: nothing listens on that port): they are recorded in the message file $work/in/late.ipm, and delivery is retried
+QORKelCommunications: reports reach $monitor_at now, after N s"
+    [ "$(sed 's/after [0-9]* s$/after N s/' "$work/late-job.err")" = "$expected" ] ||
+        fail "late: the job did not say once that reports cannot reach the monitor and once that they do:
+$(cat "$work/late-job.err")"
+    expect_every_report_shown late late
+fi
 echo "$(basename "$program") over $transport: all checks passed"

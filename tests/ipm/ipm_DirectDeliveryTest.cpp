@@ -74,6 +74,7 @@ TEST(DirectDelivery, AMonitorThatNeverReadsHoldsNeitherTheHostNorShutDown) {
 
 TEST(DirectDelivery, AMonitorThatStartsLateGetsEveryReportMadeBeforeIt) {
     const int port = FreePort();
+    CapturedWarnings said;
     DirectHost host("127.0.0.1", port);
     TimedReporter job;
     job.ReportRange(1, 10);
@@ -90,6 +91,19 @@ TEST(DirectDelivery, AMonitorThatStartsLateGetsEveryReportMadeBeforeIt) {
     ExpectEveryReportOnce(host.MessageFileText(), 10);
     EXPECT_LT(job.LongestMilliseconds(), 200.0);
     RecordProperty("late_monitor_wait_ms", int(waited * 1000));
+    // One line while no monitor listened, one once it did.
+    const std::string monitor = "the monitor at 127.0.0.1:" + std::to_string(port);
+    const std::vector<std::string> lines = Lines(said.Text());
+    ASSERT_EQ(lines.size(), 2u) << said.Text();
+    EXPECT_EQ(lines[0],
+              "QORKelCommunications: reports cannot reach " + monitor +
+                  " (connection refused: nothing listens on that port): they are "
+                  "recorded in the message file " +
+                  std::string(ipm_MessageTransmit::Instance().GetMessageFilePath().c_str()) +
+                  ", and delivery is retried");
+    EXPECT_EQ(lines[1].rfind("QORKelCommunications: reports reach " + monitor + " now, after ", 0),
+              0u)
+        << lines[1];
 }
 
 TEST(DirectDelivery, AKillDuringAThousandReportBacklogReachesTheHookAtOnce) {

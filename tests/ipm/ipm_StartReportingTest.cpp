@@ -36,6 +36,14 @@ int LineCount(const std::string& text) {
     return int(std::count(text.begin(), text.end(), '\n'));
 }
 
+int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::string::size_type at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 // A connection waits at the listener within the time.
 bool ConnectionWaiting(const csp_TcpSocket& listener, long microseconds) {
     return wsa::waitUntilReadable(listener.getDescriptor(), microseconds) == 1;
@@ -134,6 +142,51 @@ TEST_F(ipm_StartReporting, EachOptionThatLeavesSomethingOffIsNamedOnOneLine) {
         EXPECT_EQ(ReadFile(dir.File("beam.ipm")), c.recorded ? InfoPayload("r1") : "");
         EXPECT_TRUE(NothingLeftUp());
     }
+}
+
+TEST_F(ipm_StartReporting, AnOptionThatLooksLikeOneOfTheLibrarysMisspeltIsToldOnce) {
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> told; // each on a line of its own; nothing else misspelt
+    };
+    const std::string meant = "\": did you mean ";
+    const Case cases[] = {
+        {ReportingInto(dir, {"-direct-port", "5001"}),
+         {"\"-direct-port" + meant + "-direct_port?"}},
+        {{"--job", "beam", "-message", "on"}, {"\"--job" + meant + "-job?"}},
+        {ReportingInto(dir, {"-msgServer", "localhost", "-JOB", "x"}),
+         {"\"-msgServer" + meant + "-msgserver?", "\"-JOB" + meant + "-job?"}},
+        {{"-job", "beam", "-mesage", "on", "-listner_nam", "h"},
+         {"\"-mesage" + meant + "-message?", "\"-listner_nam" + meant + "-listener_name?"}},
+        {ReportingInto(dir, {"-direct-port", "1", "-direct-port", "2"}),
+         {"\"-direct-port" + meant + "-direct_port?"}},
+        // The host's own options: one edit from a library option that is given, or far from all.
+        {ReportingInto(dir, {"-jobs", "3", "-messages", "-steps", "3", "-verbose"}), {}},
+        {ReportingInto(dir, {"-jab", "3", "-indirect", "x", "-j", "1"}), {}},
+    };
+    for (const Case& c : cases) {
+        std::string context;
+        for (const std::string& option : c.options)
+            context += option + " ";
+        SCOPED_TRACE(context);
+        CapturedWarnings said;
+        Start(c.options);
+        ipm_stopReporting();
+        const std::string text = said.Text();
+        for (const std::string& line : c.told)
+            EXPECT_NE(text.find("the library ignores the option " + line + "\n"), std::string::npos)
+                << text;
+        EXPECT_EQ(int(c.told.size()), CountOf(text, "the library ignores")) << text;
+    }
+
+    // Read again by a late start, the same command line is not told twice.
+    const std::vector<std::string> early{"-direct-port", "1"};
+    CapturedWarnings said;
+    SetCommandLine(early);
+    Report("Info", "before the start");
+    EXPECT_EQ(Start(ReportingInto(dir, early)), IPM_REPORTING_ON);
+    ipm_stopReporting();
+    EXPECT_EQ(CountOf(said.Text(), "the library ignores"), 1) << said.Text();
 }
 
 TEST_F(ipm_StartReporting, ReportsReachTheMonitorInOrderAndTheMessageFileHoldsThemAll) {

@@ -50,8 +50,8 @@ TEST(MonitorChatReports, ReportsAsTheClientHandsThemOverReadBackWithTheirValues)
         {"<Info><m type=\"string\">&amp;amp; &amp;lt; \"q\" 'a' ]]&gt; &#13;</m></Info>",
          "Info: m(string)=&amp; &lt; \"q\" 'a' ]]> \r;"},
         {"<Info><m type='a&quot;&lt;b'>v</m></Info>", "Info: m(a\"<b)=v;"},
-        // Markup the job kept in a value reads as its text, as on a direct connection.
-        {"<Status><m type=\"string\"><b>bold</b></m></Status>", "Status: m(string)=bold\n;"},
+        // Markup the job kept in a value stays in it, as on a direct connection.
+        {"<Status><m type=\"string\"><b>bold</b></m></Status>", "Status: m(string)=<b>bold</b>\n;"},
         {"<Started></Started>\n<Step><step type=\"integer\">1</step></Step>\n",
          "Started:;Step: step(integer)=1;"},
         {"<Info><message type=\"string\"></message></Info>", "Info: message(string)=;"},

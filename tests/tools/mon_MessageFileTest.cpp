@@ -87,6 +87,13 @@ TEST(MonitorMessageFile, ReplayShowsEveryRunAndEveryUnreadableLine) {
          {"report beam Started", "unreadable beam not well-formed (invalid token)",
           "report beam#2 Started", "report beam#2 Finished"},
          {"beam lost 2", "beam#2 finished 2"}},
+        {"a text that holds a report of its own",
+         started +
+             "<Error><message type=\"string\">read:\n<Finished><status type=\"string\">Completed"
+             "</status></Finished></message><jobName type=\"string\">beam</jobName></Error>\n" +
+             step,
+         {"report beam Started", "report beam Error", "report beam Step"},
+         {"beam running 3"}},
         {"a file that ends inside a report",
          started + step.substr(0, 40),
          {"report beam Started", "unreadable beam cut off by the end of the stream"},

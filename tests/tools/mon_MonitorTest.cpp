@@ -42,7 +42,7 @@ struct Desk {
     mon_Monitor monitor{options, roster, source, input};
     mon_Roster::Clock::time_point now = mon_Roster::Clock::now();
 
-    int arrive(const std::string& name) { return roster.Arrive(name, "x", "came", "", now); }
+    int arrive(const std::string& name) { return roster.Arrive(name, "x", "came", now); }
     // The notes that typing the line gave.
     std::vector<std::string> type(const std::string& line) {
         const std::size_t before = view.events.size();
@@ -66,6 +66,9 @@ TEST(MonitorCommandsRun, KillSaysWhatHappenedToEveryKindOfJob) {
     setup.arrive("twin");
     setup.arrive("cut");
     setup.source.unreachable = "cut";
+    // The first to give a name may be an impostor: it is no more "pair" than the second.
+    setup.arrive("pair");
+    setup.arrive("pair");
     struct Case {
         const char* line;
         std::vector<std::string> notes;
@@ -77,12 +80,18 @@ TEST(MonitorCommandsRun, KillSaysWhatHappenedToEveryKindOfJob) {
         {"kill done", {"note no Kill sent to done: it has already finished (0.0 s ago)"}},
         {"kill gone", {"note no Kill sent to gone: it has already been lost (0.0 s ago)"}},
         {"kill twin",
-         {"note 2 running jobs are named twin: twin#2, twin#3; kill one of them by "
-          "that name"}},
+         {"note 2 running jobs are named twin: twin#2 (from x for 0:00, 0 reports), twin#3 "
+          "(from x for 0:00, 0 reports); say which: kill twin#2 or kill twin#3"}},
         {"kill twin#3", {"note sent Kill to twin#3 after 0 reports"}},
+        {"kill pair",
+         {"note 2 running jobs are named pair: pair#1 (from x for 0:00, 0 reports), pair#2 "
+          "(from x for 0:00, 0 reports); say which: kill pair#1 or kill pair#2"}},
+        {"kill pair#2", {"note sent Kill to pair#2 after 0 reports"}},
+        {"kill pair#1", {"note sent Kill to pair after 0 reports"}},
         {"kill cut", {"note no Kill sent to cut: the connection failed"}},
         {"kill nobody",
-         {"note no job named nobody (jobs: done, gone, beam, twin, twin#2, twin#3, cut)"}},
+         {"note no job named nobody (jobs: done, gone, beam, twin, twin#2, twin#3, cut, pair, "
+          "pair#2)"}},
         {"kill all",
          {"note sending Kill to 2 jobs: twin#2, cut",
           "note sent Kill to twin#2 after "
@@ -92,7 +101,8 @@ TEST(MonitorCommandsRun, KillSaysWhatHappenedToEveryKindOfJob) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(setup.type(c.line), c.notes) << c.line;
-    EXPECT_EQ(setup.source.killed, (std::vector<std::string>{"beam", "twin#3", "twin#2"}));
+    EXPECT_EQ(setup.source.killed,
+              (std::vector<std::string>{"beam", "twin#3", "pair#2", "pair", "twin#2"}));
 }
 
 TEST(MonitorCommandsRun, QuitNamesTheJobsStillConnectedAndLeavesWhenAskedAgain) {

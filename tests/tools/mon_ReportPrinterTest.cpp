@@ -73,7 +73,7 @@ TEST(MonitorReportPrinter, StateChangesAndDeparturesAreLinesOfTheMonitorsOwn) {
         mon_Roster roster(printer, std::chrono::seconds(10), std::chrono::seconds(5));
         const auto now = mon_Roster::Clock::now();
         const int id =
-            roster.Arrive("evil\n-- x", "127.0.0.1:1", "connected from 127.0.0.1:1", "", now);
+            roster.Arrive("evil\n-- x", "127.0.0.1:1", "connected from 127.0.0.1:1", now);
         roster.Report(id, MakeReport("Error", {{"message", "bad"}}), mon_View::Time::Unknown(),
                       now);
         roster.Leave(id, "the connection closed", now);
@@ -189,7 +189,7 @@ TEST(MonitorLogs, OwnLinesAreOutAtOnceAndReportsByTheEndOfTheRound) {
             const auto now = mon_Roster::Clock::now();
             log.Note("listening on 127.0.0.1:4711");
             EXPECT_TRUE(contains(fileText(path), "listening on 127.0.0.1:4711")) << json;
-            const int id = roster.Arrive("beam", "127.0.0.1:1", "connected", "", now);
+            const int id = roster.Arrive("beam", "127.0.0.1:1", "connected", now);
             EXPECT_TRUE(contains(fileText(path), "beam")) << json;
             roster.Report(id, MakeReport("Step", {{"stepName", "first-step"}}),
                           mon_View::Time::Unknown(), now);

@@ -19,6 +19,15 @@ const std::string infoSeen = "Info: message(string)=two\nlines & a <tag> "
                              "phase(symconst)=Analysis jobName(string)=beam";
 const std::string stepSeen = "Step: step(integer)=3 time(float)=0.25 phase(symconst)=";
 const std::size_t pieceSizes[] = {0, 1, 2, 3, 4, 5, 7};
+// A value that holds a whole report of its own on a line of its own, as a job may report a
+// line of its input.
+const std::string finishedInAValue =
+    "\n<Finished><status type=\"string\">Completed</status></Finished>\n";
+const std::string errorHoldingFinished =
+    "<Error><detail type=\"string\">bad line:" + finishedInAValue +
+    "</detail><jobName type=\"string\">beam</jobName></Error>\n";
+const std::string errorHoldingFinishedSeen =
+    "Error: detail(string)=bad line:" + finishedInAValue + " jobName(string)=beam";
 
 TEST(MonitorReportStream, NameAndPayloadsComeOutTheSameHoweverTheBytesAreCut) {
     struct Case {
@@ -63,6 +72,24 @@ TEST(MonitorReportStream, NameAndPayloadsComeOutTheSameHoweverTheBytesAreCut) {
         {"<Step><step type=\"integer\">3</st" + infoPayload + stepPayload,
          mon_ReportStream::PayloadsOnly,
          {"unreadable:<Step><step type=\"integer\">3</st", infoSeen, stepSeen}},
+        // Markup in a value, on lines of its own or not, is part of the value; broken after
+        // it, the whole payload is unreadable and the markup still no report.
+        {"beam" + errorHoldingFinished + stepPayload,
+         mon_ReportStream::JobNameThenPayloads,
+         {"job:beam", errorHoldingFinishedSeen, stepSeen}},
+        {errorHoldingFinished + stepPayload,
+         mon_ReportStream::PayloadsOnly,
+         {errorHoldingFinishedSeen, stepSeen}},
+        {"<Info><m type=\"s\">a<br/>b<i k=\"v\">c</i></m></Info>\n",
+         mon_ReportStream::PayloadsOnly,
+         {"Info: m(s)=a<br></br>b<i k=\"v\">c</i>"}},
+        {"<Error><m>x" + finishedInAValue + "1 < 2</m></Error>\n" + stepPayload,
+         mon_ReportStream::PayloadsOnly,
+         {"unreadable:<Error><m>x" + finishedInAValue + "1 < 2</m></Error>", stepSeen}},
+        // So a payload cut short inside a value takes in what follows it, up to the end.
+        {"<Step><m type=\"s\">abc\n" + stepPayload,
+         mon_ReportStream::PayloadsOnly,
+         {"unreadable:<Step><m type=\"s\">abc\n" + stepPayload.substr(0, stepPayload.size() - 1)}},
         // Text between reports is no report.
         {stepPayload + "not a report\n" + infoPayload,
          mon_ReportStream::PayloadsOnly,
@@ -153,18 +180,21 @@ TEST(MonitorReportStream, ReadsBackWhatTheDirectTransportEncoded) {
     ipm_test::ReportingJob job;
     ipm_DirectMechanism mechanism;
     mechanism.SetJobName("beam");
-    const char* texts[] = {"a<b & c>d\nsecond line", "Analysis", "x < y"};
+    const std::string markup = "seen:" + finishedInAValue;
+    const char* texts[] = {"a<b & c>d\nsecond line", "Analysis", "x < y", markup.c_str()};
     const int integers[] = {-7};
     const double reals[] = {0.5};
-    const cow_String payload = mechanism.Encode(
-        "Warning", "message=%s phase=%e heading=%s step=%i time=%r", integers, reals, texts, false);
+    const cow_String payload =
+        mechanism.Encode("Warning", "message=%s phase=%e heading=%s step=%i time=%r detail=%s",
+                         integers, reals, texts, false);
     const Fed fed = FeedInPieces("beam" + std::string(payload.c_str()), 3,
                                  mon_ReportStream::JobNameThenPayloads);
     ASSERT_TRUE(fed.ok);
     EXPECT_EQ(fed.seen, (std::vector<std::string>{
                             "job:beam", "Warning: message(string)=a<b & c>d\nsecond line "
                                         "phase(symconst)=Analysis heading(string)=x < y "
-                                        "step(integer)=-7 time(float)=0.5 jobName(string)=beam"}));
+                                        "step(integer)=-7 time(float)=0.5 detail(string)=" +
+                                            markup + " jobName(string)=beam"}));
 }
 
 } // namespace

@@ -31,7 +31,7 @@ Played play(const std::vector<Step>& steps) {
     RecordingView view;
     mon_Roster roster(view, silentAfter, killAnswer);
     const Clock::time_point start = Clock::now();
-    const int id = roster.Arrive("beam", "127.0.0.1:4000", "connected", "", start);
+    const int id = roster.Arrive("beam", "127.0.0.1:4000", "connected", start);
     for (const Step& step : steps) {
         const Clock::time_point when =
             start + std::chrono::milliseconds(static_cast<long long>(step.at * 1000));
@@ -155,8 +155,8 @@ TEST(MonitorRoster, AKillIsAnsweredWhenTheJobStopsOrWhenItDoesNot) {
     RecordingView view;
     mon_Roster roster(view, silentAfter, killAnswer);
     const Clock::time_point start = Clock::now();
-    const int stops = roster.Arrive("stops", "a", "connected", "", start);
-    const int stays = roster.Arrive("stays", "b", "connected", "", start);
+    const int stops = roster.Arrive("stops", "a", "connected", start);
+    const int stays = roster.Arrive("stays", "b", "connected", start);
     roster.KillSent(stops, start);
     roster.KillSent(stays, start);
     roster.Report(stops, MakeReport("Stopped", {{"status", "Killed"}}), mon_View::Time::Unknown(),
@@ -172,36 +172,60 @@ TEST(MonitorRoster, AKillIsAnsweredWhenTheJobStopsOrWhenItDoesNot) {
                   "note stays has not stopped 6.0 s after the Kill; it is running"}));
 }
 
-TEST(MonitorRoster, NamesAreLabelledApartAndALostJobThatReconnectsComesBack) {
+// Nothing tells a job that connects again from another that gives its name: every arrival
+// is an entry of its own, and none takes over a running, lost or finished one.
+TEST(MonitorRoster, EveryArrivalIsANewEntryAndNamesAreLabelledApart) {
     RecordingView view;
     mon_Roster roster(view, silentAfter, killAnswer);
     const Clock::time_point now = Clock::now();
-    const int first = roster.Arrive("beam", "10.0.0.1:1", "connected", "10.0.0.1", now);
-    const int second = roster.Arrive("beam", "10.0.0.2:1", "connected", "10.0.0.2", now);
-    EXPECT_EQ(roster.Find(first)->Label(), "beam");
-    EXPECT_EQ(roster.Find(second)->Label(), "beam#2");
+    const int first = roster.Arrive("beam", "10.0.0.1:1", "connected", now);
+    const int second = roster.Arrive("beam", "10.0.0.1:2", "connected", now);
     roster.Leave(first, "the connection closed", now);
-    // The same job from the same host comes back; one from elsewhere is another job.
-    EXPECT_EQ(roster.Arrive("beam", "10.0.0.1:2", "connected", "10.0.0.1", now), first);
-    EXPECT_EQ(roster.Find(first)->GetState(), mon_Job::running);
-    roster.Leave(second, "the connection closed", now);
-    const int third = roster.Arrive("beam", "10.0.0.3:1", "connected", "10.0.0.3", now);
-    EXPECT_NE(third, second);
-    EXPECT_EQ(roster.Find(third)->Label(), "beam#3");
-    // By label one job; by name the live ones first.
-    ASSERT_EQ(roster.Matching("beam#2").size(), 1u);
-    const std::vector<const mon_Job*> named = roster.Matching("beam");
-    ASSERT_EQ(named.size(), 1u);
-    EXPECT_EQ(named.front()->Id(), first);
+    const int third = roster.Arrive("beam", "10.0.0.1:3", "connected", now);
+    roster.Report(third, mon_Report("Finished"), mon_View::Time::Unknown(), now);
+    const int fourth = roster.Arrive("beam", "10.0.0.1:4", "connected", now);
+    const int named = roster.Arrive("beam#2", "10.0.0.2:1", "connected", now);
+    EXPECT_EQ(view.Only("arrived "),
+              (std::vector<std::string>{
+                  "arrived beam connected",
+                  "arrived beam#2 connected (another job named beam is on the board)",
+                  "arrived beam#3 connected (another job named beam is on the board)",
+                  "arrived beam#4 connected (another job named beam is on the board)",
+                  "arrived beam#2#2 connected (another job named beam#2 is on the board)"}));
+    EXPECT_EQ(roster.Find(first)->GetState(), mon_Job::lost);
+    EXPECT_EQ(roster.Find(third)->GetState(), mon_Job::finished);
+    EXPECT_EQ(roster.Find(fourth)->GetState(), mon_Job::running);
+    EXPECT_EQ(roster.Counts(), "5 jobs: 3 running, 1 finished, 1 lost");
+
+    const auto ids = [&roster](const std::string& target) {
+        std::vector<int> found;
+        for (const mon_Job* job : roster.Matching(target))
+            found.push_back(job->Id());
+        return found;
+    };
+    struct Case {
+        const char* target;
+        std::vector<int> ids;
+    } cases[] = {
+        {"beam", {second, third, fourth, first}},
+        {"beam#1", {first}},
+        {"beam#2", {second}},
+        {"beam#4", {fourth}},
+        {"beam#2#2", {named}},
+        {"beam#2#1", {}},
+        {"beam#5", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ids(c.target), c.ids) << c.target;
 }
 
 TEST(MonitorRoster, JobsThatEndedStayButOnlyUpToTheBound) {
     RecordingView view;
     mon_Roster roster(view, silentAfter, killAnswer);
     const Clock::time_point now = Clock::now();
-    const int live = roster.Arrive("live", "x", "connected", "", now);
+    const int live = roster.Arrive("live", "x", "connected", now);
     for (std::size_t i = 0; i < mon_Roster::maxEndedJobs + 50; ++i)
-        roster.Leave(roster.Arrive("job" + std::to_string(i), "x", "connected", "", now), "closed",
+        roster.Leave(roster.Arrive("job" + std::to_string(i), "x", "connected", now), "closed",
                      now);
     EXPECT_EQ(roster.Jobs().size(), mon_Roster::maxEndedJobs + 1);
     EXPECT_NE(roster.Find(live), nullptr);
@@ -214,7 +238,7 @@ TEST(MonitorRoster, OnlyTheChosenTypesAreShownButAllAreCounted) {
     mon_Roster roster(view, silentAfter, killAnswer);
     roster.ShowOnly({"Error", "Warning"});
     const Clock::time_point now = Clock::now();
-    const int id = roster.Arrive("beam", "x", "connected", "", now);
+    const int id = roster.Arrive("beam", "x", "connected", now);
     for (const char* type : {"Started", "Error", "Step", "Warning", "Finished"})
         roster.Report(id, mon_Report(type), mon_View::Time::Unknown(), now);
     EXPECT_EQ(view.Only("report "),

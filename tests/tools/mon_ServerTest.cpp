@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <regex>
 
 using namespace mon_test;
 
@@ -84,6 +86,69 @@ TEST_F(MonitorServer, AJobOverABoundIsDroppedAndLostWithTheReason) {
     EXPECT_EQ(view.Only("state "),
               (std::vector<std::string>{
                   "state beam lost: the monitor dropped the connection without a final report"}));
+}
+
+// Idle connections, however many, cannot lock out a job that reports: full, the monitor
+// lets go of the connection that has been quiet longest, whether or not it named a job.
+TEST_F(MonitorServer, WhenFullTheConnectionQuietLongestMakesWayForANewOne) {
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(600), std::chrono::seconds(5));
+    mon_Server server("127.0.0.1", 0, roster, 3);
+    const auto start = mon_Roster::Clock::now();
+    const auto at = [start](int seconds) { return start + std::chrono::seconds(seconds); };
+    std::vector<std::unique_ptr<RawJob>> jobs;
+    const auto connect = [&](const std::string& name, int seconds) {
+        jobs.push_back(std::make_unique<RawJob>(server.Port()));
+        jobs.back()->Send(name + "<");
+        return serveUntil(server, view, "arrived " + name + " ", 1, at(seconds));
+    };
+    ASSERT_TRUE(connect("a", 0));
+    ASSERT_TRUE(connect("b", 0));
+    ASSERT_TRUE(connect("c", 5));
+    jobs[0]->Send("Step><phase type=\"symconst\"></phase></Step>\n");
+    ASSERT_TRUE(serveUntil(server, view, "report a Step", 1, at(10)));
+    // Accepted and quiet: no name yet, and the quietest when the next one comes.
+    RawJob unnamed(server.Port());
+    ASSERT_TRUE(serveUntil(server, view, "note b dropped", 1, at(12)));
+    ASSERT_TRUE(connect("d", 20));
+    ASSERT_TRUE(connect("e", 30));
+    ASSERT_TRUE(connect("f", 40));
+    // What each was told, the unnamed connection's port left out.
+    std::vector<std::string> notes = view.Only("note ");
+    for (std::string& note : notes)
+        note = std::regex_replace(note, std::regex("from 127\\.0\\.0\\.1:[0-9]+"), "from X");
+    const std::string why = " connections (the most this monitor holds), it made way for a new one";
+    EXPECT_EQ(notes,
+              (std::vector<std::string>{
+                  "note b dropped: quiet for 0:12, the longest of 3" + why,
+                  "note c dropped: quiet for 0:15, the longest of 3" + why,
+                  "note a dropped: quiet for 0:20, the longest of 3" + why,
+                  "note connection from X dropped: quiet for 0:28, the longest of 3" + why}));
+    EXPECT_EQ(view.Only("state "),
+              (std::vector<std::string>{
+                  "state b lost: the monitor dropped the connection without a final report",
+                  "state c lost: the monitor dropped the connection without a final report",
+                  "state a lost: the monitor dropped the connection without a final report"}));
+    std::vector<std::string> connected;
+    for (const mon_Job* job : roster.Connected())
+        connected.push_back(job->Label());
+    EXPECT_EQ(connected, (std::vector<std::string>{"d", "e", "f"}));
+}
+
+// The monitor warns when it listens where other machines reach it.
+TEST_F(MonitorServer, OnlyLoopbackAddressesKeepOtherMachinesOut) {
+    const struct {
+        const char* address;
+        bool loopback;
+    } cases[] = {{"127.0.0.1", true},     {"127.255.0.9", true}, {"0.0.0.0", false},
+                 {"10.0.0.7", false},     {"128.0.0.1", false},  {"126.255.255.255", false},
+                 {"192.168.1.127", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(mon_Server::IsLoopback(csp_IpAddress(cow_String(c.address))), c.loopback)
+            << c.address;
+    RecordingView view;
+    mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
+    EXPECT_TRUE(mon_Server("127.0.0.1", 0, roster).OnlyThisMachine());
 }
 
 TEST_F(MonitorServer, APortInUseIsRefusedInPlainWords) {

@@ -79,6 +79,12 @@ grep -Eq -- "-- alpha killed: stopped [0-9.]+ s after the Kill \(its final repor
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
 grep -q "no monitor reachable" "$work/lonely-job.out" || fail "lonely job did not say so"
 grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
+#    Without any transport there is no connection to wait for: the job does not pause for one
+#    (a generous bound, far below the 15 s that the wait for a first attempt takes).
+timeout 12 "$job" -job filed -indir "$work/in" -steps 1 -delay_ms 1 >"$work/filed-job.out" 2>&1 ||
+    fail "the job without a transport: exit status $? (124: it waited)"
+grep -q "no -direct_port given; reports go to the message file only" "$work/filed-job.out" ||
+    fail "the job without a transport did not say where reports go"
 # 4. The message file read afterwards: every report, times unknown but the last one's, the
 #    roster and the summary.
 "$monitor" -replay "$work/in/beta.ipm" >"$work/replay.out" 2>&1 || fail "replay exit status $?"
@@ -100,5 +106,26 @@ for arguments in "-steps abc" "-frobnicate 1" "-direct_port 70000" "-steps"; do
     done
     [ "$status" -eq 2 ] || fail "ipm_job $arguments: exit status $status, not 2"
     grep -q "^ipm_job: " "$work/refused.out" || fail "ipm_job $arguments: no reason given"
+done
+# A misspelt option is named with the one that was meant, by both programs.
+for program in job monitor; do
+    for case in "-direct-port 5001|ipm_job: unknown option -direct-port (did you mean -direct_port?)" \
+        "--job beam|ipm_job: unknown option --job (did you mean -job?)" \
+        "-msgServer x|ipm_job: unknown option -msgServer (did you mean -msgserver?)" \
+        "-port-file f|ipm_monitor: unknown option -port-file (did you mean -port_file?)" \
+        "--json|ipm_monitor: unknown option --json (did you mean -json?)" \
+        "-frobnicate 1|ipm_$program: unknown option -frobnicate"; do
+        arguments=${case%%|*} said=${case#*|}
+        [[ $said == ipm_$program:* ]] || continue
+        for _ in 1 2; do
+            status=0
+            # shellcheck disable=SC2086
+            "${!program}" $arguments >"$work/refused.out" 2>&1 </dev/null || status=$?
+            [ "$status" -eq 1 ] && [ ! -s "$work/refused.out" ] || break
+        done
+        [ "$status" -eq 2 ] || fail "$program $arguments: exit status $status, not 2"
+        [ "$(tr -d '\r' <"$work/refused.out" | head -1)" = "$said" ] ||
+            fail "$program $arguments: not \"$said\""
+    done
 done
 echo "tools demo: all checks passed"
