@@ -434,15 +434,7 @@ void mon_History::Refresh(const mon_Roster& roster) {
     if (!recording)
         return;
     if (failed) {
-        if (!failureSaid) {
-            failureSaid = true;
-            std::string why;
-            {
-                std::lock_guard<std::mutex> hold(mutex);
-                why = failure;
-            }
-            notes.Note("history: " + path + ": " + why + "; going on without history");
-        }
+        sayFailure();
         pending = Batch();
         dirty.clear();
         lastDirty = 0;
@@ -481,11 +473,25 @@ void mon_History::handOverRows(const mon_Roster& roster) {
 }
 
 void mon_History::Finish(const mon_Roster& roster) {
-    if (!recording || failed)
+    if (recording && !failed) {
+        flushRuns(roster, true);
+        handOverRows(roster);
+        Drain(5.0);
+    }
+    if (failed)
+        sayFailure();
+}
+
+void mon_History::sayFailure() {
+    if (failureSaid)
         return;
-    flushRuns(roster, true);
-    handOverRows(roster);
-    Drain(5.0);
+    failureSaid = true;
+    std::string why;
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        why = failure;
+    }
+    notes.Note("history: " + path + ": " + why + "; going on without history");
 }
 
 bool mon_History::Drain(double seconds) {

@@ -152,6 +152,7 @@ private:
     bool open();
     bool execute(const char* sql);
     void fail(const std::string& what);
+    void sayFailure();
     void prune(double now);
     void writeLoop();
     bool write(const Batch& batch);

@@ -110,4 +110,37 @@ grep -Eq -- "-- history: $history: database is locked.*; going on without histor
     "$work/locked.out" || fail "locked database not said"
 grep -q -- "-- busy finished" "$work/locked.out" || fail "no job served with a locked history"
 kill "$locker"
+
+# 7. A full disk (a small file system of the test's own, where this may mount one): said
+#    once, and the monitor serves on.
+mkdir -p "$work/small"
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+    cat >"$work/full.sh" <<SCRIPT
+set -e
+mount -t tmpfs -o size=512k tmpfs "$work/small"
+exec "$monitor" -port 0 -port_file "$work/full.port" -history "$work/small/history.sqlite" \
+    </dev/null >"$work/full.out" 2>&1
+SCRIPT
+    unshare -m bash "$work/full.sh" &
+    monitor_pid=$!
+    pids+=("$monitor_pid")
+    await_monitor_file "$work/full.port" full
+    port=$(cat "$work/full.port")
+    step='<Step><step type="integer">1</step><stepName type="string">'$(head -c 300 /dev/zero |
+        tr '\0' x)'</stepName></Step>'
+    { printf 'filler'; for _ in $(seq 4000); do printf '%s' "$step"; done; } \
+        >"/dev/tcp/127.0.0.1/$port"
+    wait_for "-- filler disconnected: 4000 reports" "$work/full.out"
+    wait_for "-- history: .*; going on without history" "$work/full.out"
+    run_job afterwards -steps 2 -delay_ms 10
+    wait_for "-- afterwards finished" "$work/full.out"
+    kill "$monitor_pid"
+    wait "$monitor_pid" || true
+    grep -q -- "-- history: $work/small/history.sqlite: database or disk is full; going on" \
+        "$work/full.out" || fail "a full disk was not said"
+    [ "$(grep -c -- "-- history:" "$work/full.out")" -eq 1 ] || fail "full disk said twice"
+    grep -q -- "-- afterwards finished" "$work/full.out" || fail "no job served on a full disk"
+else
+    echo "full disk: not tried (mounting a small file system needs root and unshare -m)"
+fi
 echo "history: all checks passed"
