@@ -313,7 +313,7 @@ int serve(const mon_Options& options) {
     mon_Monitor monitor(options, roster, *source, *input);
 #if defined(QORKEL_MONITOR_WEB)
     if (web)
-        monitor.AddInput(*web);
+        monitor.AddKillRequests(*web);
 #endif
     if (boardShown && !options.replayFile.empty())
         monitor.KeepOpenAfterEnd();

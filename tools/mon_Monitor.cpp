@@ -49,17 +49,13 @@ void mon_Monitor::round(int waitMilliseconds) {
     poller.Clear();
     source.Watch(poller);
     input.Watch(poller);
-    for (mon_CommandInput* extra : extras)
-        extra->Watch(poller);
     poller.Wait(waitMilliseconds);
     const Clock::time_point now = Clock::now();
     source.Serve(poller, now);
     std::string line;
     while (!done && input.Next(line))
         Execute(line, now);
-    for (mon_CommandInput* extra : extras)
-        while (!done && extra->Next(line))
-            Execute(line, now);
+    killRequested(now);
     killAfterEnoughReports(now);
     roster.Tick(now);
     roster.View().Refresh(roster);
@@ -142,6 +138,18 @@ void mon_Monitor::askWhich(const std::vector<const mon_Job*>& live, Clock::time_
     }
     note(std::to_string(live.size()) + " running jobs are named " + live.front()->Name() + ": " +
          choices + "; say which: " + commands);
+}
+
+void mon_Monitor::killRequested(Clock::time_point now) {
+    int id;
+    for (KillRequests* requests : killRequests) {
+        while (requests->NextKill(id)) {
+            const mon_Job* job = roster.Find(id);
+            std::string why;
+            if (job != nullptr && !killOne(*job, now, why))
+                note("no Kill sent to " + job->Label() + ": " + why);
+        }
+    }
 }
 
 void mon_Monitor::killAll(Clock::time_point now) {

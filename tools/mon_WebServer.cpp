@@ -109,8 +109,9 @@ struct mon_WebServer::Shared {
     std::map<int, Detail> details;
     std::map<int, Clock::time_point> wanted;
     // Labels of the jobs a Kill can reach.
-    std::set<std::string> killable;
-    std::deque<std::string> commands;
+    // The jobs a Kill can reach, by id, with their names.
+    std::map<int, std::string> killable;
+    std::deque<int> kills;
     int streams = 0;
     Clock::time_point lastRequest;
 
@@ -280,7 +281,7 @@ void mon_WebServer::routes() {
     server.Post("/api/kill", [state, readOnly](const httplib::Request& request,
                                                httplib::Response& response) {
         securityHeaders(response);
-        const std::string job = request.get_param_value("job");
+        const int job = std::atoi(request.get_param_value("job").c_str());
         Json answer;
         if (readOnly) {
             response.status = 403;
@@ -293,25 +294,26 @@ void mon_WebServer::routes() {
             answer["error"] = "wrong token: Kill refused";
         } else {
             std::lock_guard<std::mutex> hold(state->mutex);
-            if (state->killable.count(job) == 0) {
+            const auto found = state->killable.find(job);
+            if (found == state->killable.end()) {
                 response.status = 404;
-                answer["error"] = "no running job named " + job;
+                answer["error"] = "that job is not running (any more)";
             } else {
-                state->commands.push_back("kill " + job);
+                state->kills.push_back(job);
                 response.status = 202;
-                answer["ok"] = "Kill requested for " + job;
+                answer["ok"] = "Kill requested for " + found->second;
             }
         }
         response.set_content(dumped(answer), "application/json");
     });
 }
 
-bool mon_WebServer::Next(std::string& line) {
+bool mon_WebServer::NextKill(int& job) {
     std::lock_guard<std::mutex> hold(shared->mutex);
-    if (shared->commands.empty())
+    if (shared->kills.empty())
         return false;
-    line = shared->commands.front();
-    shared->commands.pop_front();
+    job = shared->kills.front();
+    shared->kills.pop_front();
     return true;
 }
 
@@ -465,14 +467,14 @@ void mon_WebServer::Refresh(const mon_Roster& roster) {
     const bool tableDue =
         now - tableBuilt >= (tableDirty ? tableInterval : std::chrono::seconds(1));
     std::string table;
-    std::set<std::string> killable;
+    std::map<int, std::string> killable;
     if (tableDue) {
         tableBuilt = now;
         tableDirty = false;
         table = TableJson(roster);
         for (const mon_Job* job : roster.Jobs())
             if (job->IsConnected() && !job->HasEnded())
-                killable.insert(job->Label());
+                killable[job->Id()] = job->Label();
         for (auto entry = kept.begin(); entry != kept.end();)
             entry = roster.Find(entry->first) == nullptr ? kept.erase(entry) : std::next(entry);
     }

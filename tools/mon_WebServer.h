@@ -1,7 +1,7 @@
 #ifndef TOOLS_MON_WEBSERVER_H
 #define TOOLS_MON_WEBSERVER_H
 
-#include "mon_CommandInput.h"
+#include "mon_Monitor.h"
 #include "mon_Report.h"
 #include "mon_View.h"
 
@@ -16,9 +16,9 @@
 // numbers, kept up to date by server-sent events. The server's threads never touch the
 // roster: the monitor's loop publishes finished JSON texts under a lock (a few times a
 // second, and only while someone is looking), the threads hand them out, and a Kill asked
-// for on the page waits in a queue that the loop takes as a typed "kill". Without a token
+// for on the page waits in a queue that the loop takes each round. Without a token
 // the page is read-only; with one, Kill needs it.
-class mon_WebServer : public mon_View, public mon_CommandInput {
+class mon_WebServer : public mon_View, public mon_Monitor::KillRequests {
 public:
     // Reports kept per job for the page.
     static constexpr std::size_t keptReports = 20;
@@ -48,8 +48,8 @@ public:
     void Refresh(const mon_Roster& roster) override;
     void Summary(const mon_Roster&) override {}
 
-    // Kill asked for on the page, as a typed command.
-    bool Next(std::string& line) override;
+    // Kill asked for on the page.
+    bool NextKill(int& job) override;
 
     // The JSON texts the page reads, built from the roster (public for tests).
     std::string TableJson(const mon_Roster& roster) const;

@@ -9,6 +9,7 @@ screenshot of the page."""
 import math
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -187,6 +188,35 @@ def main():
         with open(monitor_out) as file:
             if "sent Kill to long" in file.read():
                 fail("the monitor sent a Kill that the page should not have", outputs)
+
+        # A job whose name holds a line feed and another job's name is killed by the page,
+        # and only it: the page asks for the job itself, never for a name on a typed line.
+        hostile_name = "long\nx"
+        hostile = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
+        hostile.sendall(hostile_name.encode() + b'<Started><steps type="integer">9</steps>'
+                        b'</Started>')
+        wait_for("the hostile job's row", lambda: browser.execute_script(
+            "return [...document.querySelectorAll('#jobs tbody tr')]"
+            "  .some(row => row.dataset.job === arguments[0]);", hostile_name), outputs=outputs)
+        browser.execute_script(
+            "[...document.querySelectorAll('#jobs tbody tr')]"
+            "  .find(row => row.dataset.job === arguments[0]).querySelector('button.kill').click();",
+            hostile_name)
+        field = browser.find_element(By.ID, "token")
+        wait_for("the kill panel", lambda: field.is_displayed())
+        field.clear()
+        field.send_keys(TOKEN)
+        browser.find_element(By.ID, "kill-send").click()
+        hostile.settimeout(10)
+        if b"Kill" not in hostile.recv(64):
+            fail("the hostile job got no Kill", outputs)
+        hostile.close()
+        wait_for("the hostile job shown killed", lambda: browser.execute_script(
+            "return [...document.querySelectorAll('#jobs tbody tr')]"
+            "  .find(row => row.dataset.job === arguments[0]).cells[1].textContent;",
+            hostile_name) == "killed", outputs=outputs)
+        if row_text(browser, "long", "state") != "running" or long_job.poll() is not None:
+            fail("killing the hostile job stopped another", outputs)
 
         # With the token the Kill goes through and the page shows the job killed.
         answer = send_kill(TOKEN)

@@ -46,7 +46,7 @@ function makeRow(job) {
   button.type = 'button';
   button.addEventListener('click', (event) => {
     event.stopPropagation();
-    askKill(row.dataset.job);
+    askKill(Number(row.dataset.id), row.dataset.job);
   });
   row.querySelector('td.action').appendChild(button);
   row.addEventListener('click', () => select(Number(row.dataset.id), row.dataset.job));
@@ -218,8 +218,8 @@ function listen() {
   source.addEventListener('job', (event) => renderJob(JSON.parse(event.data)));
 }
 
-function askKill(label) {
-  page.killTarget = label;
+function askKill(id, label) {
+  page.killTarget = id;
   document.getElementById('kill-job').textContent = label;
   document.getElementById('kill-panel').hidden = false;
   document.getElementById('token').focus();
