@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -55,6 +57,16 @@ mon_Report unpack(const std::string& packed) {
 
 std::string dumped(const Json& object) {
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// A point's number as the job wrote it, not as its nearest single-precision value spelt
+// out in double precision (0.01, not 0.009999999776482582).
+Json plotted(float value) {
+    if (value == float(static_cast<long long>(value)) && value > -1e15f && value < 1e15f)
+        return static_cast<long long>(value);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7g", double(value));
+    return std::strtod(text, nullptr);
 }
 
 Json numberOrNull(double value) {
@@ -438,7 +450,7 @@ std::string mon_WebServer::JobJson(const mon_Job& job) const {
     for (const mon_Series::Field& field : job.Series().Fields()) {
         Json points = Json::array();
         for (const mon_Series::Point& point : field.points)
-            points.push_back(Json::array({point.step, point.value}));
+            points.push_back(Json::array({plotted(point.step), plotted(point.value)}));
         series.push_back(Json{{"name", field.name},
                               {"log", mon_Series::IsResidualLike(field.name)},
                               {"points", std::move(points)}});
