@@ -195,7 +195,9 @@ std::string mon_WebServer::Address() const {
 
 void mon_WebServer::routes() {
     httplib::Server& server = shared->server;
-    std::shared_ptr<Shared> state = shared;
+    // The handlers live in the server, which lives in `shared` and is stopped before it
+    // goes: a plain pointer, not a share of what holds them.
+    Shared* state = shared.get();
     const bool readOnly = !tokenSet;
     auto asset = [&server](const char* path, const char* type, const std::string& body) {
         server.Get(path, [type, body](const httplib::Request&, httplib::Response& response) {
