@@ -216,7 +216,12 @@ std::string localTime(double wall) {
 int listJobs(const mon_Options& options) {
     mon_ReportPrinter notes(stderr);
     std::unique_ptr<History> history = openHistory(options, notes);
-    if (!history || !history->Usable())
+    if (!history) {
+        std::fprintf(stderr, "ipm_monitor: -jobs lists the history, which -history none "
+                             "leaves out\n");
+        return 2;
+    }
+    if (!history->Usable())
         return 1;
     const std::vector<mon_History::Run> runs =
         history->Runs(wallNow() - double(options.since), 100000);
@@ -324,6 +329,7 @@ int serve(const mon_Options& options) {
 #endif
     fan.Summary(roster);
     fan.SetShown(log);
+    fan.ClearObservers();
     log.Note("ipm_monitor done");
     return 0;
 }

@@ -18,6 +18,8 @@ public:
     void SetShown(mon_View& view) { shown = &view; }
     mon_View& Shown() { return *shown; }
     void AddObserver(mon_View& observer) { observers.push_back(&observer); }
+    // Before the observers go.
+    void ClearObservers() { observers.clear(); }
     // Report types the shown view shows (all when empty).
     void ShowOnly(const std::set<std::string>& types) { shownTypes = types; }
 
