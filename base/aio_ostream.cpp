@@ -1,5 +1,11 @@
 #include "base/aio_ostream.h"
 
+#include <new>
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 aio_ostream aio_cout(stdout);
 aio_ostream aio_cerr(stderr);
 
@@ -35,6 +41,30 @@ std::FILE* aio_ostream::SetTarget(std::FILE* newTarget) {
     std::FILE* previous = target;
     target = newTarget;
     return previous;
+}
+
+void aio_ostream::InstallForkHandlers() {
+#if !defined(_WIN32)
+    struct Handlers {
+        static void hold() {
+            aio_cout.mutex.lock();
+            aio_cerr.mutex.lock();
+        }
+        static void release() {
+            aio_cerr.mutex.unlock();
+            aio_cout.mutex.unlock();
+        }
+        // A recursive mutex answers only to the thread that holds it, and the child's thread
+        // has another identity: the child starts both afresh, held by nobody.
+        static void renew() {
+            new (&aio_cout.mutex) std::recursive_mutex;
+            new (&aio_cerr.mutex) std::recursive_mutex;
+        }
+    };
+    static const bool installed =
+        pthread_atfork(Handlers::hold, Handlers::release, Handlers::renew) == 0;
+    (void)installed;
+#endif
 }
 
 aio_ostream& operator<<(aio_ostream& stream, const cow_String& text) {

@@ -23,6 +23,10 @@ public:
     // Redirects the stream, for example into a memory file in a test; returns the previous target.
     std::FILE* SetTarget(std::FILE* target);
 
+    // Registers, once, handlers that hold both streams across fork(), so that a child never
+    // inherits a stream locked by a thread it does not have. Nothing on Windows.
+    static void InstallForkHandlers();
+
 private:
     std::FILE* target;
     std::recursive_mutex mutex;

@@ -9,6 +9,10 @@
 #include <mutex>
 #include <new>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 namespace {
 
 const std::size_t spanSize = std::size_t(1) << mem_RegionMap::regionShift;
@@ -129,9 +133,34 @@ struct Locks {
     std::mutex pools[classCount];
 };
 
+Locks& SharedLocks();
+
+// A pool's lock is taken before the source's (a span is made under the pool's lock).
+void LockAllForFork() {
+    Locks& locks = SharedLocks();
+    for (std::mutex& pool : locks.pools)
+        pool.lock();
+    locks.source.lock();
+}
+
+void UnlockAllAfterFork() {
+    Locks& locks = SharedLocks();
+    locks.source.unlock();
+    for (std::mutex& pool : locks.pools)
+        pool.unlock();
+}
+
+Locks* MakeLocks(void* storage) {
+    Locks* const locks = new (storage) Locks;
+#if !defined(_WIN32)
+    pthread_atfork(LockAllForFork, UnlockAllAfterFork, UnlockAllAfterFork);
+#endif
+    return locks;
+}
+
 Locks& SharedLocks() {
     alignas(Locks) static unsigned char storage[sizeof(Locks)];
-    static Locks* const locks = new (storage) Locks;
+    static Locks* const locks = MakeLocks(storage);
     return *locks;
 }
 
@@ -612,6 +641,10 @@ bool mem_TinyAllocator::Owns(const void* block) {
 
 std::size_t mem_TinyAllocator::UsableSize(const void* block) {
     return classSizes[SpanOf(block)->sizeClass];
+}
+
+void mem_TinyAllocator::InstallForkHandlers() {
+    SharedLocks();
 }
 
 void mem_TinyAllocator::ReleaseUnused() {

@@ -43,6 +43,13 @@ public:
     // The size class of an object that Owns() accepts.
     static std::size_t UsableSize(const void* block);
 
+    // Registers, once, the handlers that keep the pools whole across fork(): the pools' locks
+    // are taken before the fork and released on both sides, so that a child never inherits
+    // one held by a thread it does not have. The first use does this too; a library that
+    // takes locks of its own around fork, under which it allocates, calls it before it
+    // registers its handlers, so that its locks are taken first. Nothing on Windows.
+    static void InstallForkHandlers();
+
     // Gives the calling thread's lists back and returns every span without a live object to
     // the C heap. Spans that still hold live objects stay, and so do the objects.
     static void ReleaseUnused();

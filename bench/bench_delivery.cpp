@@ -1,9 +1,14 @@
 // What a host sees of delivery while its monitor misbehaves, on loopback: the slowest
 // reporting call against a monitor that never accepts, shut-down against one that never
 // reads, how long a late monitor waits for its first report, how soon a Kill is taken during
-// a long backlog, and the memory that 100,000 reports made at once hold. Prints the figures;
-// not a timed test.
-//   bench_delivery [all|calls|shutdown|late|kill|memory]
+// a long backlog, the memory that 100,000 reports made at once hold, how long a direct report
+// holds its caller against a monitor that stops reading, whether a stop reaches a monitor that
+// comes back, what becomes of reports while indir is gone, how much of the wire the notices take
+// when it is overloaded, the cost of a report behind many kept errors, and what the environment's
+// values are read as. Prints the figures; not a timed test.
+//   bench_delivery [all|calls|shutdown|late|kill|memory|direct|returning|indir|notices|backlog|
+//                   settings]
+#include "base/aio_ostream.h"
 #include "base/eli_KillSignal.h"
 #include "base/thr_GlobalSingleton.h"
 #include "base/utl_CommandLine.h"
@@ -17,12 +22,17 @@
 #include "ipm/ipm_sendMessage.h"
 #include "platform/platform_Sockets.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +44,29 @@
 namespace {
 
 typedef std::chrono::steady_clock Clock;
+
+// Sets an environment variable for a scope, as a job's user would before starting it.
+class ScopedSetting {
+public:
+    ScopedSetting(const char* name, const char* value) : name(name) {
+        if (const char* old = std::getenv(name)) {
+            previous = old;
+            hadOne = true;
+        }
+        setenv(name, value, 1);
+    }
+    ~ScopedSetting() {
+        if (hadOne)
+            setenv(name.c_str(), previous.c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+
+private:
+    std::string name;
+    std::string previous;
+    bool hadOne = false;
+};
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -63,6 +96,8 @@ void report(int n, const std::string& padding = "") {
 class Job {
 public:
     explicit Job(int port) {
+        // A transmitter left by an earlier figure would keep its settings.
+        thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
         std::string pattern =
             (std::filesystem::temp_directory_path() / "bench_delivery_XXXXXX").string();
         if (mkdtemp(&pattern[0]) == nullptr)
@@ -84,6 +119,7 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(directory, ignored);
     }
+    const std::string& Directory() const { return directory; }
     double ShutDown() {
         const Clock::time_point start = Clock::now();
         QORKelCommunications_finalize(modules);
@@ -225,6 +261,204 @@ void memoryOfReportsMadeAtOnce() {
                 bounded / 1024.0);
 }
 
+// Reads what arrives on the connection until it ends or has been silent for the time.
+std::string readUntilSilent(csp_TcpSocket& connection, long microseconds) {
+    std::string received;
+    char buffer[65536];
+    while (wsa::waitUntilReadable(connection.getDescriptor(), microseconds) == 1) {
+        const int count = connection.read(buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        received.append(buffer, std::size_t(count));
+    }
+    return received;
+}
+
+int occurrences(const std::string& text, const std::string& what) {
+    int found = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++found;
+    return found;
+}
+
+// Four threads report directly for 15 s to a monitor that has stopped reading.
+void directReportsAgainstAMonitorThatStopsReading() {
+    csp_TcpSocket listener = listenerOn(0, 4, 2048);
+    Job job(listener.name().getPort());
+    report(0);
+    csp_TcpSocket monitor = listener.acceptConnection();
+    readUntilSilent(monitor, 500000);
+    std::mutex mutex;
+    std::vector<double> durations;
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(15);
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&] {
+            const std::string text(4000, 'd');
+            const char* texts[] = {text.c_str()};
+            while (Clock::now() < end) {
+                const Clock::time_point start = Clock::now();
+                ipm_sendMessageDirect("Info", "message=%s", nullptr, nullptr, texts);
+                const double took = secondsSince(start);
+                std::lock_guard<std::mutex> lock(mutex);
+                durations.push_back(took);
+            }
+        });
+    for (std::thread& caller : callers)
+        caller.join();
+    std::sort(durations.begin(), durations.end());
+    std::printf("ipm_sendMessageDirect, monitor stops reading, 4 threads for 15 s (%zu calls):  "
+                "longest %.2f s, p99 %.2f s\n",
+                durations.size(), durations.back(),
+                durations[std::size_t(double(durations.size() - 1) * 0.99)]);
+    ipm_MessageTransmit::Instance().Abandon();
+}
+
+// A stop with one report waiting, while the monitor is away; it comes back 2 s later.
+void stopWhileTheMonitorIsAway() {
+    ScopedSetting deadline("IPM_SHUTDOWN_SECONDS", "60");
+    int port;
+    {
+        csp_TcpSocket probe = listenerOn(0, 1);
+        port = probe.name().getPort();
+    }
+    Job job(port);
+    report(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::atomic<bool> received{false};
+    std::thread comesBack([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        csp_TcpSocket listener = listenerOn(port, 4);
+        if (wsa::waitUntilReadable(listener.getDescriptor(), 30 * 1000000L) != 1)
+            return;
+        csp_TcpSocket monitor = listener.acceptConnection();
+        received = readUntilSilent(monitor, 2000000).find("report 1<") != std::string::npos;
+    });
+    const double took = job.ShutDown();
+    comesBack.join();
+    std::printf("stop with the monitor away, back 2 s later (IPM_SHUTDOWN_SECONDS=60):  returned "
+                "after %.2f s, the waiting report %s\n",
+                took, received ? "reached it" : "never reached it");
+}
+
+// 1,000 reports, then indir removed for 12,000 more, then back for 1,000 more.
+void indirRemovedMidRun() {
+    std::FILE* said = std::tmpfile();
+    std::FILE* previous = aio_cerr.SetTarget(said);
+    Job job(1);
+    const std::string file = job.Directory() + "/bench.ipm";
+    for (int n = 1; n <= 1000; ++n)
+        report(n);
+    std::filesystem::remove_all(job.Directory());
+    for (int n = 1001; n <= 13000; ++n)
+        report(n);
+    std::filesystem::create_directory(job.Directory());
+    for (int n = 13001; n <= 14000; ++n)
+        report(n);
+    std::ifstream recorded(file);
+    std::stringstream text;
+    text << recorded.rdbuf();
+    aio_cerr.SetTarget(previous);
+    std::fflush(said);
+    std::rewind(said);
+    int lines = 0;
+    for (int c; (c = std::fgetc(said)) != EOF;)
+        lines += c == '\n';
+    std::fclose(said);
+    std::printf("indir removed for 12,000 of 14,000 reports:  the message file holds %d of the "
+                "1,000 made after it came back; %d counted as not recorded; %d line(s) on "
+                "stderr\n",
+                occurrences(text.str(), "</Info>"),
+                ipm_MessageTransmit::Instance().GetUnloggedCount(), lines);
+    ipm_MessageTransmit::Instance().Abandon();
+}
+
+// 200 reports a second for 10 s, more than the wire takes at its pace.
+void noticesOnAnOverloadedWire() {
+    csp_TcpSocket listener = listenerOn(0, 4);
+    Job job(listener.name().getPort());
+    std::atomic<bool> done{false};
+    std::string received;
+    std::thread monitorThread([&] {
+        csp_TcpSocket monitor = listener.acceptConnection();
+        char buffer[65536];
+        while (!done) {
+            if (wsa::waitUntilReadable(monitor.getDescriptor(), 100000) != 1)
+                continue;
+            const int count = monitor.read(buffer, sizeof buffer);
+            if (count <= 0)
+                break;
+            received.append(buffer, std::size_t(count));
+        }
+    });
+    const Clock::time_point start = Clock::now();
+    for (int n = 1; secondsSince(start) < 10; ++n) {
+        report(n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    done = true;
+    monitorThread.join();
+    const int notices = occurrences(received, "<Notice>");
+    const int reports = occurrences(received, "<Info>");
+    std::printf("overloaded wire, 200 reports/s for 10 s:  %d reports and %d notices arrived, "
+                "notices %.0f%% of them\n",
+                reports, notices, 100.0 * notices / (notices + reports));
+    ipm_MessageTransmit::Instance().Abandon();
+}
+
+// Errors kept in the backlog with the cap raised, none delivered.
+void reportsBehindKeptErrors(const std::vector<int>& counts) {
+    ScopedSetting cap("MAX_ERROR_MESSAGES", "1000000");
+    for (const int errors : counts) {
+        Job job(1);
+        ipm_MessageTransmit::Instance().Abandon();
+        double slowest = 0;
+        const Clock::time_point start = Clock::now();
+        for (int n = 1; n <= errors; ++n) {
+            const Clock::time_point call = Clock::now();
+            const std::string text = "error " + std::to_string(n);
+            const char* texts[] = {text.c_str()};
+            ipm_sendMessage("Error", "message=%s", nullptr, nullptr, texts);
+            slowest = std::max(slowest, secondsSince(call));
+            if (n % 100 == 0)
+                report(n);
+        }
+        const double took = secondsSince(start);
+        std::printf("%d kept errors (and %d other reports):  %.2f s in all, %.1f us a report, "
+                    "slowest call %.1f ms\n",
+                    errors, errors / 100, took, took * 1e6 / (errors * 1.01), slowest * 1000);
+        std::fflush(stdout);
+    }
+}
+
+void whatTheEnvironmentsValuesAreReadAs() {
+    struct Case {
+        const char* name;
+        const char* value;
+    };
+    const Case cases[] = {{"MAX_PENDING_MESSAGES", "1e6"}, {"MAX_PENDING_MESSAGES", "abc"},
+                          {"MAX_PENDING_MESSAGES", "-5"},  {"MAX_PENDING_MESSAGES", "250"},
+                          {"MAX_ERROR_MESSAGES", "7x"},    {"MAX_ERROR_MESSAGES", " 12"},
+                          {"MAX_WARNING_MESSAGES", "+3"},  {"MAX_WARNING_MESSAGES", "99999999999"}};
+    for (const Case& c : cases) {
+        ScopedSetting setting(c.name, c.value);
+        std::FILE* said = std::tmpfile();
+        std::FILE* previous = aio_cerr.SetTarget(said);
+        thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
+        const ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
+        const int read =
+            std::strcmp(c.name, "MAX_PENDING_MESSAGES") == 0 ? transmitter.GetMaxPendingMessages()
+            : std::strcmp(c.name, "MAX_ERROR_MESSAGES") == 0 ? transmitter.GetMaxErrorMessages()
+                                                             : transmitter.GetMaxWarningMessages();
+        thr_GlobalSingleton<ipm_MessageTransmit>::Destroy();
+        aio_cerr.SetTarget(previous);
+        const long saidBytes = std::ftell(said);
+        std::fclose(said);
+        std::printf("%s=\"%s\" is read as %d, %s\n", c.name, c.value, read,
+                    saidBytes > 0 ? "with a word on stderr" : "silently");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -240,5 +474,21 @@ int main(int argc, char** argv) {
         killDuringABacklog();
     if (all || which == "memory")
         memoryOfReportsMadeAtOnce();
+    if (all || which == "direct")
+        directReportsAgainstAMonitorThatStopsReading();
+    if (all || which == "returning")
+        stopWhileTheMonitorIsAway();
+    if (all || which == "indir")
+        indirRemovedMidRun();
+    if (all || which == "notices")
+        noticesOnAnOverloadedWire();
+    if (all || which == "backlog") {
+        std::vector<int> counts;
+        for (int i = 2; i < argc; ++i)
+            counts.push_back(std::atoi(argv[i]));
+        reportsBehindKeptErrors(counts.empty() ? std::vector<int>{50000, 100000, 200000} : counts);
+    }
+    if (all || which == "settings")
+        whatTheEnvironmentsValuesAreReadAs();
     return 0;
 }

@@ -145,6 +145,11 @@ void ipm_DirectMechanism::Interrupt() {
     socket.interrupt();
 }
 
+void ipm_DirectMechanism::ForgetInheritedConnection() {
+    connected = false;
+    socket.closeInheritedCopy();
+}
+
 void ipm_DirectMechanism::Poll() {
     // Before the first report has connected the socket there is nothing to watch.
     if (!connected)

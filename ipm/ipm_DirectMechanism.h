@@ -33,6 +33,7 @@ public:
     // "Kill". A connection that has ended or failed raises; one not yet made is left alone.
     void Poll() override;
     void Interrupt() override;
+    void ForgetInheritedConnection() override;
     // "the monitor at <listener_name>:<direct_port>".
     cow_String Destination() const override;
 

@@ -226,6 +226,10 @@ void ipm_JabberMechanism::Interrupt() {
     connection.Interrupt();
 }
 
+void ipm_JabberMechanism::ForgetInheritedConnection() {
+    connection.CloseInheritedCopy();
+}
+
 void ipm_JabberMechanism::HandleKill(jcl_Connection& connection, jcl_Entity& stanza) {
     const cow_String* monitorAccount =
         static_cast<const cow_String*>(connection.GetHandlerContext());

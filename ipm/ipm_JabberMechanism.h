@@ -58,6 +58,7 @@ public:
     // has ended raises.
     void Poll() override;
     void Interrupt() override;
+    void ForgetInheritedConnection() override;
     // "the monitor <listener_name>@<server>/<listener_resource> through the Jabber server
     // <server>:<port>".
     cow_String Destination() const override;

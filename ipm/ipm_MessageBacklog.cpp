@@ -1,77 +1,76 @@
 #include "ipm/ipm_MessageBacklog.h"
 
 ipm_MessageBacklog::ipm_MessageBacklog(int bound)
-    : takenOutKeep(false), hasTakenOut(false), bound(bound > 0 ? bound : 1), dropped(0) {}
+    : takenOut{cow_String(), 0}, takenOutKeep(false), hasTakenOut(false),
+      bound(bound > 0 ? bound : 1), dropped(0), nextSequence(1) {}
 
 void ipm_MessageBacklog::Append(const cow_String& report, bool keep) {
-    reports.push_back(report);
-    try {
-        keeps.push_back(keep);
-    } catch (...) {
-        reports.pop_back();
-        throw;
-    }
+    (keep ? kept : droppable).push_back(Entry{report, nextSequence});
+    ++nextSequence;
     dropOverTheBound();
 }
 
 void ipm_MessageBacklog::dropOverTheBound() {
-    std::size_t candidate = 0;
-    while (Pending() > bound) {
-        while (candidate < keeps.size() && keeps[candidate])
-            ++candidate;
-        if (candidate == keeps.size())
-            return;
-        if (candidate == 0) {
-            reports.pop_front();
-            keeps.pop_front();
-        } else {
-            reports.erase(reports.begin() + static_cast<std::ptrdiff_t>(candidate));
-            keeps.erase(keeps.begin() + static_cast<std::ptrdiff_t>(candidate));
-        }
+    while (Pending() > bound && !droppable.empty()) {
+        droppable.pop_front();
         ++dropped;
     }
 }
 
+std::deque<ipm_MessageBacklog::Entry>& ipm_MessageBacklog::oldestQueue() {
+    if (kept.empty())
+        return droppable;
+    if (droppable.empty())
+        return kept;
+    return kept.front().sequence < droppable.front().sequence ? kept : droppable;
+}
+
 bool ipm_MessageBacklog::TakeOldest(cow_String& report) {
-    if (hasTakenOut || reports.empty())
+    if (hasTakenOut || IsEmpty())
         return false;
-    takenOut = reports.front();
-    takenOutKeep = keeps.front();
-    reports.pop_front();
-    keeps.pop_front();
+    std::deque<Entry>& queue = oldestQueue();
+    takenOut = queue.front();
+    takenOutKeep = &queue == &kept;
+    queue.pop_front();
     hasTakenOut = true;
-    report = takenOut;
+    report = takenOut.report;
     return true;
 }
 
+// Its number is older than any waiting report's, so it is at the front of its queue again.
 void ipm_MessageBacklog::PutBack() {
     if (!hasTakenOut)
         return;
-    reports.push_front(takenOut);
-    try {
-        keeps.push_front(takenOutKeep);
-    } catch (...) {
-        reports.pop_front();
-        throw;
-    }
+    (takenOutKeep ? kept : droppable).push_front(takenOut);
     Delivered();
 }
 
 void ipm_MessageBacklog::Delivered() {
-    takenOut = cow_String();
+    takenOut.report = cow_String();
     hasTakenOut = false;
 }
 
 cow_List<cow_String> ipm_MessageBacklog::Waiting() const {
     cow_List<cow_String> waiting;
-    for (const cow_String& report : reports)
-        waiting.Append(report);
+    std::deque<Entry>::const_iterator k = kept.begin();
+    std::deque<Entry>::const_iterator d = droppable.begin();
+    while (k != kept.end() || d != droppable.end()) {
+        const bool fromKept =
+            d == droppable.end() || (k != kept.end() && k->sequence < d->sequence);
+        waiting.Append(fromKept ? (k++)->report : (d++)->report);
+    }
     return waiting;
 }
 
 void ipm_MessageBacklog::Clear() {
-    reports.clear();
-    keeps.clear();
+    kept.clear();
+    droppable.clear();
+}
+
+bool ipm_MessageBacklog::HoldsAnyUpTo(Sequence last) const {
+    return (hasTakenOut && takenOut.sequence <= last) ||
+           (!kept.empty() && kept.front().sequence <= last) ||
+           (!droppable.empty() && droppable.front().sequence <= last);
 }
 
 void ipm_MessageBacklog::ForgetDropped(int count) {

@@ -7,8 +7,11 @@
 // The job's message file: every buffered report, appended as it is made, one write each, so
 // that a job that crashes keeps the reports that explain it. A symbolic link planted at its
 // path is refused, not followed. A report the disk cannot take whole is cut off again, so
-// the file never ends in half a line. The first failure to open and the first failure to
-// write are each told to the user on standard error.
+// the file never ends in half a line. A file that is removed while open (itself, or its
+// directory) is noticed at the next report and made again at its path as soon as it can be;
+// the reports made meanwhile are counted as not written. The first failure to open, the first
+// failure to write, the first removal and the first time the file is made again are each told
+// to the user on standard error.
 class ipm_MessageFile {
 public:
     ipm_MessageFile();
@@ -31,9 +34,16 @@ public:
 private:
     platform_file::Handle file;
     cow_String path;
+    bool removed;
     bool openFailureTold;
     bool appendFailureTold;
+    bool removalTold;
+    bool remakingTold;
     int failedAppends;
+    int failedBeforeRemoval;
+
+    void letGoOfRemovedFile();
+    bool makeAgain();
 };
 
 #endif

@@ -17,7 +17,12 @@ typedef std::chrono::steady_clock Clock;
 const Clock::duration idlePause = std::chrono::milliseconds(100);
 const Clock::duration reportSpacing = std::chrono::milliseconds(60);
 const Clock::duration firstRetry = std::chrono::seconds(1);
-const Clock::duration longestRetry = std::chrono::seconds(60);
+const Clock::duration longestRetry = std::chrono::seconds(10);
+// While a stop waits for delivery, a transport that is down is tried this often, so that a
+// monitor that comes back is reached at once.
+const Clock::duration stopRetry = std::chrono::milliseconds(250);
+// The wire carries at most one notice in this time; the next one tells the sum.
+const Clock::duration noticeInterval = std::chrono::seconds(5);
 // How often a pause looks whether the task is to end.
 const Clock::duration pauseSlice = std::chrono::milliseconds(20);
 
@@ -48,30 +53,35 @@ private:
     ipm_DeliveryStatus status;
     Clock::duration retryDelay = firstRetry;
     Clock::time_point nextAttempt = Clock::now();
+    Clock::time_point lastAttempt = Clock::now() - stopRetry;
     Clock::time_point lastTransmission = Clock::now() - reportSpacing;
-    bool attempted = false;
+    Clock::time_point lastNotice = Clock::now() - noticeInterval;
     bool everUp = false;
     bool reconnectionToTell = false;
 
     bool wantsTransport() const { return transmitter.IsEnabled() && transmitter.HasMechanism(); }
 
-    // False when the task is to end.
+    bool noticeWaiting() { return reconnectionToTell || transmitter.GetUndeliveredCount() > 0; }
+
+    // False when the task is to end. A stop ends it once nothing it waits for is left, or
+    // once its deadline has passed.
     bool setUp() {
         const bool stopping = transmitter.IsStopRequested();
-        // A stop that finds the transport down ends the task at once, unless it has not yet
-        // been tried: a short job still delivers to a monitor that is there.
-        if (stopping && (attempted || !wantsTransport()))
+        if (stopping && (!wantsTransport() || !transmitter.WaitsForStop() ||
+                         transmitter.IsStopDeadlinePassed()))
             return false;
         if (!wantsTransport()) {
             pause(idlePause);
             return true;
         }
         const Clock::time_point now = Clock::now();
-        if (!stopping && now < nextAttempt) {
-            pause(std::min<Clock::duration>(nextAttempt - now, idlePause));
+        const Clock::time_point due =
+            stopping ? std::min(nextAttempt, lastAttempt + stopRetry) : nextAttempt;
+        if (now < due) {
+            pause(std::min<Clock::duration>(due - now, idlePause));
             return true;
         }
-        attempted = true;
+        lastAttempt = now;
         std::string cause;
         if (!initialize(cause)) {
             tellDown(cause);
@@ -109,27 +119,37 @@ private:
 
     // One step of delivery: a poll, then a report (or the notice) once the spacing since the
     // last one has passed. Polling through the spacing is what lets a "Kill" through while a
-    // long backlog is delivered. False when the task is to end.
+    // long backlog is delivered. A stop that has nothing left to wait for still tells the
+    // notice that waits, whenever the last one went. False when the task is to end.
     bool deliver() {
         try {
             transmitter.PollMechanism();
             // Replaced or closed meanwhile: set up again first.
             if (!transmitter.IsMechanismReady())
                 return true;
+            const bool stopping = transmitter.IsStopRequested();
+            if (stopping && transmitter.IsStopDeadlinePassed())
+                return false;
+            const bool finishing = stopping && !transmitter.WaitsForStop();
+            if (finishing && !noticeWaiting())
+                return false;
             const Clock::time_point now = Clock::now();
             if (now < lastTransmission + reportSpacing) {
                 pause(
                     std::min<Clock::duration>(lastTransmission + reportSpacing - now, pauseSlice));
                 return true;
             }
-            if (reconnectionToTell || transmitter.GetUndeliveredCount() > 0) {
+            if (finishing) {
+                // Reports still made meanwhile are not waited for, nor told of again.
+                tellUndelivered();
+                return false;
+            }
+            if (noticeWaiting() && now >= lastNotice + noticeInterval) {
                 tellUndelivered();
                 return true;
             }
             cow_String report;
             if (!transmitter.TakeNextMessage(report)) {
-                if (transmitter.IsStopRequested())
-                    return false;
                 pause(idlePause);
                 return true;
             }
@@ -166,6 +186,7 @@ private:
         transmitter.UndeliveredTold(undelivered);
         reconnectionToTell = false;
         lastTransmission = Clock::now();
+        lastNotice = lastTransmission;
     }
 
     std::string noticeText(int undelivered) {
@@ -191,13 +212,15 @@ private:
         return text;
     }
 
-    // Sleeps, but not past the moment the task is to end.
+    // Sleeps, but not past the moment the task gives up, nor past a stop request: a stop
+    // changes how soon the transport is tried again.
     void pause(Clock::duration duration) {
         const Clock::time_point end = Clock::now() + duration;
+        const bool stoppingAlready = transmitter.IsStopRequested();
         for (;;) {
             if (transmitter.IsAbandoned())
                 return;
-            if (transmitter.IsStopRequested() && !transmitter.IsMechanismReady() && attempted)
+            if (!stoppingAlready && transmitter.IsStopRequested())
                 return;
             const Clock::time_point now = Clock::now();
             if (now >= end)

@@ -4,15 +4,20 @@
 #include "base/thr_GlobalSingletonImpl.h"
 #include "base/thr_LockGuard.h"
 #include "base/utl_CommandLine.h"
+#include "csp/impl/csp_ConnectableSocket.h"
+#include "ipm/ipm_EnvironmentSetting.h"
+#include "ipm/ipm_ForkSafety.h"
 #include "ipm/ipm_MisspeltOptions.h"
 #include "ipm/ipm_PayloadEncoder.h"
 #include "ipm/ipm_TaskRegistry.h"
 #include "ipm/ipm_TransmissionMechanism.h"
 #include "ipm/ipm_Warning.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 
 QORKEL_INSTANTIATE_GLOBAL_SINGLETON(ipm_MessageTransmit);
@@ -24,33 +29,37 @@ const int defaultMaxWarningMessages = 200;
 const int defaultMaxPendingMessages = 1000;
 const int longestJobName = 200;
 const int defaultShutdownSeconds = 30;
-const int longestShutdownSeconds = 24 * 60 * 60;
+// The longest a direct report waits for a transport that another call is using.
+const std::chrono::milliseconds longestDirectWait(250);
 
-typedef std::chrono::steady_clock Clock;
+typedef ipm_MessageTransmit::Clock Clock;
 
 std::atomic<unsigned long> lastGeneration{0};
 
-// A count from the environment; unset, zero, negative or unreadable keeps the default.
-int countFromEnvironment(const char* name, int defaultCount) {
-    const char* value = std::getenv(name);
-    if (value == nullptr)
-        return defaultCount;
-    const int count = std::atoi(value);
-    return count > 0 ? count : defaultCount;
+int capFromEnvironment(const char* name, int defaultCap) {
+    return ipm_EnvironmentSetting::Read(name, 1, ipm_MessageTransmit::longestCap, defaultCap);
 }
 
-// IPM_SHUTDOWN_SECONDS: how long shut-down lets the message task deliver what waits; 0 does
-// not wait. Anything else than a number from 0 up keeps the default.
-int shutdownSeconds() {
-    const char* value = std::getenv("IPM_SHUTDOWN_SECONDS");
-    if (value == nullptr || *value == '\0')
-        return defaultShutdownSeconds;
-    char* end = nullptr;
-    const long seconds = std::strtol(value, &end, 10);
-    if (*end != '\0' || seconds < 0)
-        return defaultShutdownSeconds;
-    return seconds > longestShutdownSeconds ? longestShutdownSeconds : static_cast<int>(seconds);
+int backlogBoundFromEnvironment() {
+    return ipm_EnvironmentSetting::Read(
+        "MAX_PENDING_MESSAGES", 1, ipm_MessageTransmit::longestBacklog, defaultMaxPendingMessages);
 }
+
+// IPM_SHUTDOWN_SECONDS: how long a stop lets the message task deliver what waits; 0 does not
+// wait.
+int shutdownSeconds() {
+    return ipm_EnvironmentSetting::Read("IPM_SHUTDOWN_SECONDS", 0,
+                                        ipm_MessageTransmit::longestShutdownSeconds,
+                                        defaultShutdownSeconds);
+}
+
+// Transports a forked child inherited: reachable, so that nothing reads them as leaked, and
+// never destroyed, since destroying one may end the parent's connection.
+struct InheritedTransport {
+    ipm_TransmissionMechanism* transport;
+    InheritedTransport* next;
+};
+InheritedTransport* inheritedTransports = nullptr;
 
 // Counts a capped report type; false when the report is over its cap and not forced.
 bool countAgainstCap(std::atomic<int>& count, int cap, bool force) {
@@ -87,11 +96,13 @@ ipm_MessageTransmit::ipm_MessageTransmit()
       maxErrorMessages(defaultMaxErrorMessages), maxWarningMessages(defaultMaxWarningMessages),
       maxPendingMessages(defaultMaxPendingMessages), errorCount(0), warningCount(0),
       mechanismReady(false), finished(true), jobName("Unknown"),
-      backlog(countFromEnvironment("MAX_PENDING_MESSAGES", defaultMaxPendingMessages)),
-      hasMessages(false), stopRequested(false), abandoned(false), logToFile(true), disabled(false),
-      bufferLock(0), mechanismLock(0), phaseLock(0), errorNoticeClaimed(false),
-      warningNoticeClaimed(false), tasksRunning(0), connectionAttempts(0), directCallersWaiting(0),
+      backlog(backlogBoundFromEnvironment()), hasMessages(false), stopRequested(false),
+      stopAfter(0), stopDeadline(0), abandoned(false), inheritedByFork(false),
+      inheritedTransport(nullptr), logToFile(true), disabled(false), bufferLock(0),
+      mechanismLock(0), phaseLock(0), errorNoticeClaimed(false), warningNoticeClaimed(false),
+      tasksRunning(0), connectionAttempts(0), directCallersWaiting(0),
       generation(++lastGeneration) {
+    ipm_ForkSafety::Install();
     readSettings();
     readCommandLine();
     ipm_TaskRegistry::Open(generation);
@@ -102,7 +113,14 @@ ipm_MessageTransmit::~ipm_MessageTransmit() {
     if (ipm_TaskRegistry::Close(generation))
         Abandon();
     ipm_TaskRegistry::WaitForRunningTasks(generation);
-    delete mechanism.exchange(nullptr);
+    ipm_TransmissionMechanism* const transport = mechanism.exchange(nullptr);
+    if (transport != inheritedTransport)
+        delete transport;
+}
+
+void ipm_MessageTransmit::keepInherited(ipm_TransmissionMechanism* transport) {
+    if (transport != nullptr)
+        inheritedTransports = new InheritedTransport{transport, inheritedTransports};
 }
 
 ipm_MessageTransmit& ipm_MessageTransmit::Instance() {
@@ -110,8 +128,8 @@ ipm_MessageTransmit& ipm_MessageTransmit::Instance() {
 }
 
 void ipm_MessageTransmit::readSettings() {
-    maxErrorMessages = countFromEnvironment("MAX_ERROR_MESSAGES", defaultMaxErrorMessages);
-    maxWarningMessages = countFromEnvironment("MAX_WARNING_MESSAGES", defaultMaxWarningMessages);
+    maxErrorMessages = capFromEnvironment("MAX_ERROR_MESSAGES", defaultMaxErrorMessages);
+    maxWarningMessages = capFromEnvironment("MAX_WARNING_MESSAGES", defaultMaxWarningMessages);
     maxPendingMessages = backlog.GetBound();
 }
 
@@ -150,11 +168,15 @@ void ipm_MessageTransmit::ReadCommandLineAgain() {
 }
 
 void ipm_MessageTransmit::SetMechanism(ipm_TransmissionMechanism* newMechanism) {
-    std::lock_guard<std::mutex> oneAtATime(replaceLock);
     if (newMechanism) {
         newMechanism->SetJobName(jobName);
         newMechanism->transmitter = this;
     }
+    if (inheritedByFork.load()) {
+        replaceInForkedChild(newMechanism);
+        return;
+    }
+    std::lock_guard<std::mutex> oneAtATime(replaceLock);
     ipm_TransmissionMechanism* const old = mechanism.load();
     if (old == newMechanism)
         return;
@@ -171,7 +193,21 @@ void ipm_MessageTransmit::SetMechanism(ipm_TransmissionMechanism* newMechanism) 
     delete old;
 }
 
+// The transport lock may have been held at the fork by a thread the child does not have; a
+// child never takes it, and gives its transport nothing to do.
+void ipm_MessageTransmit::replaceInForkedChild(ipm_TransmissionMechanism* newMechanism) {
+    ipm_TransmissionMechanism* old;
+    {
+        std::unique_lock<std::shared_mutex> swap(swapLock);
+        old = mechanism.exchange(newMechanism);
+    }
+    if (old != newMechanism && old != inheritedTransport)
+        delete old;
+}
+
 bool ipm_MessageTransmit::InitializeMechanism() {
+    if (inheritedByFork.load())
+        return false;
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
     ipm_TransmissionMechanism* const transportInUse = mechanism.load();
     if (transportInUse == nullptr)
@@ -298,14 +334,16 @@ template <class Call> void ipm_MessageTransmit::onTransport(Call call) {
 }
 
 void ipm_MessageTransmit::TransmitMessage(const cow_String& encoded) {
+    if (inheritedByFork.load())
+        return;
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
     onTransport([&](ipm_TransmissionMechanism& t) { t.Transmit(encoded); });
 }
 
 // The transport is held for long only by a write that makes no progress (until it gives
 // up); the caller's thread does not queue behind that.
-bool ipm_MessageTransmit::lockTransportForCaller() {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(250);
+bool ipm_MessageTransmit::lockTransportForCaller(Clock::time_point callDeadline) {
+    const Clock::time_point deadline = std::min(Clock::now() + longestDirectWait, callDeadline);
     directCallersWaiting.fetch_add(1);
     bool locked;
     while (!(locked = mechanismLock.TryLock()) && Clock::now() < deadline)
@@ -314,8 +352,8 @@ bool ipm_MessageTransmit::lockTransportForCaller() {
     return locked;
 }
 
-bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded) {
-    if (!mechanismReady.load() || !lockTransportForCaller())
+bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded, Clock::time_point deadline) {
+    if (inheritedByFork.load() || !mechanismReady.load() || !lockTransportForCaller(deadline))
         return false;
     struct Release {
         thr_Mutex& lock;
@@ -323,6 +361,7 @@ bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded) {
     } transport{mechanismLock};
     if (!mechanismReady.load() || mechanism.load() == nullptr)
         return false;
+    const csp_ConnectableSocket::WriteDeadline bounded(deadline);
     onTransport([&](ipm_TransmissionMechanism& t) { t.Transmit(encoded); });
     return true;
 }
@@ -335,6 +374,8 @@ void ipm_MessageTransmit::letDirectCallersGoFirst() const {
 }
 
 void ipm_MessageTransmit::PollMechanism() {
+    if (inheritedByFork.load())
+        return;
     letDirectCallersGoFirst();
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
     if (mechanismReady.load())
@@ -342,6 +383,8 @@ void ipm_MessageTransmit::PollMechanism() {
 }
 
 void ipm_MessageTransmit::CloseMechanism() {
+    if (inheritedByFork.load())
+        return;
     thr_LockGuard<thr_Mutex> transport(mechanismLock);
     if (ipm_TransmissionMechanism* transportInUse = mechanism.load()) {
         mechanismReady.store(false);
@@ -349,10 +392,36 @@ void ipm_MessageTransmit::CloseMechanism() {
     }
 }
 
+void ipm_MessageTransmit::RequestStop() {
+    requestStopBy(Clock::now() + std::chrono::seconds(shutdownSeconds()));
+}
+
+// The task reads the flag without the lock, and then the deadline: the flag comes last.
+void ipm_MessageTransmit::requestStopBy(Clock::time_point deadline) {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    if (stopRequested.load())
+        return;
+    stopAfter = backlog.LastAppended();
+    stopDeadline.store(deadline.time_since_epoch().count());
+    stopRequested.store(true);
+}
+
+Clock::time_point ipm_MessageTransmit::getStopDeadline() const {
+    return Clock::time_point(Clock::duration(stopDeadline.load()));
+}
+
+bool ipm_MessageTransmit::IsStopDeadlinePassed() const {
+    return stopRequested.load() && Clock::now() >= getStopDeadline();
+}
+
+bool ipm_MessageTransmit::WaitsForStop() {
+    thr_LockGuard<thr_Mutex> lock(bufferLock);
+    return backlog.HoldsAnyUpTo(stopAfter);
+}
+
 bool ipm_MessageTransmit::StopDelivery() {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(shutdownSeconds());
     RequestStop();
-    if (ipm_TaskRegistry::WaitUntilIdle(generation, deadline))
+    if (ipm_TaskRegistry::WaitUntilIdle(generation, getStopDeadline()))
         return true;
     Abandon();
     return false;
@@ -360,6 +429,9 @@ bool ipm_MessageTransmit::StopDelivery() {
 
 void ipm_MessageTransmit::Abandon() {
     abandoned.store(true);
+    // Interrupting the inherited transport would shut the parent's connection down.
+    if (inheritedByFork.load())
+        return;
     std::lock_guard<std::mutex> noReplacement(replaceLock);
     if (ipm_TransmissionMechanism* transportInUse = mechanism.load())
         transportInUse->Interrupt();
@@ -423,4 +495,38 @@ cow_String ipm_MessageTransmit::GetMessageFilePath() {
 bool ipm_MessageTransmit::IsMessageFileOpen() {
     thr_LockGuard<thr_Mutex> lock(bufferLock);
     return logFile.IsOpen();
+}
+
+void ipm_MessageTransmit::HoldForFork() {
+    swapLock.lock();
+    phaseLock.Lock();
+    bufferLock.Lock();
+}
+
+void ipm_MessageTransmit::ReleaseAfterFork() {
+    bufferLock.Unlock();
+    phaseLock.Unlock();
+    swapLock.unlock();
+}
+
+// The only thread here is the one that forked. Nothing in the child may take the transport
+// lock, which the parent's message task may have held at the fork.
+void ipm_MessageTransmit::ContinueInForkedChild() {
+    inheritedByFork.store(true);
+    mechanismReady.store(false);
+    disabled.store(true);
+    backlog.Clear();
+    hasMessages.store(false);
+    tasksRunning.store(0);
+    finished.store(true);
+    inheritedTransport = mechanism.load();
+    if (inheritedTransport != nullptr) {
+        inheritedTransport->ForgetInheritedConnection();
+        keepInherited(inheritedTransport);
+    }
+    bufferLock.Unlock();
+    phaseLock.Unlock();
+    // A read-write lock answers only to the thread that holds it for writing, and the child's
+    // thread has another identity: the child starts it afresh, held by nobody.
+    new (&swapLock) std::shared_mutex;
 }

@@ -10,6 +10,7 @@
 #include "ipm/ipm_MessageFile.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <shared_mutex>
 
@@ -26,8 +27,20 @@ class ipm_TransmissionMechanism;
 // keeps a transport that Encode uses from being deleted under it. No two of them are
 // ever taken the other way round: the transport lock may be held while the swap lock is
 // taken, bufferLock is never held with either.
+//
+// In a child made by fork() the transmitter goes on recording reports to the message file, but
+// delivers none: its message task is not there, and its transport's connection is the parent's.
+// The child closes its copy of that connection at once and never uses, shuts down or destroys
+// the inherited transport.
 class QORKEL_API ipm_MessageTransmit {
 public:
+    typedef std::chrono::steady_clock Clock;
+
+    // The ranges the environment's settings are taken from (see ipm_EnvironmentSetting).
+    static const int longestCap = 1000000000;
+    static const int longestBacklog = 10000000;
+    static const int longestShutdownSeconds = 24 * 60 * 60;
+
     // What the options "job" and "message" made of reporting.
     enum OptionVerdict { reportingOn, noJobOption, noMessageOption, messageNone, jobNotAFileName };
 
@@ -81,8 +94,9 @@ public:
     void TransmitMessage(const cow_String& encoded);
     // Hands the report to a transport that is up, on the caller's thread; one that is not up,
     // or is busy for more than a quarter of a second (a write that makes no progress), gets
-    // nothing. True when the report was handed over.
-    bool TransmitIfReady(const cow_String& encoded);
+    // nothing. A write still unfinished at the deadline fails, and the transport counts as
+    // down. True when the report was handed over.
+    bool TransmitIfReady(const cow_String& encoded, Clock::time_point deadline);
     // Does nothing until the transport is up. A "Kill" found here reaches the host's kill
     // hook inside the transport lock, so the hook must only record the request.
     void PollMechanism();
@@ -102,16 +116,31 @@ public:
     bool ClaimErrorNotice();
     bool ClaimWarningNotice();
 
-    // Asks the message task to end once nothing waits for delivery, or at once while the
-    // transport is down after a failed attempt.
-    void RequestStop() { stopRequested.store(true); }
+    // Asks the message task to deliver the reports that wait now, then end; reports made later
+    // are recorded but not waited for. A transport that is down is tried again in short steps
+    // until IPM_SHUTDOWN_SECONDS (default 30) have passed; then the task ends. Only the first
+    // request counts.
+    void RequestStop();
     // Makes the message task give up at once: it stops between two reports and a call
     // blocked on the network is interrupted. Shut-down does this once its deadline passes.
     void Abandon();
-    // Shut-down's part in delivery: asks the message task to stop and gives it
-    // IPM_SHUTDOWN_SECONDS (default 30) to deliver what waits, also when its Run has not begun
-    // yet; past that, makes it give up. True when the task ended within the deadline.
+    // Shut-down's part in delivery: requests the stop and waits for the task to end, also when
+    // its Run has not begun yet; past the stop's deadline, makes it give up. True when the task
+    // ended within the deadline.
     bool StopDelivery();
+    // A report that waited when the stop was requested still waits for delivery.
+    bool WaitsForStop();
+    // The stop's deadline has passed (false while no stop is requested).
+    bool IsStopDeadlinePassed() const;
+
+    // Around fork(), on the forking thread: holds the locks a report is recorded under, so that
+    // the child inherits none held by a thread it does not have, then lets them go on each side.
+    // In the child the transmitter stops delivering for good (see above).
+    void HoldForFork();
+    void ReleaseAfterFork();
+    void ContinueInForkedChild();
+    // This is a forked child's copy, which records but never delivers.
+    bool IsInheritedByFork() const { return inheritedByFork.load(); }
 
     // The message task brackets its Run with these, so that shut-down knows
     // whether it must wait before destroying the transmitter.
@@ -176,7 +205,13 @@ private:
     ipm_MessageBacklog backlog;
     std::atomic<bool> hasMessages;
     std::atomic<bool> stopRequested;
+    // Guarded by bufferLock: the last report the stop waits for.
+    ipm_MessageBacklog::Sequence stopAfter;
+    std::atomic<Clock::rep> stopDeadline;
     std::atomic<bool> abandoned;
+    std::atomic<bool> inheritedByFork;
+    // The transport a forked child inherited: never used or destroyed in the child.
+    ipm_TransmissionMechanism* inheritedTransport;
     bool logToFile;
     std::atomic<bool> disabled;
     thr_Mutex bufferLock;
@@ -192,11 +227,16 @@ private:
     const unsigned long generation;
 
     void readSettings();
+    void requestStopBy(Clock::time_point deadline);
+    Clock::time_point getStopDeadline() const;
+    // Keeps a transport this process inherited through fork out of reach, alive.
+    static void keepInherited(ipm_TransmissionMechanism* transport);
     void readCommandLine();
     bool openMessageFile();
     void logReport(const cow_String& encoded);
     void letDirectCallersGoFirst() const;
-    bool lockTransportForCaller();
+    bool lockTransportForCaller(Clock::time_point callDeadline);
+    void replaceInForkedChild(ipm_TransmissionMechanism* newMechanism);
     // Runs a call on the transport under the transport lock; a failure marks it down.
     template <class Call> void onTransport(Call call);
 };

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -133,4 +134,25 @@ void ipm_TaskRegistry::EndEpoch() {
     std::lock_guard<std::mutex> lock(r.mutex);
     r.unbound = 0;
     ++r.epoch;
+}
+
+void ipm_TaskRegistry::HoldForFork() {
+    registry().mutex.lock();
+}
+
+void ipm_TaskRegistry::ReleaseAfterFork() {
+    registry().mutex.unlock();
+}
+
+// The tasks counted were the parent's threads; the child has none of them, and none of the
+// parent's threads that may have waited on the condition.
+void ipm_TaskRegistry::ContinueInForkedChild() {
+    Registry& r = registry();
+    new (&r.changed) std::condition_variable;
+    r.closing = r.openGeneration != 0;
+    r.registered = 0;
+    r.unbound = 0;
+    r.running = 0;
+    ++r.epoch;
+    r.mutex.unlock();
 }

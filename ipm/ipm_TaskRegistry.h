@@ -36,6 +36,12 @@ public:
     static void WaitForRunningTasks(unsigned long generation);
     // A shut-down without a transmitter: the tasks waiting for one will not get it.
     static void EndEpoch();
+
+    // Around fork(): the registry's lock is held across it. In the child no task runs, and none
+    // made before the fork, nor one made later for the inherited transmitter, ever will.
+    static void HoldForFork();
+    static void ReleaseAfterFork();
+    static void ContinueInForkedChild();
 };
 
 #endif

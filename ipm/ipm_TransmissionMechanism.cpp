@@ -8,6 +8,8 @@ ipm_TransmissionMechanism::~ipm_TransmissionMechanism() = default;
 
 void ipm_TransmissionMechanism::Interrupt() {}
 
+void ipm_TransmissionMechanism::ForgetInheritedConnection() {}
+
 cow_String ipm_TransmissionMechanism::Destination() const {
     return "the monitor";
 }

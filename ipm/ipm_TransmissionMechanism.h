@@ -33,6 +33,11 @@ public:
     // good: a call blocked on the network returns (or raises) soon, and later ones fail.
     // Must be safe while another call runs. The default does nothing.
     virtual void Interrupt();
+    // In a child made by fork(), whose parent goes on using the connection: closes this
+    // process's copy of it without a word on the wire (no shutdown, no goodbye) and without
+    // waiting for a lock. The child never uses the transport again, nor destroys it. The
+    // default does nothing.
+    virtual void ForgetInheritedConnection();
     // Where the reports go, as the job's user would look for it ("the monitor at
     // 127.0.0.1:5001"), for the lines that say delivery is down or back. The default says
     // "the monitor".

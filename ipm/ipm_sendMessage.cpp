@@ -4,9 +4,14 @@
 #include "base/thr_LockGuard.h"
 #include "ipm/ipm_MessageTransmit.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
+
+// ipm_sendMessageDirect holds its caller at most 5 s, the wait for the transport included;
+// the write gives up a little earlier, which leaves room for a busy machine to wake the caller.
+const std::chrono::milliseconds directWriteLimit(4750);
 
 const char* const errorLimitText =
     "Error message limit reached. No further error messages will be reported.\n"
@@ -56,11 +61,13 @@ void sendMessage(const char* type, const char* format, const int* integers, cons
 
 void sendMessageDirect(const char* type, const char* format, const int* integers,
                        const double* reals, const char* const* texts) {
+    const ipm_MessageTransmit::Clock::time_point deadline =
+        ipm_MessageTransmit::Clock::now() + directWriteLimit;
     const ReportType report(type);
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
     // Encoded even when it is dropped: a phase it carries still counts for later reports.
     transmitter.TransmitIfReady(
-        transmitter.Encode(report.name, format, integers, reals, texts, report.started));
+        transmitter.Encode(report.name, format, integers, reals, texts, report.started), deadline);
 }
 
 } // namespace

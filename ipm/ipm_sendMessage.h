@@ -24,9 +24,9 @@ QORKEL_API int ipm_sendMessage(const char* type, const char* format, const int* 
 /* Hands the report to the transport at once, on the calling thread: not logged,
  * not counted, not capped. Only a transport that is up takes it; while none is (not
  * set up yet, or failed and not back yet), or while the transport is stuck in a write
- * for more than a quarter of a second, the report is dropped without a word. The
- * write gives up after 5 s without progress, and the transport then counts as
- * failed. */
+ * for more than a quarter of a second, the report is dropped without a word. The whole
+ * call returns within 5 s, however slowly the monitor reads: a write still unfinished
+ * then gives up, and the transport counts as failed. */
 QORKEL_API int ipm_sendMessageDirect(const char* type, const char* format, const int* integers,
                                      const double* reals, const char* const* texts);
 

@@ -5,6 +5,7 @@
 #include "base/utl_CommandLine.h"
 #include "ipm/ipm_DeliveryThread.h"
 #include "ipm/ipm_DirectMechanism.h"
+#include "ipm/ipm_ForkSafety.h"
 #include "ipm/ipm_JabberMechanism.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_Modules.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -23,6 +25,11 @@ struct Session {
     bool up = false;
     int moduleCount = 0;
     ipm_DeliveryThread* delivery = nullptr;
+    // The process the delivery thread runs in (see ipm_ForkSafety::ProcessNumber).
+    unsigned long deliveryProcess = 0;
+    // Delivery threads of a parent, which a forked child has not got: never joined, and kept
+    // in reach so that nothing reads them as leaked.
+    std::vector<ipm_DeliveryThread*> inheritedDeliveries;
     bool exitHandlerRegistered = false;
     std::atomic<int> answer{IPM_REPORTING_OFF};
 };
@@ -108,6 +115,7 @@ int bringUp(Session& s, bool optionsGiven) {
         transmitter.Disable();
     const bool recording = transmitter.OpenMessageFile();
     if (transport != nullptr) {
+        s.deliveryProcess = ipm_ForkSafety::ProcessNumber();
         s.delivery = ipm_DeliveryThread::Start();
         if (s.delivery == nullptr) {
             ipm_warn("cannot start the library's delivery thread: reports are not delivered");
@@ -117,13 +125,57 @@ int bringUp(Session& s, bool optionsGiven) {
     return answerFor(recording, transportAsked, s.delivery != nullptr);
 }
 
-void stopReporting();
+// In a forked child the delivery thread is the parent's: there is nothing to stop or join.
+void forgetInheritedDelivery(Session& s) {
+    if (s.delivery == nullptr || s.deliveryProcess == ipm_ForkSafety::ProcessNumber())
+        return;
+    s.inheritedDeliveries.push_back(s.delivery);
+    s.delivery = nullptr;
+}
 
-// A job that returns from main without stopping still delivers what waits, within the
-// deadline, wherever the library may wait for its thread at exit.
+// Over Jabber the monitor learns at once that the job has gone; a direct connection is
+// shut down in order.
+void sayGoodbye(ipm_MessageTransmit& transmitter) {
+    if (!transmitter.IsMechanismReady())
+        return;
+    try {
+        transmitter.CloseMechanism();
+    } catch (...) {
+    }
+}
+
+// A job that leaves by exit() without stopping still delivers what waited when exit began,
+// within the deadline, wherever the library may wait for its thread at exit. Other threads of
+// the job may go on reporting until the process ends, so nothing they use is taken down: their
+// reports are recorded, not delivered, and not waited for.
+void leaveAtExit() {
+    if (!platform_thread::exitHandlersMayWait() || ipm_DeliveryThread::IsCurrent())
+        return;
+    Session& s = session();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    forgetInheritedDelivery(s);
+    if (!s.up || s.delivery == nullptr)
+        return;
+    ipm_MessageTransmit* const transmitter =
+        thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance();
+    if (transmitter != nullptr)
+        transmitter->StopDelivery();
+    delete s.delivery;
+    s.delivery = nullptr;
+    if (transmitter == nullptr)
+        return;
+    transmitter->Disable();
+    sayGoodbye(*transmitter);
+    // Closes the connection; a report encoded meanwhile holds the transport until it is done.
+    transmitter->SetMechanism(nullptr);
+}
+
+// Nothing may escape a handler that exit() runs.
 void stopAtExit() {
-    if (platform_thread::exitHandlersMayWait())
-        stopReporting();
+    try {
+        leaveAtExit();
+    } catch (...) {
+    }
 }
 
 int startReporting(int argc, const char* const* argv) {
@@ -153,22 +205,12 @@ int startReporting(int argc, const char* const* argv) {
     return s.answer.load();
 }
 
-// Over Jabber the monitor learns at once that the job has gone; a direct connection is
-// shut down in order.
-void sayGoodbye(ipm_MessageTransmit& transmitter) {
-    if (!transmitter.IsMechanismReady())
-        return;
-    try {
-        transmitter.CloseMechanism();
-    } catch (...) {
-    }
-}
-
 void stopReporting() {
     if (ipm_DeliveryThread::IsCurrent())
         return;
     Session& s = session();
     std::lock_guard<std::mutex> lock(s.mutex);
+    forgetInheritedDelivery(s);
     if (!s.up)
         return;
     if (s.delivery != nullptr) {

@@ -55,14 +55,19 @@ QORKEL_API int ipm_startReporting(int argc, char* const* argv);
 #endif
 
 /* Asks the delivery thread to deliver what waits and end, giving it IPM_SHUTDOWN_SECONDS
- * (default 30) before it gives up; says goodbye to the monitor over Jabber, closes the
- * message file and shuts the library down. Call it once the job's threads have stopped
- * reporting. Safe without a start, and twice. A job that ends without it still leaves,
- * without a hang and with its message file complete (every report is written when it is
- * made): on POSIX the library stops itself at exit as this call does, within the same
- * deadline; a Windows DLL cannot wait for its thread at exit, so there what waits for
- * delivery is dropped at once. Called from the kill handler, which runs on the delivery
- * thread, it does nothing. */
+ * (default 30) before it gives up (a monitor that is away meanwhile is tried again every
+ * quarter of a second); says goodbye to the monitor over Jabber, closes the message file and
+ * shuts the library down. Call it once the job's threads have stopped reporting. Safe without
+ * a start, and twice. A job that ends without it still leaves, without a hang and with its
+ * message file complete (every report is written when it is made): on POSIX, exit() delivers
+ * what waited when it began, within the same deadline, while threads that go on reporting
+ * are recorded only and keep everything they use; a Windows DLL cannot wait for its thread at
+ * exit, so there what waits for delivery is dropped at once. Called from the kill handler,
+ * which runs on the delivery thread, it does nothing.
+ *
+ * In a child made by fork() reporting goes on into the message file, but nothing is delivered
+ * and nothing touches the parent's connection; the child may leave by exit(), _exit() or this
+ * call followed by exit(). */
 QORKEL_API void ipm_stopReporting(void);
 
 /* 1 once the monitor has sent Kill (for the rest of the process), 0 before. For hosts that

@@ -82,6 +82,10 @@ public:
     // network (which then ends the stream) and makes later ones fail, until the next
     // Connect.
     void Interrupt();
+    // In a child made by fork(), whose parent goes on using the connection: closes this
+    // process's copy of the socket, with no footer and no shutdown. The stream is not used
+    // again in the child.
+    void CloseInheritedCopy() { socket.closeInheritedCopy(); }
 
     // Milliseconds that Register and Authorize wait for an answer; 0 or less waits
     // without limit.

@@ -25,6 +25,10 @@ Handle openForAppend(const char* path, std::string& reason);
 // with the reason.
 bool appendWhole(Handle file, const char* data, std::size_t length, std::string& reason);
 
+// True when the open file no longer has a name: it, or its directory, has been removed (on
+// Windows, also when it is marked for deletion), so that what is written to it reaches nobody.
+bool isRemoved(Handle file);
+
 void close(Handle file);
 
 } // namespace platform_file

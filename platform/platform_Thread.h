@@ -23,6 +23,12 @@ void join(Thread* thread);
 // the process's other threads have been ended wherever they were.
 bool exitHandlersMayWait();
 
+// Registers handlers that the system runs around fork(): prepare in the forking thread before
+// the fork, parent and child on each side after it (in the child, the only thread). Handlers
+// registered later run their prepare earlier, and their parent and child later. Nothing on
+// Windows, which has no fork.
+void atFork(void (*prepare)(), void (*parent)(), void (*child)());
+
 } // namespace platform_thread
 
 #endif

@@ -8,6 +8,9 @@
 
 namespace {
 
+// The deadline of this thread's innermost WriteDeadline; null outside one.
+thread_local const std::chrono::steady_clock::time_point* threadWriteDeadline = nullptr;
+
 [[noreturn]] void raiseWithCode(int code, const char* text, int line) {
     csp_NetworkException exception(code, atr_translate(text).Result());
     exception.Throw("csp/impl/csp_ConnectableSocket", line);
@@ -64,10 +67,46 @@ int csp_ConnectableSocket::read(void* buffer, int size) {
     return 0;
 }
 
+csp_ConnectableSocket::WriteDeadline::WriteDeadline(std::chrono::steady_clock::time_point deadline)
+    : outer(threadWriteDeadline), deadline(deadline) {
+    threadWriteDeadline = &this->deadline;
+}
+
+csp_ConnectableSocket::WriteDeadline::~WriteDeadline() {
+    threadWriteDeadline = outer;
+}
+
+// The send time-out is the socket's, so it is narrowed for this one send and set back after.
+int csp_ConnectableSocket::sendBefore(std::chrono::steady_clock::time_point deadline,
+                                      const char* data, int length) {
+    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - std::chrono::steady_clock::now())
+                               .count();
+    if (left <= 0) {
+        status |= failed;
+        csp_NetworkException::throwError(csp_NetworkException::write_failed,
+                                         "the write did not end in time");
+    }
+    const int timeout =
+        left < sendTimeoutMilliseconds ? static_cast<int>(left) : sendTimeoutMilliseconds;
+    wsa::setsockopt(descriptor, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
+                    sizeof timeout);
+    const int sent = wsa::send(descriptor, data, length, 0);
+    const int error = wsa::WSAGetLastError();
+    const int usual = sendTimeoutMilliseconds;
+    wsa::setsockopt(descriptor, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&usual),
+                    sizeof usual);
+    wsa::WSASetLastError(error);
+    return sent;
+}
+
 int csp_ConnectableSocket::write(const void* data, int length) {
     if (hasStatus(failed))
         return -1;
-    const int sent = wsa::send(descriptor, static_cast<const char*>(data), length, 0);
+    const char* const bytes = static_cast<const char*>(data);
+    const int sent = threadWriteDeadline != nullptr
+                         ? sendBefore(*threadWriteDeadline, bytes, length)
+                         : wsa::send(descriptor, bytes, length, 0);
     if (sent < 0) {
         status |= failed;
         csp_NetworkException::throwError(csp_NetworkException::write_failed, "socket_error");

@@ -5,6 +5,8 @@
 #include "csp/csp_SocketAddress.h"
 #include "csp/impl/csp_Socket.h"
 
+#include <chrono>
+
 class aio_ostream;
 
 // A socket that connects, reads and writes. The status word refuses reads and writes once
@@ -18,6 +20,21 @@ public:
     // Once connected, a send that makes no progress for this long fails (write_failed): a
     // peer that stops reading cannot hold the writer for ever.
     static constexpr int sendTimeoutMilliseconds = 5000;
+
+    // While it lives, every write the constructing thread makes on a connectable socket ends
+    // by the deadline, however slowly the peer reads: one still unfinished then fails
+    // (write_failed, the socket marked failed). Scopes nest; the inner deadline counts.
+    class QORKEL_API WriteDeadline {
+    public:
+        explicit WriteDeadline(std::chrono::steady_clock::time_point deadline);
+        ~WriteDeadline();
+        WriteDeadline(const WriteDeadline&) = delete;
+        WriteDeadline& operator=(const WriteDeadline&) = delete;
+
+    private:
+        const std::chrono::steady_clock::time_point* outer;
+        std::chrono::steady_clock::time_point deadline;
+    };
 
     explicit csp_ConnectableSocket(int descriptor);
     csp_ConnectableSocket(int type, int family, int protocol);
@@ -55,6 +72,9 @@ public:
 
 protected:
     void connectTo(const sockaddr* address, int length);
+
+private:
+    int sendBefore(std::chrono::steady_clock::time_point deadline, const char* data, int length);
 };
 
 QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_ConnectableSocket& socket);

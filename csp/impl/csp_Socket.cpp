@@ -113,6 +113,10 @@ void csp_Socket::interrupt() {
         wsa::interruptSocket(descriptor);
 }
 
+void csp_Socket::closeInheritedCopy() {
+    closeDescriptor();
+}
+
 void csp_Socket::reset(int type, int family, int protocol) {
     std::lock_guard<std::mutex> guard(descriptorGuard);
     closeDescriptor();

@@ -40,6 +40,11 @@ public:
     // this socket (connect, send, a wait for data) and makes later ones fail, until the socket
     // is reset. Safe against this object's own close and reset; never raises.
     void interrupt();
+    // In a child made by fork(), whose parent goes on using the socket: closes this process's
+    // copy of the descriptor, without shutting the connection down and without the lock a
+    // thread of the parent may have held at the fork. Call it while no other thread of the
+    // child uses the object.
+    void closeInheritedCopy();
     // A fresh descriptor in place of the current one; status and autoClose are kept.
     void reset(int type, int family, int protocol);
     void bind(const csp_SocketAddress& address);

@@ -97,6 +97,11 @@ bool appendWhole(Handle file, const char* data, std::size_t length, std::string&
     return false;
 }
 
+bool isRemoved(Handle file) {
+    struct stat information;
+    return ::fstat(file, &information) == 0 && information.st_nlink == 0;
+}
+
 void close(Handle file) {
     if (file != noHandle)
         ::close(file);

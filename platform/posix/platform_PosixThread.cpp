@@ -1,6 +1,7 @@
 #include "platform/platform_Thread.h"
 
 #include <new>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
 
@@ -35,6 +36,10 @@ void join(Thread* thread) {
 // that needs no lock of the dynamic loader to end.
 bool exitHandlersMayWait() {
     return true;
+}
+
+void atFork(void (*prepare)(), void (*parent)(), void (*child)()) {
+    pthread_atfork(prepare, parent, child);
 }
 
 } // namespace platform_thread

@@ -103,6 +103,15 @@ bool appendWhole(Handle file, const char* data, std::size_t length, std::string&
     return false;
 }
 
+bool isRemoved(Handle file) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+    FILE_STANDARD_INFO information;
+    if (handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &information, sizeof information))
+        return false;
+    return information.DeletePending || information.NumberOfLinks == 0;
+}
+
 void close(Handle file) {
     if (file != noHandle)
         _close(file);

@@ -72,4 +72,6 @@ bool exitHandlersMayWait() {
     return libraryModule(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) == GetModuleHandleW(nullptr);
 }
 
+void atFork(void (*)(), void (*)(), void (*)()) {}
+
 } // namespace platform_thread

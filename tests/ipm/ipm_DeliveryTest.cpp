@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 // Delivery through a scripted transport: every way a transport can fail to come up, fail
 // later or come back, and what the host, the message file and the monitor see meanwhile.
 using namespace ipm_test;
@@ -90,17 +94,73 @@ TEST(ipm_MessageBacklog, TheReportTakenOutCountsAndGoesBackFirstWhenItsDeliveryF
     EXPECT_STREQ(out.c_str(), "3");
 }
 
-TEST(ipm_MessageTransmitSettings, TheBacklogBoundComesFromTheEnvironment) {
-    const std::pair<const char*, int> cases[] = {{nullptr, 1000}, {"0", 1000}, {"-3", 1000},
-                                                 {"abc", 1000},   {"7", 7},    {"20000", 20000}};
-    SetCommandLine({});
-    for (const auto& c : cases) {
-        ScopedEnv bound("MAX_PENDING_MESSAGES", c.first);
-        DestroyTransmitter();
-        EXPECT_EQ(ipm_MessageTransmit::Instance().GetMaxPendingMessages(), c.second)
-            << (c.first ? c.first : "unset");
+// Random appends, deliveries and failed deliveries against a plain list that drops by
+// searching: the same reports wait, in the same order, and the same are dropped. Then a
+// backlog of many kept reports, behind which every droppable one must still go at once (a
+// generous bound, not a measurement: searching past them took minutes).
+TEST(ipm_MessageBacklog, DropsAndDeliversAsAPlainListWouldAndDropsInConstantTime) {
+    struct Model {
+        std::vector<std::pair<std::string, bool>> waiting;
+        bool takenOut = false;
+        std::pair<std::string, bool> out;
+        int dropped = 0;
+    };
+    std::srand(20);
+    for (int round = 0; round < 50; ++round) {
+        const int bound = 1 + std::rand() % 6;
+        ipm_MessageBacklog backlog(bound);
+        Model model;
+        for (int step = 0; step < 400; ++step) {
+            const int action = std::rand() % 10;
+            if (action < 6) {
+                const std::string report = std::to_string(step);
+                const bool keep = std::rand() % 3 == 0;
+                backlog.Append(cow_String(report.c_str()), keep);
+                model.waiting.emplace_back(report, keep);
+                while (int(model.waiting.size()) + (model.takenOut ? 1 : 0) > bound) {
+                    auto first = std::find_if(model.waiting.begin(), model.waiting.end(),
+                                              [](const auto& entry) { return !entry.second; });
+                    if (first == model.waiting.end())
+                        break;
+                    model.waiting.erase(first);
+                    ++model.dropped;
+                }
+            } else if (action < 8) {
+                cow_String taken;
+                const bool took = backlog.TakeOldest(taken);
+                ASSERT_EQ(took, !model.takenOut && !model.waiting.empty()) << step;
+                if (took) {
+                    model.out = model.waiting.front();
+                    model.waiting.erase(model.waiting.begin());
+                    model.takenOut = true;
+                    ASSERT_EQ(std::string(taken.c_str()), model.out.first) << step;
+                }
+            } else if (action == 8) {
+                backlog.Delivered();
+                model.takenOut = false;
+            } else {
+                backlog.PutBack();
+                if (model.takenOut)
+                    model.waiting.insert(model.waiting.begin(), model.out);
+                model.takenOut = false;
+            }
+            const cow_List<cow_String> waiting = backlog.Waiting();
+            ASSERT_EQ(waiting.Count(), int(model.waiting.size())) << step;
+            for (int i = 0; i < waiting.Count(); ++i)
+                ASSERT_EQ(std::string(waiting.ConstGet(i).c_str()), model.waiting[i].first) << step;
+            ASSERT_EQ(backlog.GetDropped(), model.dropped) << step;
+        }
     }
-    DestroyTransmitter();
+
+    ipm_MessageBacklog backlog(10);
+    const Clock::time_point start = Clock::now();
+    for (int n = 0; n < 200000; ++n) {
+        backlog.Append(cow_String("kept"), true);
+        backlog.Append(cow_String("droppable"), false);
+    }
+    EXPECT_LT(SecondsSince(start), 20.0);
+    EXPECT_EQ(backlog.GetDropped(), 200000);
+    EXPECT_EQ(backlog.Pending(), 200000);
 }
 
 TEST_F(ipm_Delivery, SetUpIsTriedAgainAfterOneThenTwoSecondsAndNothingMadeMeanwhileIsLost) {
@@ -250,25 +310,131 @@ TEST_F(ipm_Delivery, ADirectReportNeitherWaitsForAStuckTransportNorForOneThatIsD
     EXPECT_EQ(job.recording->Transmitted().size(), 2u) << "a transport that is free takes it";
 }
 
-TEST_F(ipm_Delivery, AStopRequestWhileTheTransportIsDownEndsTheTaskAtOnce) {
+// The monitor is away when the job stops, and comes back within the deadline, or never. The
+// stop tries it every quarter of a second, whatever the back-off had reached, until its
+// deadline; with nothing waiting it does not wait at all.
+TEST_F(ipm_Delivery, AStopTriesAMonitorThatIsAwayEveryQuarterSecondUntilItsDeadline) {
+    struct Case {
+        const char* monitor;
+        int reports;
+        int backAfterMilliseconds; // -1: never
+        bool delivered;
+        double shortest;
+        double longest;
+    };
+    const Case cases[] = {
+        {"back after 1.5 s", 2, 1500, true, 1.3, 2.0},
+        {"never back", 2, -1, false, 1.9, 2.6},
+        {"never back, nothing waits", 0, -1, true, 0.0, 0.3},
+    };
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "2");
+    for (const Case& c : cases) {
+        ReportingJob job;
+        job.recording->initializeResult = false;
+        for (int n = 1; n <= c.reports; ++n)
+            ReportInfo("r" + std::to_string(n));
+        TaskThread task;
+        // Past the first attempt and into a back-off of 2 s.
+        ASSERT_TRUE(Eventually([&] { return job.recording->InitializeCalls() >= 2; })) << c.monitor;
+        std::thread monitor([&] {
+            if (c.backAfterMilliseconds < 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.backAfterMilliseconds));
+            job.recording->initializeResult = true;
+        });
+        const int attemptsBefore = job.recording->InitializeCalls();
+        const Clock::time_point stop = Clock::now();
+        const bool ended = job.Transmitter().StopDelivery();
+        const double took = SecondsSince(stop);
+        monitor.join();
+        task.Join();
+        EXPECT_EQ(ended, c.delivered) << c.monitor;
+        EXPECT_GE(took, c.shortest) << c.monitor;
+        EXPECT_LT(took, c.longest) << c.monitor;
+        EXPECT_EQ(job.recording->Transmitted(),
+                  c.delivered ? Payloads(Range(1, c.reports)) : std::vector<std::string>())
+            << c.monitor;
+        const std::vector<Clock::time_point> attempts = job.recording->InitializeTimes();
+        for (std::size_t i = std::size_t(attemptsBefore) + 1; i < attempts.size(); ++i) {
+            EXPECT_GE(attempts[i] - attempts[i - 1], std::chrono::milliseconds(200)) << c.monitor;
+            EXPECT_LT(attempts[i] - attempts[i - 1], std::chrono::milliseconds(450)) << c.monitor;
+        }
+        if (c.reports > 0) {
+            EXPECT_GE(attempts.size() - std::size_t(attemptsBefore), 5u) << c.monitor;
+        }
+    }
+}
+
+// Threads that go on reporting while the job stops do not hold the stop: it delivers what
+// waited when it began and ends, and the later reports are recorded.
+TEST_F(ipm_Delivery, AStopDeliversWhatWaitedWhenItBeganNotWhatIsMadeAfter) {
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "20");
+    ScopedEnv bound("MAX_PENDING_MESSAGES", "100000");
     ReportingJob job;
-    job.recording->initializeResult = false;
+    TaskThread task;
+    ASSERT_TRUE(Eventually([&] { return job.Transmitter().IsMechanismReady(); }));
+    job.recording->holdTransmit = true;
     ReportInfo("r1");
-    std::atomic<bool> ended{false};
-    std::thread taskThread([&] {
-        ipm_MessageTask task;
-        task.Run(0);
-        ended = true;
+    ASSERT_TRUE(Eventually([&] { return job.recording->TransmitCalls() == 1; }));
+    for (int n = 2; n <= 5; ++n)
+        ReportInfo("r" + std::to_string(n));
+    const Clock::time_point stop = Clock::now();
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        EXPECT_TRUE(job.Transmitter().StopDelivery());
+        stopped = true;
     });
-    ASSERT_TRUE(Eventually([&] { return job.recording->InitializeCalls() >= 1; }));
-    job.Transmitter().RequestStop();
-    EXPECT_TRUE(Eventually([&] { return ended.load(); }, 800))
-        << "not after the next attempt, nor never";
-    if (!ended)
-        job.Transmitter().Abandon();
-    taskThread.join();
-    EXPECT_EQ(job.recording->InitializeCalls(), 1);
-    EXPECT_EQ(job.MessageFileText(), InfoPayload("r1"));
+    ASSERT_TRUE(Eventually([&] { return job.Transmitter().IsStopRequested(); }));
+    std::atomic<int> later{0};
+    std::thread reporter([&] {
+        while (!stopped) {
+            ReportInfo("later" + std::to_string(++later));
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    job.recording->Release();
+    stopper.join();
+    EXPECT_LT(SecondsSince(stop), 5.0) << "it waited for the reports made after it began";
+    reporter.join();
+    task.Join();
+    const std::vector<std::string> delivered = job.recording->Transmitted();
+    ASSERT_GE(delivered.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(delivered.begin(), delivered.begin() + 5),
+              Payloads(Range(1, 5)));
+    EXPECT_EQ(int(Lines(job.MessageFileText()).size()), 5 + later.load()) << "all recorded";
+}
+
+// Over an overloaded wire the notices are few: one at once, then at most one every 5 s, and
+// every report made is either delivered or counted in one of them.
+TEST_F(ipm_Delivery, OneNoticeAtMostEveryFiveSecondsCarriesTheSumOfWhatWasDropped) {
+    ScopedEnv bound("MAX_PENDING_MESSAGES", "2");
+    ReportingJob job;
+    TaskThread task;
+    ASSERT_TRUE(Eventually([&] { return job.Transmitter().IsMechanismReady(); }));
+    const int reports = 600;
+    for (int n = 1; n <= reports; ++n) {
+        ReportInfo("r" + std::to_string(n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::vector<std::string> beforeStop = job.recording->Transmitted();
+    EXPECT_TRUE(job.Transmitter().StopDelivery());
+    task.Join();
+    int notices = 0;
+    for (const std::string& payload : beforeStop)
+        notices += payload.rfind("<Notice>", 0) == 0;
+    EXPECT_EQ(notices, 1) << "over about 3 s of delivery";
+    int delivered = 0;
+    int told = 0;
+    for (const std::string& payload : job.recording->Transmitted()) {
+        delivered += payload.rfind("<Info>", 0) == 0;
+        const std::size_t count = payload.find("<undelivered type=\"integer\">");
+        if (count != std::string::npos)
+            told +=
+                std::atoi(payload.c_str() + count + std::strlen("<undelivered type=\"integer\">"));
+    }
+    EXPECT_EQ(delivered + told, reports);
+    EXPECT_GE(told, reports / 2);
 }
 
 TEST_F(ipm_Delivery, ShutDownWaitsForATaskWhoseRunHasNotBegunAndItDeliversEverything) {

@@ -72,6 +72,44 @@ TEST(DirectDelivery, AMonitorThatNeverReadsHoldsNeitherTheHostNorShutDown) {
     RecordProperty("shutdown_ms", int(shutDown * 1000));
 }
 
+// A monitor that reads, but slowly: every write makes progress, so only a bound on the whole
+// call keeps a large direct report from holding its caller for as long as the reading takes.
+TEST(DirectDelivery, ADirectReportHoldsItsCallerAtMostFiveSecondsHoweverSlowlyTheMonitorReads) {
+    ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "1");
+    csp_TcpSocket listener(csp_TcpSocket::doNotBind);
+    listener.setReceiveBufferSize(2048);
+    listener.bind(csp_test::loopback(0));
+    listener.listen(4);
+    DirectHost host("127.0.0.1", listener.name().getPort());
+    Report("Info", "r1");
+    host.monitor = listener.acceptConnection();
+    ReadUntil(host.monitor, InfoPayload("r1"));
+    std::atomic<bool> done{false};
+    std::thread slowReader([&] {
+        char buffer[4096];
+        while (!done) {
+            if (wsa::waitUntilReadable(host.monitor.getDescriptor(), 10000) == 1 &&
+                host.monitor.read(buffer, sizeof buffer) <= 0)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const std::string large(8 << 20, 'x');
+    const char* texts[] = {large.c_str()};
+    const Clock::time_point start = Clock::now();
+    ipm_sendMessageDirect("Info", "message=%s", nullptr, nullptr, texts);
+    const double took = SecondsSince(start);
+    done = true;
+    slowReader.join();
+    EXPECT_LT(took, 5.0);
+    EXPECT_GT(took, 1.0) << "the monitor did read too slowly for the report";
+    // Gone before the job ends, so that its orderly end has nobody to wait for.
+    host.monitor.close();
+    listener.close();
+    host.ShutDown();
+    RecordProperty("direct_call_ms", int(took * 1000));
+}
+
 TEST(DirectDelivery, AMonitorThatStartsLateGetsEveryReportMadeBeforeIt) {
     const int port = FreePort();
     CapturedWarnings said;

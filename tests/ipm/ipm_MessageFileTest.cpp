@@ -182,6 +182,50 @@ TEST_F(ipm_MessageFileTest, AReportTheDiskCannotTakeWholeIsCutOffAgainToldOnceAn
     EXPECT_NE(said.find("cannot take a whole report"), std::string::npos) << said;
     EXPECT_EQ(job.Transmitter().GetPendingCount(), 4) << "all four are delivered";
 }
+
+// Reports written into a file that has no name any more would reach nobody.
+TEST_F(ipm_MessageFileTest, AFileRemovedWhileOpenIsMadeAgainAndWhatItMissedIsToldAndCounted) {
+    struct Case {
+        const char* removed;
+        bool directory;
+        int missed;
+    };
+    const Case cases[] = {{"the file", false, 0}, {"its directory", true, 4}};
+    for (const Case& c : cases) {
+        ReportingJob job;
+        CapturedWarnings warnings;
+        for (int n = 1; n <= 3; ++n)
+            ReportInfo("r" + std::to_string(n));
+        if (c.directory)
+            std::filesystem::remove_all(job.dir.Path());
+        else
+            std::filesystem::remove(job.MessageFile());
+        for (int n = 4; n <= 7; ++n)
+            ReportInfo("r" + std::to_string(n));
+        if (c.directory)
+            std::filesystem::create_directory(job.dir.Path());
+        for (int n = 8; n <= 9; ++n)
+            ReportInfo("r" + std::to_string(n));
+        std::string expected;
+        for (int n = 4 + c.missed; n <= 9; ++n)
+            expected += InfoPayload("r" + std::to_string(n));
+        EXPECT_EQ(job.MessageFileText(), expected) << c.removed;
+        EXPECT_EQ(job.Transmitter().GetUnloggedCount(), c.missed) << c.removed;
+        const std::string said = warnings.Text();
+        EXPECT_EQ(Occurrences(said, "\n"), 2) << said;
+        EXPECT_EQ(Occurrences(said, job.MessageFilePath() +
+                                        " has been removed (or its directory): reports are not "
+                                        "recorded until it can be made again there\n"),
+                  1)
+            << said;
+        EXPECT_EQ(Occurrences(said, job.MessageFilePath() + " has been made again; " +
+                                        std::to_string(c.missed) +
+                                        " reports could not be recorded while it was missing\n"),
+                  1)
+            << said;
+        EXPECT_EQ(job.Transmitter().GetPendingCount(), 9) << "delivery goes on for all of them";
+    }
+}
 #endif
 
 TEST(ipm_Options, ADirectPortThatIsNotOneTo65535IsRefusedOnceAndNeverConnected) {

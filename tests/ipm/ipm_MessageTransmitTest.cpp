@@ -3,6 +3,7 @@
 #include "base/omi_AlertListener.h"
 #include "base/thr_LockGuard.h"
 #include "base/utl_HostName.h"
+#include "ipm/ipm_EnvironmentSetting.h"
 #include "ipm/ipm_sendMessage.h"
 
 #include <gtest/gtest.h>
@@ -44,23 +45,60 @@ struct CapCase {
     const char* value;
     int errors;
     int warnings;
+    int pending;
 };
 
-TEST(ipm_MessageTransmitSettings, CapsComeFromTheEnvironmentAndFallBackToTheDefaults) {
+// What a user may type: only plain decimal numbers in range count; a number with anything
+// around it is not what it seems ("1e6" is not 1, "5s" not 5), so it keeps the default.
+TEST(ipm_MessageTransmitSettings, CapsAndTheBacklogBoundCountOnlyPlainDecimalNumbersInRange) {
     const CapCase cases[] = {
-        {nullptr, 50, 200}, {"0", 50, 200}, {"-5", 50, 200},   {"abc", 50, 200},
-        {"", 50, 200},      {"7", 7, 7},    {"12abc", 12, 12}, {" 3", 3, 3},
+        {nullptr, 50, 200, 1000},
+        {"", 50, 200, 1000},
+        {"7", 7, 7, 7},
+        {"007", 7, 7, 7},
+        {"1e6", 50, 200, 1000},
+        {"12abc", 50, 200, 1000},
+        {" 3", 50, 200, 1000},
+        {"3 ", 50, 200, 1000},
+        {"+3", 50, 200, 1000},
+        {"0", 50, 200, 1000},
+        {"-5", 50, 200, 1000},
+        {"abc", 50, 200, 1000},
+        {"0x10", 50, 200, 1000},
+        {"99999999999", 50, 200, 1000},
+        {"10000000", 10000000, 10000000, 10000000},
+        {"1000000000", 1000000000, 1000000000, 1000},
+        {"1000000001", 50, 200, 1000},
     };
     SetCommandLine({});
     for (const CapCase& c : cases) {
         ScopedEnv errors("MAX_ERROR_MESSAGES", c.value);
         ScopedEnv warnings("MAX_WARNING_MESSAGES", c.value);
+        ScopedEnv pending("MAX_PENDING_MESSAGES", c.value);
         DestroyTransmitter();
         ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
-        EXPECT_EQ(transmitter.GetMaxErrorMessages(), c.errors) << (c.value ? c.value : "unset");
-        EXPECT_EQ(transmitter.GetMaxWarningMessages(), c.warnings) << (c.value ? c.value : "unset");
+        const char* shown = c.value ? c.value : "unset";
+        EXPECT_EQ(transmitter.GetMaxErrorMessages(), c.errors) << shown;
+        EXPECT_EQ(transmitter.GetMaxWarningMessages(), c.warnings) << shown;
+        EXPECT_EQ(transmitter.GetMaxPendingMessages(), c.pending) << shown;
     }
     DestroyTransmitter();
+}
+
+// IPM_SHUTDOWN_SECONDS is read the same way; a variable of the test's own stands in for it,
+// so that what is said once per process is said here.
+TEST(ipm_MessageTransmitSettings, AValueThatIsRefusedIsToldOnceWithTheDefaultInItsPlace) {
+    const char* const name = "IPM_TEST_SHUTDOWN_SECONDS";
+    CapturedWarnings warnings;
+    const std::pair<const char*, int> cases[] = {{"5s", 30},  {"-1", 30},       {"86401", 30},
+                                                 {"0", 0},    {"86400", 86400}, {"", 30},
+                                                 {"5.0", 30}, {"45", 45}};
+    for (const auto& c : cases) {
+        ScopedEnv value(name, c.first);
+        EXPECT_EQ(ipm_EnvironmentSetting::Read(name, 0, 86400, 30), c.second) << c.first;
+    }
+    EXPECT_EQ(warnings.Text(), "QORKelCommunications: IPM_TEST_SHUTDOWN_SECONDS=\"5s\" is not a "
+                               "whole number from 0 to 86400: the default 30 is used\n");
 }
 
 struct SwitchCase {
