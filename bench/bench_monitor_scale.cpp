@@ -304,7 +304,13 @@ public:
     }
 
 private:
+    // Fields as an object ("sentAt":"123"), or, from an older monitor, as a list of
+    // key, type and value.
     static long long sentAt(const std::string& line) {
+        const char field[] = "\"sentAt\":\"";
+        const std::string::size_type named = line.find(field);
+        if (named != std::string::npos)
+            return std::atoll(line.c_str() + named + sizeof field - 1);
         const std::string::size_type key = line.find("\"key\":\"sentAt\"");
         if (key == std::string::npos)
             return -1;

@@ -1,13 +1,16 @@
 #include "mon_Board.h"
 
+#include "mon_Command.h"
 #include "mon_ReportPrinter.h"
 #include "mon_Roster.h"
+#include "mon_Series.h"
 #include "mon_Text.h"
 
 #include <curses.h>
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -73,6 +76,12 @@ std::string clockNow() {
     return mon_ReportPrinter::ClockTime(mon_View::Time::Now());
 }
 
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return text;
+}
+
 } // namespace
 
 // The curses screen, set up on standard output and input and restored when it goes.
@@ -114,15 +123,16 @@ private:
     }
 };
 
-std::unique_ptr<mon_Board> mon_Board::Open(const std::string& title, bool colour) {
+std::unique_ptr<mon_Board> mon_Board::Open(const std::string& title, bool colour, bool bell) {
     std::unique_ptr<Screen> screen = Screen::Open(colour);
     if (!screen)
         return nullptr;
-    return std::unique_ptr<mon_Board>(new mon_Board(std::move(screen), title));
+    return std::unique_ptr<mon_Board>(new mon_Board(std::move(screen), title, bell));
 }
 
-mon_Board::mon_Board(std::unique_ptr<Screen> opened, const std::string& title)
-    : screen(std::move(opened)), title(title), dirty(true), lastDrawn() {}
+mon_Board::mon_Board(std::unique_ptr<Screen> opened, const std::string& title, bool bell)
+    : screen(std::move(opened)), title(title), bell(bell), ring(false), roster(nullptr),
+      selected(0), dirty(true), lastDrawn() {}
 
 mon_Board::~mon_Board() = default;
 
@@ -138,6 +148,9 @@ void mon_Board::JobArrived(const mon_Job& job, const std::string& how) {
 }
 
 void mon_Board::ReportArrived(const mon_Job& job, const mon_Report& report, const Time& time) {
+    if (report.Type() == "Error" && !mon_Job::IsNotice(report) &&
+        errorsRung.insert(job.Id()).second)
+        ring = true;
     add(mon_ReportPrinter::ClockTime(time) + "  " +
             mon_ReportPrinter::Describe(job.Label(), report),
         typeColour(report.Type()));
@@ -151,6 +164,8 @@ void mon_Board::ReportUnreadable(const mon_Job& job, const std::string& raw,
 }
 
 void mon_Board::StateChanged(const mon_Job& job, mon_Job::State, const std::string& why) {
+    if (job.HasEnded())
+        ring = true;
     add(clockNow() + "  -- " + mon_ReportPrinter::DescribeState(job, why),
         stateColour(job.GetState()));
 }
@@ -176,11 +191,94 @@ void mon_Board::Watch(mon_Poller& poller) {
 
 bool mon_Board::Next(std::string& line) {
     readKeys();
-    if (entered.empty())
+    while (!entered.empty()) {
+        line = entered.front();
+        entered.pop_front();
+        if (!handled(line))
+            return true;
+    }
+    return false;
+}
+
+bool mon_Board::handled(const std::string& line) {
+    const mon_Command command = mon_Command::Parse(line);
+    if (command.kind == mon_Command::select)
+        select(command.argument);
+    else if (command.kind == mon_Command::plot)
+        field = command.argument;
+    else
         return false;
-    line = entered.front();
-    entered.pop_front();
+    dirty = true;
     return true;
+}
+
+// The jobs in the order of the table: running and silent first, then those that ended.
+std::vector<const mon_Job*> mon_Board::ordered() const {
+    std::vector<const mon_Job*> jobs;
+    if (roster != nullptr)
+        jobs = roster->Jobs();
+    std::stable_partition(jobs.begin(), jobs.end(),
+                          [](const mon_Job* job) { return !job->HasEnded(); });
+    return jobs;
+}
+
+const mon_Job* mon_Board::selectedJob() const {
+    return selected == 0 || roster == nullptr ? nullptr : roster->Find(selected);
+}
+
+void mon_Board::select(const std::string& job) {
+    if (job == "none" || job == "-") {
+        selected = 0;
+        return;
+    }
+    const std::vector<const mon_Job*> matching =
+        roster == nullptr ? std::vector<const mon_Job*>() : roster->Matching(job);
+    if (matching.empty()) {
+        add(clockNow() + "  -- no job named " + mon_Text::Visible(job) + " to select", plain);
+        return;
+    }
+    selected = matching.front()->Id();
+}
+
+void mon_Board::moveSelection(int by) {
+    const std::vector<const mon_Job*> jobs = ordered();
+    if (jobs.empty())
+        return;
+    int at = -1;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        if (jobs[i]->Id() == selected)
+            at = int(i);
+    if (at < 0)
+        at = by > 0 ? -1 : int(jobs.size());
+    at = std::max(0, std::min(int(jobs.size()) - 1, at + by));
+    selected = jobs[std::size_t(at)]->Id();
+}
+
+// The field chosen, or until one is, a residual if the job sends one: what an engineer
+// watches first.
+const mon_Series::Field* mon_Board::shownField(const mon_Job& job) const {
+    const std::vector<mon_Series::Field>& fields = job.Series().Fields();
+    const mon_Series::Field* shown = job.Series().Find(field);
+    for (const mon_Series::Field& candidate : fields)
+        if (shown == nullptr && mon_Series::IsResidualLike(candidate.name))
+            shown = &candidate;
+    if (shown == nullptr && !fields.empty())
+        shown = &fields.front();
+    return shown;
+}
+
+void mon_Board::cycleField(int by) {
+    const mon_Job* job = selectedJob();
+    if (job == nullptr || job->Series().Fields().empty())
+        return;
+    const std::vector<mon_Series::Field>& fields = job->Series().Fields();
+    const mon_Series::Field* shown = shownField(*job);
+    int at = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (&fields[i] == shown)
+            at = int(i);
+    at = (at + by + int(fields.size())) % int(fields.size());
+    field = fields[std::size_t(at)].name;
 }
 
 void mon_Board::readKeys() {
@@ -199,6 +297,10 @@ void mon_Board::readKeys() {
                 typed.pop_back();
         } else if (key == 21) {
             typed.clear();
+        } else if (key == KEY_UP || key == KEY_DOWN) {
+            moveSelection(key == KEY_UP ? -1 : 1);
+        } else if (key == KEY_LEFT || key == KEY_RIGHT) {
+            cycleField(key == KEY_LEFT ? -1 : 1);
         } else if (key >= 32 && key <= 255 && key != 127 && typed.size() < maxTypedBytes) {
             typed += char(key);
         } else if (key != KEY_RESIZE) {
@@ -209,15 +311,19 @@ void mon_Board::readKeys() {
     }
 }
 
-void mon_Board::Refresh(const mon_Roster& roster) {
+void mon_Board::Refresh(const mon_Roster& shown) {
+    roster = &shown;
     if (!screen)
         return;
+    if (ring && bell)
+        beep();
+    ring = false;
     const Clock::time_point now = Clock::now();
     // The times in the table move every second even when nothing arrives.
     const bool due = now - lastDrawn >= std::chrono::seconds(1);
     if (!(dirty && now - lastDrawn >= drawInterval) && !due)
         return;
-    draw(roster);
+    draw(shown);
     dirty = false;
     lastDrawn = now;
 }
@@ -238,7 +344,10 @@ void mon_Board::draw(const mon_Roster& roster) {
     mvaddstr(0, 0, fitted(mon_Text::Visible(heading), columns - int(clock.size()) - 1).c_str());
     mvaddstr(0, columns - int(clock.size()), clock.c_str());
     attroff(A_REVERSE);
-    const int tableEnd = drawTable(roster, rows, columns);
+    int tableEnd = drawTable(roster, rows, columns);
+    const mon_Job* job = selectedJob();
+    if (job != nullptr && rows - tableEnd >= plotRows + 4)
+        tableEnd = drawPlot(*job, tableEnd, columns);
     attron(A_BOLD);
     mvaddstr(tableEnd, 0,
              fitted("-- reports " + std::string(std::size_t(columns), '-'), columns).c_str());
@@ -254,9 +363,10 @@ int mon_Board::drawTable(const mon_Roster& roster, int rows, int columns) {
     std::vector<const mon_Job*> jobs = roster.Jobs();
     std::stable_partition(jobs.begin(), jobs.end(),
                           [](const mon_Job* job) { return !job->HasEnded(); });
-    const int room = std::max(1, (rows - 4) / 2);
+    const int room = std::max(1, (rows - 4) / 2 - (selected != 0 ? plotRows / 2 : 0));
     const std::string header = cell("JOB", 16) + cell("STATE", 8) + cell("PHASE", 14) +
-                               cell("STEP", 12) + cell("ELAPSED", 8) + cell("LAST", 8) +
+                               cell("PROGRESS", 12) + cell("STEP", 12) + cell("RATE", 8) +
+                               cell("ETA", 8) + cell("ELAPSED", 8) + cell("LAST", 8) +
                                cell("ERR", 4) + cell("WARN", 4) + "MESSAGE";
     attron(A_BOLD);
     mvaddstr(1, 0, fitted(header, columns).c_str());
@@ -275,13 +385,22 @@ int mon_Board::drawTable(const mon_Roster& roster, int rows, int columns) {
         const mon_Job& job = *jobs[i];
         const std::string state = cell(mon_Job::StateName(job.GetState()), 8);
         const std::string before = cell(mon_Text::Visible(job.Label()), 16);
+        const mon_Progress& progress = job.GetProgress();
+        const bool ended = job.HasEnded();
         const std::string after =
-            cell(mon_Text::Visible(job.Phase()), 14) + cell(job.Progress(), 12) +
-            cell(mon_Job::Duration((job.HasEnded() ? job.EndedAt() : now) - job.Arrived()), 8) +
+            cell(mon_Text::Visible(job.Phase()), 14) + cell(progress.Bar(12), 12) +
+            cell(job.Progress(), 12) + cell(ended ? std::string() : progress.RateText(), 8) +
+            cell(ended ? std::string() : progress.EtaText(), 8) +
+            cell(mon_Job::Duration((ended ? job.EndedAt() : now) - job.Arrived()), 8) +
             cell(mon_Job::Duration(now - job.LastReport()), 8) +
             cell(std::to_string(job.Errors()), 4) + cell(std::to_string(job.Warnings()), 4) +
             mon_Text::Visible(job.LastMessage());
+        const bool isSelected = job.Id() == selected;
+        if (isSelected)
+            attron(A_REVERSE);
         mvaddstr(row, 0, fitted(before, columns).c_str());
+        if (isSelected)
+            attroff(A_REVERSE);
         const int colour = screen->colour ? stateColour(job.GetState()) : plain;
         if (colour != plain)
             attron(COLOR_PAIR(colour));
@@ -293,6 +412,65 @@ int mon_Board::drawTable(const mon_Roster& roster, int rows, int columns) {
     if (jobs.empty())
         mvaddstr(row++, 0, fitted("(no job yet)", columns).c_str());
     return row;
+}
+
+// The selected job's chosen number over its steps, as points in a box of plotRows rows;
+// residuals and the like on a log scale when they are all positive.
+int mon_Board::drawPlot(const mon_Job& job, int top, int columns) {
+    const mon_Series::Field* shown = shownField(job);
+    std::string heading = "-- plot: " + mon_Text::Visible(job.Label());
+    if (shown == nullptr || shown->points.empty()) {
+        attron(A_BOLD);
+        mvaddstr(top, 0,
+                 fitted(heading + " has sent no numbers in Step reports yet " +
+                            std::string(std::size_t(columns), '-'),
+                        columns)
+                     .c_str());
+        attroff(A_BOLD);
+        return top + 1;
+    }
+    const std::vector<mon_Series::Point>& points = shown->points;
+    bool logScale = mon_Series::IsResidualLike(shown->name);
+    for (const mon_Series::Point& point : points)
+        logScale = logScale && point.value > 0;
+    auto scaled = [logScale](float value) {
+        return logScale ? std::log10(double(value)) : double(value);
+    };
+    double low = scaled(points.front().value), high = low;
+    for (const mon_Series::Point& point : points) {
+        low = std::min(low, scaled(point.value));
+        high = std::max(high, scaled(point.value));
+    }
+    const double first = points.front().step, last = points.back().step;
+    const int axis = 10;
+    const int width = std::max(10, columns - axis - 1);
+    heading += " " + mon_Text::Visible(shown->name) + (logScale ? " (log scale)" : "") +
+               ", steps " + number(first) + " to " + number(last) + ", last " +
+               number(points.back().value) + "  (arrows: job, field) ";
+    attron(A_BOLD);
+    mvaddstr(top, 0, fitted(heading + std::string(std::size_t(columns), '-'), columns).c_str());
+    attroff(A_BOLD);
+    std::vector<std::string> grid(plotRows, std::string(std::size_t(width), ' '));
+    for (const mon_Series::Point& point : points) {
+        const int x = last > first
+                          ? int(std::lround((point.step - first) / (last - first) * (width - 1)))
+                          : 0;
+        const int y =
+            high > low
+                ? int(std::lround((scaled(point.value) - low) / (high - low) * (plotRows - 1)))
+                : 0;
+        grid[std::size_t(plotRows - 1 - y)][std::size_t(x)] = '*';
+    }
+    auto label = [logScale](double at) { return number(logScale ? std::pow(10.0, at) : at); };
+    for (int row = 0; row < plotRows; ++row) {
+        std::string margin = row == 0              ? label(high)
+                             : row == plotRows - 1 ? label(low)
+                                                   : std::string();
+        margin = std::string(std::size_t(std::max(0, axis - 1 - int(margin.size()))), ' ') +
+                 margin + "|";
+        mvaddstr(top + 1 + row, 0, fitted(margin + grid[std::size_t(row)], columns).c_str());
+    }
+    return top + 1 + plotRows;
 }
 
 void mon_Board::drawLines(int top, int bottom, int columns) {

@@ -2,24 +2,32 @@
 #define TOOLS_MON_BOARD_H
 
 #include "mon_CommandInput.h"
+#include "mon_Series.h"
 #include "mon_View.h"
 
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
-// The live board on a terminal: a table of every job at the top (state, phase, progress,
-// elapsed time, time since the last report, errors, warnings), the latest reports scrolling
-// below it, and a command line at the bottom that output never writes into. Colours mark
-// errors, warnings and states, unless NO_COLOR is set.
+// The live board on a terminal: a table of every job at the top (state, phase, progress bar,
+// step, pace and ETA, elapsed time, time since the last report, errors, warnings), the
+// selected job's plot of one of its numbers (up and down arrows or "select JOB" choose the
+// job, left and right or "plot FIELD" the number), the latest reports scrolling below, and
+// a command line at the bottom that output never writes into. Colours mark errors, warnings
+// and states, unless NO_COLOR is set; the terminal's bell rings when a job ends or reports
+// its first error, unless the board is opened without it (-quiet).
 class mon_Board : public mon_View, public mon_CommandInput {
 public:
     // Lines of reports kept for scrolling back into view after a resize.
-    static const std::size_t keptLines = 1000;
+    static constexpr std::size_t keptLines = 1000;
 
     // Null when the terminal cannot be driven; then the plain log serves instead.
-    static std::unique_ptr<mon_Board> Open(const std::string& title, bool colour);
+    static std::unique_ptr<mon_Board> Open(const std::string& title, bool colour, bool bell);
+    // Rows of the plot, besides its title.
+    static constexpr int plotRows = 6;
     ~mon_Board() override;
     mon_Board(const mon_Board&) = delete;
     mon_Board& operator=(const mon_Board&) = delete;
@@ -50,15 +58,30 @@ private:
 
     std::unique_ptr<Screen> screen;
     std::string title;
+    bool bell;
+    bool ring;
+    std::set<int> errorsRung;
+    const mon_Roster* roster;
+    int selected;
+    std::string field;
     std::deque<Line> lines;
     std::string typed;
     std::deque<std::string> entered;
     bool dirty;
     Clock::time_point lastDrawn;
 
-    mon_Board(std::unique_ptr<Screen> screen, const std::string& title);
+    mon_Board(std::unique_ptr<Screen> screen, const std::string& title, bool bell);
     void add(const std::string& text, int colour);
     void readKeys();
+    // The board's own commands (select, plot); false for those the monitor carries out.
+    bool handled(const std::string& line);
+    void select(const std::string& job);
+    void moveSelection(int by);
+    void cycleField(int by);
+    const mon_Job* selectedJob() const;
+    const mon_Series::Field* shownField(const mon_Job& job) const;
+    std::vector<const mon_Job*> ordered() const;
+    int drawPlot(const mon_Job& job, int top, int columns);
     void draw(const mon_Roster& roster);
     int drawTable(const mon_Roster& roster, int rows, int columns);
     void drawLines(int top, int bottom, int columns);

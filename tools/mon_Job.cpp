@@ -22,25 +22,13 @@ bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
-// A whole decimal number, or false.
-bool readNumber(const std::string& text, long& number) {
-    if (text.empty() || text.size() > 18)
-        return false;
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0')
-        return false;
-    number = value;
-    return true;
-}
-
 } // namespace
 
 mon_Job::mon_Job(int id, const std::string& name, const std::string& label,
                  const std::string& origin, Clock::time_point now)
     : id(id), name(name), label(label), origin(origin), state(running), connected(true),
-      killSent(false), arrived(now), lastReport(now), endedAt(now), killSentAt(now), step(-1),
-      steps(-1), percent(-1), reports(0), errors(0), warnings(0), notices(0), unreadable(0) {}
+      killSent(false), arrived(now), lastReport(now), endedAt(now), killSentAt(now), reports(0),
+      errors(0), warnings(0), notices(0), unreadable(0) {}
 
 bool mon_Job::IsFinalReport(const mon_Report& report) {
     if (oneOf(report.Type(),
@@ -79,7 +67,7 @@ void mon_Job::Apply(const mon_Report& report, Clock::time_point now) {
     if (now < arrived)
         arrived = now;
     count(report);
-    followProgress(report);
+    followProgress(report, now);
     lastReport = now;
     if (IsFinalReport(report) && !HasEnded()) {
         finalReport = mon_Text::Shortened(report.Type() + (report.Has("status")
@@ -90,6 +78,21 @@ void mon_Job::Apply(const mon_Report& report, Clock::time_point now) {
     } else if (state == silent) {
         state = running;
     }
+}
+
+void mon_Job::Restore(const Remembered& remembered) {
+    connected = false;
+    state = remembered.state == finished || remembered.state == killed ? remembered.state : lost;
+    endedAt = remembered.ended;
+    lastReport = remembered.ended;
+    reports = remembered.reports;
+    errors = remembered.errors;
+    warnings = remembered.warnings;
+    notices = remembered.notices;
+    phase = mon_Text::Shortened(remembered.phase, keptTextBytes);
+    lastMessage = mon_Text::Shortened(remembered.lastMessage, keptTextBytes);
+    finalReport = mon_Text::Shortened(remembered.finalReport, keptTextBytes);
+    progress.Restore(remembered.step, remembered.steps, remembered.percent);
 }
 
 void mon_Job::ApplyUnreadable(Clock::time_point now) {
@@ -142,26 +145,11 @@ void mon_Job::count(const mon_Report& report) {
     }
 }
 
-void mon_Job::followProgress(const mon_Report& report) {
+void mon_Job::followProgress(const mon_Report& report, Clock::time_point now) {
     if (report.Has("phase") && !report.Value("phase").empty())
         phase = mon_Text::Shortened(report.Value("phase"), keptTextBytes);
-    long number;
-    if (readNumber(report.Value("steps"), number) && number > 0)
-        steps = number;
-    if (readNumber(report.Value("step"), number) && number >= 0)
-        step = number;
-    if (readNumber(report.Value("percent"), number) && number >= 0 && number <= 100)
-        percent = number;
-}
-
-std::string mon_Job::Progress() const {
-    std::string text;
-    if (step >= 0)
-        text = steps > 0 ? std::to_string(step) + "/" + std::to_string(steps)
-                         : "step " + std::to_string(step);
-    if (percent >= 0)
-        text += (text.empty() ? "" : " ") + std::to_string(percent) + "%";
-    return text;
+    progress.Apply(report, now);
+    series.Apply(report, report.Has("step") ? progress.Step() : -1);
 }
 
 std::string mon_Job::Tally() const {
@@ -188,6 +176,10 @@ std::string mon_Job::Describe(Clock::time_point now) const {
         line += "  " + phase;
     if (!Progress().empty())
         line += "  " + Progress();
+    if (!HasEnded() && !progress.RateText().empty())
+        line += "  " + progress.RateText();
+    if (!HasEnded() && !progress.EtaText().empty())
+        line += "  ETA " + progress.EtaText();
     line += "  elapsed " + Duration((HasEnded() ? endedAt : now) - arrived);
     line += "  last report " + Duration(now - lastReport) + " ago";
     return line + "  " + Tally() + "  from " + origin;

@@ -1,7 +1,9 @@
 #ifndef TOOLS_MON_JOB_H
 #define TOOLS_MON_JOB_H
 
+#include "mon_Progress.h"
 #include "mon_Report.h"
+#include "mon_Series.h"
 
 #include <chrono>
 #include <string>
@@ -22,6 +24,24 @@ public:
 
     mon_Job(int id, const std::string& name, const std::string& label, const std::string& origin,
             Clock::time_point now);
+
+    // What a monitor remembers of a run that ended before it started.
+    struct Remembered {
+        State state = lost;
+        Clock::time_point ended;
+        int reports = 0;
+        int errors = 0;
+        int warnings = 0;
+        int notices = 0;
+        std::string phase;
+        long step = -1;
+        long steps = -1;
+        double percent = -1;
+        std::string lastMessage;
+        std::string finalReport;
+    };
+    // The job as remembered: ended, not connected.
+    void Restore(const Remembered& remembered);
 
     // A job's own end report: its type is one of Finished, Stopped, Completed, Ended,
     // Aborted, Terminated, or its `status` field is one of those or Killed, Failed.
@@ -58,8 +78,10 @@ public:
     bool HasReports() const { return reports > 0; }
 
     const std::string& Phase() const { return phase; }
-    // "5/12 41%", "5/12", "41%", "step 5" or empty, from steps=, step= and percent=.
-    std::string Progress() const;
+    // "5/12 41%", "step 5", "41%" or empty, from steps=, step= and percent=.
+    std::string Progress() const { return progress.Text(); }
+    const mon_Progress& GetProgress() const { return progress; }
+    const mon_Series& Series() const { return series; }
     int Reports() const { return reports; }
     int Errors() const { return errors; }
     int Warnings() const { return warnings; }
@@ -88,9 +110,8 @@ private:
     Clock::time_point endedAt;
     Clock::time_point killSentAt;
     std::string phase;
-    long step;
-    long steps;
-    long percent;
+    mon_Progress progress;
+    mon_Series series;
     int reports;
     int errors;
     int warnings;
@@ -100,7 +121,7 @@ private:
     std::string finalReport;
 
     void count(const mon_Report& report);
-    void followProgress(const mon_Report& report);
+    void followProgress(const mon_Report& report, Clock::time_point now);
     void endWith(State endState, Clock::time_point now);
 };
 

@@ -2,7 +2,10 @@
 
 #include "mon_Roster.h"
 
-#include <nlohmann/json.hpp>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -37,6 +40,42 @@ Json jobFields(const mon_Job& job) {
     return object;
 }
 
+// A field's value as what its type says: numbers as numbers, booleans as booleans; a value
+// that does not read as its type (a real "nan" from a Jabber job, a boolean "maybe") stays
+// the text it was.
+Json typedValue(const mon_Report::Field& field) {
+    const std::string& text = field.value;
+    if (field.type == "integer" || field.type == "float") {
+        if (text.empty() || text.size() > 64)
+            return text;
+        char* end = nullptr;
+        if (field.type == "integer") {
+            errno = 0;
+            const long long whole = std::strtoll(text.c_str(), &end, 10);
+            if (*end == '\0' && errno == 0)
+                return whole;
+        }
+        const double real = std::strtod(text.c_str(), &end);
+        if (*end == '\0' && std::isfinite(real))
+            return real;
+        return text;
+    }
+    if (field.type == "boolean") {
+        std::string word = text;
+        for (char& c : word)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (word == "true" || word == "1" || word == "yes" || word == "on" || word == ".true.")
+            return true;
+        if (word == "false" || word == "0" || word == "no" || word == "off" || word == ".false.")
+            return false;
+    }
+    return text;
+}
+
+Json numberOrNull(double value) {
+    return value < 0 ? Json(nullptr) : Json(value);
+}
+
 std::string dumped(const Json& object) {
     // A job's texts need not be UTF-8; JSON must be.
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -46,6 +85,24 @@ std::string dumped(const Json& object) {
 
 mon_JsonLog::mon_JsonLog(std::FILE* out) : out(out) {}
 
+nlohmann::ordered_json mon_JsonLog::FieldsObject(const mon_Report& report) {
+    Json fields = Json::object();
+    for (const mon_Report::Field& field : report.Fields())
+        if (!fields.contains(field.key))
+            fields[field.key] = typedValue(field);
+    return fields;
+}
+
+nlohmann::ordered_json mon_JsonLog::ProgressObject(const mon_Progress& progress) {
+    Json object;
+    object["step"] = progress.Step() < 0 ? Json(nullptr) : Json(progress.Step());
+    object["steps"] = progress.Total() < 0 ? Json(nullptr) : Json(progress.Total());
+    object["percent"] = numberOrNull(progress.Percent());
+    object["stepsPerMinute"] = numberOrNull(progress.StepsPerMinute());
+    object["etaSeconds"] = numberOrNull(progress.EtaSeconds());
+    return object;
+}
+
 std::string mon_JsonLog::ReportLine(const mon_Job& job, const mon_Report& report,
                                     const std::string& time) {
     Json object;
@@ -53,10 +110,19 @@ std::string mon_JsonLog::ReportLine(const mon_Job& job, const mon_Report& report
     object["time"] = time.empty() ? Json(nullptr) : Json(time);
     object.update(jobFields(job));
     object["type"] = report.Type();
-    Json fields = Json::array();
-    for (const mon_Report::Field& field : report.Fields())
-        fields.push_back(Json{{"key", field.key}, {"type", field.type}, {"value", field.value}});
+    Json fields = Json::object();
+    Json repeats;
+    for (const mon_Report::Field& field : report.Fields()) {
+        if (!fields.contains(field.key))
+            fields[field.key] = typedValue(field);
+        else
+            repeats[field.key].push_back(typedValue(field));
+    }
     object["fields"] = fields;
+    if (!repeats.is_null())
+        object["repeats"] = repeats;
+    if (report.Has("step") || report.Has("steps") || report.Has("percent"))
+        object["progress"] = ProgressObject(job.GetProgress());
     return dumped(object);
 }
 
@@ -88,6 +154,7 @@ void mon_JsonLog::StateChanged(const mon_Job& job, mon_Job::State previous,
     object.update(jobFields(job));
     object["previous"] = mon_Job::StateName(previous);
     object["why"] = why;
+    object["progress"] = ProgressObject(job.GetProgress());
     std::fprintf(out, "%s\n", dumped(object).c_str());
     std::fflush(out);
 }
@@ -121,7 +188,7 @@ void mon_JsonLog::Summary(const mon_Roster& roster) {
     for (const mon_Job* job : roster.Jobs()) {
         Json entry = jobFields(*job);
         entry["phase"] = job->Phase();
-        entry["progress"] = job->Progress();
+        entry["progress"] = ProgressObject(job->GetProgress());
         entry["reports"] = job->Reports();
         entry["errors"] = job->Errors();
         entry["warnings"] = job->Warnings();

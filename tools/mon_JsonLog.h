@@ -1,12 +1,17 @@
 #ifndef TOOLS_MON_JSONLOG_H
 #define TOOLS_MON_JSONLOG_H
 
+#include "mon_Progress.h"
 #include "mon_View.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <string>
 
-// One JSON object per line for other tools: every report (its fields in order), every
+// One JSON object per line for other tools: every report (its fields as an object, each
+// value as its type says: numbers, booleans, texts; a key that repeats keeps its first value
+// there and the later ones under "repeats"), every
 // change of a job's state (with the state's name, e.g. "lost"), arrivals, departures and
 // the monitor's own notes. Texts that are not UTF-8 have the bad bytes replaced.
 class mon_JsonLog : public mon_View {
@@ -28,6 +33,11 @@ public:
     // The line ReportArrived writes, without its line feed; time "" when unknown.
     static std::string ReportLine(const mon_Job& job, const mon_Report& report,
                                   const std::string& time);
+
+    // A report's fields as an object, the first value of each key, typed.
+    static nlohmann::ordered_json FieldsObject(const mon_Report& report);
+    // The job's progress as numbers, null where unknown.
+    static nlohmann::ordered_json ProgressObject(const mon_Progress& progress);
 
 private:
     std::FILE* out;

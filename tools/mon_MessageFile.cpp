@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -15,11 +18,66 @@ namespace {
 
 const std::size_t readSize = 64 * 1024;
 
+double wallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+long long daysFromCivil(long long year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = unsigned(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + (long long)dayOfEra - 719468;
+}
+
+// "2026-05-04T10:20:30Z", with optional fractions and a zone as Z or +hh:mm; without a
+// zone the time is taken as UTC.
+bool readIsoTime(const std::string& text, double& seconds) {
+    int year, month, day, hour, minute, consumed = 0;
+    double second;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%*1[T ]%2d:%2d:%lf%n", &year, &month, &day, &hour,
+                    &minute, &second, &consumed) != 6 ||
+        month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second < 0 ||
+        second >= 61)
+        return false;
+    const std::string zone = text.substr(std::size_t(consumed));
+    int offset = 0;
+    if (!zone.empty() && zone != "Z") {
+        int zoneHours, zoneMinutes, zoneConsumed = 0;
+        if (std::sscanf(zone.c_str(), "%*1[+-]%2d:%2d%n", &zoneHours, &zoneMinutes,
+                        &zoneConsumed) != 2 ||
+            std::size_t(zoneConsumed) != zone.size())
+            return false;
+        offset = (zone[0] == '-' ? -1 : 1) * (zoneHours * 3600 + zoneMinutes * 60);
+    }
+    seconds = double(daysFromCivil(year, unsigned(month), unsigned(day))) * 86400 + hour * 3600 +
+              minute * 60 + second - offset;
+    return true;
+}
+
 } // namespace
+
+bool mon_MessageFile::ReportTime(const mon_Report& report, double& seconds) {
+    if (!report.Has("timestamp"))
+        return false;
+    const std::string text = report.Value("timestamp");
+    if (text.empty() || text.size() > 40)
+        return false;
+    char* end = nullptr;
+    const double number = std::strtod(text.c_str(), &end);
+    if (*end == '\0' && number > 0 && number < 1e11) {
+        seconds = number;
+        return true;
+    }
+    return readIsoTime(text, seconds);
+}
 
 mon_MessageFile::mon_MessageFile(const std::string& path, bool follow, mon_Roster& roster)
     : path(path), follow(follow), roster(roster), file(nullptr), offset(0), ended(false),
-      waitingSaid(false), jobId(0), now(Clock::now()), holding(false) {
+      waitingSaid(false), jobId(0), now(Clock::now()), wallAtNow(wallSeconds()), holding(false) {
     restart();
     if (!open() && !follow)
         throw std::runtime_error("cannot read " + path);
@@ -82,6 +140,7 @@ mon_MessageFile::Clock::duration mon_MessageFile::ageOfFile() const {
 
 void mon_MessageFile::Serve(const mon_Poller&, Clock::time_point when) {
     now = when;
+    wallAtNow = wallSeconds();
     if (ended)
         return;
     if (!open()) {
@@ -157,6 +216,14 @@ void mon_MessageFile::ReportUnreadable(const std::string& raw, const std::string
 
 void mon_MessageFile::emit(const mon_Report& report, const mon_View::Time& time,
                            Clock::time_point when) {
+    double made;
+    if (ReportTime(report, made)) {
+        const double age = std::max(0.0, wallAtNow - made);
+        roster.Report(
+            jobFor(report), report, mon_View::Time{true, std::time_t(made)},
+            now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(age)));
+        return;
+    }
     roster.Report(jobFor(report), report, time, when);
 }
 

@@ -11,8 +11,10 @@
 
 // A job's message file as a source: its reports shown as if they arrived, once (replay)
 // or as the file grows (follow: a job watched with no network at all). The file holds no
-// times: reports show an unknown time, except the last one read, which shows the file's
-// modification time. Each "Started" report after the first begins a new run of the job.
+// times of its own: reports show an unknown time, except the last one read, which shows the
+// file's modification time, and reports that carry a `timestamp` field (ISO 8601, as
+// 2026-05-04T10:20:30Z, or Unix seconds), which show that time, so that elapsed times, pace
+// and ETA are the job's own. Each "Started" report after the first begins a new run.
 class mon_MessageFile : public mon_Source, private mon_ReportStream::Sink {
 public:
     // Read per round of the monitor's loop, so that commands and the board keep up.
@@ -29,6 +31,9 @@ public:
     bool Ended() const override { return ended; }
     std::string Describe() const override;
 
+    // The time a report says it was made (its `timestamp` field), in Unix seconds.
+    static bool ReportTime(const mon_Report& report, double& seconds);
+
 private:
     std::string path;
     bool follow;
@@ -40,6 +45,8 @@ private:
     bool waitingSaid;
     int jobId;
     Clock::time_point now;
+    // The wall clock's time at `now`: reports dated by a timestamp are placed from it.
+    double wallAtNow;
     // The last report read is held back until the file's end shows whether it is the last.
     bool holding;
     mon_Report held;

@@ -26,7 +26,7 @@ std::string seconds(mon_Monitor::Clock::duration elapsed) {
 mon_Monitor::mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Source& source,
                          mon_CommandInput& input)
     : options(options), roster(roster), source(source), input(input), done(false),
-      quitWarned(false) {}
+      quitWarned(false), keepOpen(false), endSaid(false) {}
 
 void mon_Monitor::Run() {
     while (!done) {
@@ -34,8 +34,11 @@ void mon_Monitor::Run() {
         if (mon_Platform::StopRequested()) {
             note("stopped by a signal");
             done = true;
-        } else if (source.Ended() || idle()) {
+        } else if ((source.Ended() && !keepOpen) || idle()) {
             done = true;
+        } else if (source.Ended() && !endSaid) {
+            endSaid = true;
+            note("all reports read; type quit to leave");
         }
     }
     roster.Tick(Clock::now());
@@ -52,13 +55,14 @@ void mon_Monitor::round(int waitMilliseconds) {
     std::string line;
     while (!done && input.Next(line))
         Execute(line, now);
+    killRequested(now);
     killAfterEnoughReports(now);
     roster.Tick(now);
     roster.View().Refresh(roster);
 }
 
 bool mon_Monitor::idle() const {
-    return options.exitWhenIdle && !roster.Empty() && roster.Connected().empty();
+    return options.exitWhenIdle && roster.Arrivals() > 0 && roster.Connected().empty();
 }
 
 void mon_Monitor::note(const std::string& text) {
@@ -78,6 +82,11 @@ void mon_Monitor::Execute(const std::string& line, Clock::time_point now) {
         break;
     case mon_Command::list:
         list(now);
+        break;
+    case mon_Command::select:
+    case mon_Command::plot:
+        note("select and plot work on the board (a terminal); the web page (-http) plots "
+             "every job");
         break;
     case mon_Command::help:
         help();
@@ -129,6 +138,18 @@ void mon_Monitor::askWhich(const std::vector<const mon_Job*>& live, Clock::time_
     }
     note(std::to_string(live.size()) + " running jobs are named " + live.front()->Name() + ": " +
          choices + "; say which: " + commands);
+}
+
+void mon_Monitor::killRequested(Clock::time_point now) {
+    int id;
+    for (KillRequests* requests : killRequests) {
+        while (requests->NextKill(id)) {
+            const mon_Job* job = roster.Find(id);
+            std::string why;
+            if (job != nullptr && !killOne(*job, now, why))
+                note("no Kill sent to " + job->Label() + ": " + why);
+        }
+    }
 }
 
 void mon_Monitor::killAll(Clock::time_point now) {
@@ -200,7 +221,8 @@ void mon_Monitor::help() {
 
 void mon_Monitor::quit() {
     std::vector<const mon_Job*> connected = roster.Connected();
-    if (connected.empty() || quitWarned) {
+    // Once the source has ended no job can be reached any more, connected or not.
+    if (connected.empty() || quitWarned || source.Ended()) {
         done = true;
         return;
     }

@@ -23,6 +23,18 @@ public:
     mon_Monitor(const mon_Options& options, mon_Roster& roster, mon_Source& source,
                 mon_CommandInput& input);
 
+    // Kill asked for elsewhere (on the web page), by the job's id: a name may hold what a
+    // typed line cannot (a line feed, trailing blanks).
+    class KillRequests {
+    public:
+        virtual ~KillRequests() = default;
+        virtual bool NextKill(int& job) = 0;
+    };
+    // Taken each round.
+    void AddKillRequests(KillRequests& requests) { killRequests.push_back(&requests); }
+    // The loop goes on after the source has ended, until quit (a replay on the board).
+    void KeepOpenAfterEnd() { keepOpen = true; }
+
     void Run();
     // One typed line, as the keyboard would give it.
     void Execute(const std::string& line, Clock::time_point now);
@@ -34,13 +46,17 @@ private:
     mon_Source& source;
     mon_CommandInput& input;
     mon_Poller poller;
+    std::vector<KillRequests*> killRequests;
     bool done;
     bool quitWarned;
+    bool keepOpen;
+    bool endSaid;
 
     void round(int waitMilliseconds);
     void kill(const std::string& target, Clock::time_point now);
     void askWhich(const std::vector<const mon_Job*>& live, Clock::time_point now);
     void killAll(Clock::time_point now);
+    void killRequested(Clock::time_point now);
     bool killOne(const mon_Job& job, Clock::time_point now, std::string& why);
     void killAfterEnoughReports(Clock::time_point now);
     void list(Clock::time_point now);

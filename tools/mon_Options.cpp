@@ -43,14 +43,36 @@ std::string capitalised(std::string type) {
     return type;
 }
 
+// "2d", "12h", "30m", "45s"; a bare number counts days.
+bool readAge(const std::string& text, long long& seconds) {
+    if (text.empty() || text.size() > 12)
+        return false;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (end == text.c_str() || value < 0)
+        return false;
+    const std::string unit = end;
+    const long long scale = unit.empty() || unit == "d" ? 86400
+                            : unit == "h"               ? 3600
+                            : unit == "m"               ? 60
+                            : unit == "s"               ? 1
+                                                        : 0;
+    if (scale == 0 || value > 36500LL * 86400 / scale)
+        return false;
+    seconds = value * scale;
+    return true;
+}
+
 } // namespace
 
 namespace {
 
 const char* const optionsWithValues[] = {
-    "-port",   "-address",   "-port_file", "-kill_after", "-silent_after", "-only",      "-replay",
-    "-follow", "-msgserver", "-account",   "-password",   "-resource",     "-ready_file"};
-const char* const switches[] = {"-exit_when_idle", "-json", "-plain", "-help"};
+    "-port",       "-address",   "-port_file", "-kill_after", "-silent_after", "-only",
+    "-replay",     "-follow",    "-msgserver", "-account",    "-password",     "-resource",
+    "-ready_file", "-on_end",    "-on_error",  "-http",       "-http_token",   "-http_port_file",
+    "-history",    "-keep_days", "-since"};
+const char* const switches[] = {"-exit_when_idle", "-json", "-plain", "-help", "-quiet", "-jobs"};
 
 std::string unknownOption(const std::string& option) {
     std::vector<const char*> known(std::begin(optionsWithValues), std::end(optionsWithValues));
@@ -83,6 +105,10 @@ bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
             json = true;
         } else if (option == "-plain") {
             plain = true;
+        } else if (option == "-quiet") {
+            quiet = true;
+        } else if (option == "-jobs") {
+            listJobs = true;
         } else if (!takesValue(option)) {
             error = unknownOption(option);
             return false;
@@ -97,7 +123,30 @@ bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
         error = "-replay, -follow and -msgserver exclude each other";
         return false;
     }
+    if (!httpToken.empty() && http.empty()) {
+        error = "-http_token needs -http";
+        return false;
+    }
     return true;
+}
+
+// "8080", "0" (a free port), "0.0.0.0:8080", "[::1]:8080".
+void mon_Options::setHttp(const std::string& value, std::string& error) {
+    std::string host = httpAddress;
+    std::string port = value;
+    const std::string::size_type colon = value.rfind(':');
+    if (colon != std::string::npos) {
+        host = value.substr(0, colon);
+        port = value.substr(colon + 1);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+    }
+    if (host.empty() || !readNumber(port, 0, 65535, httpPort)) {
+        error = "-http takes [ADDRESS:]PORT, e.g. 8080 or 0.0.0.0:8080 (0: a free port)";
+        return;
+    }
+    http = value;
+    httpAddress = host;
 }
 
 // The library's own reading of -msgserver, so that the monitor and its jobs agree on it.
@@ -137,6 +186,26 @@ bool mon_Options::setValue(const std::string& option, const std::string& value,
         resource = value;
     else if (option == "-ready_file")
         readyFile = value;
+    else if (option == "-on_end" || option == "-on_error") {
+        if (value.find_first_not_of(" \t") == std::string::npos)
+            error = option + " takes a command";
+        else
+            (option == "-on_end" ? onEnd : onError) = value;
+    } else if (option == "-http")
+        setHttp(value, error);
+    else if (option == "-http_token") {
+        if (value.size() < 8)
+            error = "-http_token takes a token of at least 8 characters";
+        else
+            httpToken = value;
+    } else if (option == "-http_port_file")
+        httpPortFile = value;
+    else if (option == "-history")
+        history = value;
+    else if (option == "-keep_days" && !readNumber(value, 1, 36500, keepDays))
+        error = "-keep_days takes a number of days from 1 to 36500";
+    else if (option == "-since" && !readAge(value, since))
+        error = "-since takes an age: 2d, 12h, 30m, 45s (a bare number counts days)";
     if (!error.empty())
         return false;
     if (option == "-only")
@@ -177,6 +246,21 @@ const char* mon_Options::Usage() {
            "  -plain           the plain log even on a terminal (no board)\n"
            "  -kill_after N    send Kill to each job after its Nth report\n"
            "  -exit_when_idle  exit once every job that connected has gone\n"
+           "  -on_end CMD      run CMD when a job ends, -on_error CMD at a job's first error;\n"
+           "                   CMD is a program and its arguments, run without a shell, with\n"
+           "                   IPM_EVENT, IPM_JOB, IPM_STATE, IPM_MESSAGE... in its environment\n"
+           "  -quiet           no terminal bell on the board when a job ends or fails\n"
+           "  -http [A:]PORT   serve a web page of the jobs on PORT (0: a free one) of address A\n"
+           "                   (default 127.0.0.1); read-only unless -http_token is given\n"
+           "  -http_token T    allow Kill from the page to those who give the token T\n"
+           "  -http_port_file F  write the web page's port to F\n"
+           "  -history FILE    keep jobs and reports in FILE (default\n"
+           "                   $XDG_STATE_HOME/ipm_monitor/history.sqlite; none: no history)\n"
+           "  -keep_days N     keep the history of N days (default 30)\n"
+           "past jobs, from the history:\n"
+           "  -jobs [-since AGE]  list the jobs of the history (since 7d unless AGE: 2d, 12h)\n"
+           "  -replay history:JOB  show a job of the history (its name, or the number -jobs "
+           "shows)\n"
            "commands (typed on the board's command line, or on standard input):\n"
-           "  kill <job> | kill all | list | status | help | quit | exit\n";
+           "  kill <job> | kill all | list | status | select <job> | plot <field> | help | quit\n";
 }

@@ -33,6 +33,24 @@ struct mon_Options {
     std::string password;
     std::string resource = "console";
     std::string readyFile;
+    // Commands run when a job ends and at its first error; no terminal bell with quiet.
+    std::string onEnd;
+    std::string onError;
+    bool quiet = false;
+    // The web page: "[ADDR:]PORT" (empty: none), its address and port, and the token that
+    // allows Kill from it (empty: the page is read-only).
+    std::string http;
+    std::string httpAddress = "127.0.0.1";
+    int httpPort = -1;
+    std::string httpPortFile;
+    std::string httpToken;
+    // The history database ("none": no history; empty: the default place) and how long it
+    // keeps jobs.
+    std::string history;
+    int keepDays = 30;
+    // List the jobs of the history (since `since` seconds ago) and leave.
+    bool listJobs = false;
+    long long since = 7 * 86400;
 
     // False with a reason in `error` for an unknown option or a bad value.
     bool Parse(int argc, const char* const* argv, std::string& error);
@@ -42,6 +60,7 @@ private:
     bool takesValue(const std::string& option) const;
     bool setValue(const std::string& option, const std::string& value, std::string& error);
     void setServer(const std::string& value, std::string& error);
+    void setHttp(const std::string& value, std::string& error);
 };
 
 #endif

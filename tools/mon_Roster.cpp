@@ -15,11 +15,12 @@ std::string seconds(mon_Roster::Clock::duration elapsed) {
 } // namespace
 
 mon_Roster::mon_Roster(mon_View& view, Clock::duration silentAfter, Clock::duration killAnswerTime)
-    : view(&view), silentAfter(silentAfter), killAnswerTime(killAnswerTime), nextId(1),
+    : view(&view), silentAfter(silentAfter), killAnswerTime(killAnswerTime), nextId(1), arrivals(0),
       dropSaid(false) {}
 
 int mon_Roster::Arrive(const std::string& name, const std::string& origin, const std::string& how,
                        Clock::time_point now) {
+    ++arrivals;
     Entry added;
     added.job.reset(new mon_Job(nextId++, name, uniqueLabel(name), origin, now));
     jobs.push_back(std::move(added));
@@ -28,6 +29,17 @@ int mon_Roster::Arrive(const std::string& name, const std::string& origin, const
         job, job.Label() == name ? how : how + " (another job named " + name + " is on the board)");
     dropOldEndedJobs();
     return job.Id();
+}
+
+mon_Job& mon_Roster::Recall(const std::string& name, const std::string& origin,
+                            Clock::time_point arrived) {
+    Entry added;
+    added.job.reset(new mon_Job(nextId++, name, uniqueLabel(name), origin, arrived));
+    added.job->Restore(mon_Job::Remembered());
+    jobs.push_back(std::move(added));
+    mon_Job& job = *jobs.back().job;
+    dropOldEndedJobs();
+    return job;
 }
 
 void mon_Roster::Report(int id, const mon_Report& report, const mon_View::Time& time,

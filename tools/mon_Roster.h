@@ -28,6 +28,9 @@ public:
     // reconnects from another that gives the same name, so neither takes over an entry.
     int Arrive(const std::string& name, const std::string& origin, const std::string& how,
                Clock::time_point now);
+    // A run that ended before the monitor started (from its history): on the roster as it
+    // ended, with no event for the view. Filled in through the job's Restore.
+    mon_Job& Recall(const std::string& name, const std::string& origin, Clock::time_point arrived);
     void Report(int id, const mon_Report& report, const mon_View::Time& time,
                 Clock::time_point now);
     void Unreadable(int id, const std::string& raw, const std::string& reason,
@@ -48,6 +51,8 @@ public:
     std::vector<const mon_Job*> Jobs() const;
     std::vector<const mon_Job*> Connected() const;
     bool Empty() const { return jobs.empty(); }
+    // Jobs that arrived while this monitor ran (not those recalled from its history).
+    int Arrivals() const { return arrivals; }
     int CountIn(mon_Job::State state) const;
     // "3 jobs: 1 running, 1 finished, 1 lost"
     std::string Counts() const;
@@ -67,6 +72,7 @@ private:
     std::set<std::string> shownTypes;
     std::deque<Entry> jobs;
     int nextId;
+    int arrivals;
     bool dropSaid;
 
     Entry* entry(int id);

@@ -1,11 +1,12 @@
 # The monitor's sources apart from its main and its board, shared by the program and by
 # the tests and fuzzers that reach into it.
 set(QORKEL_MONITOR_SOURCES
-    mon_ChatReports.cpp mon_Command.cpp mon_CommandQueue.cpp mon_JabberListener.cpp mon_Job.cpp
-    mon_JobConnection.cpp mon_JsonLog.cpp mon_MessageFile.cpp mon_Monitor.cpp mon_Options.cpp
-    mon_Platform.cpp mon_Poller.cpp mon_ReportPrinter.cpp mon_ReportStream.cpp mon_Roster.cpp
-    mon_Server.cpp mon_Text.cpp)
+    mon_ChatReports.cpp mon_Command.cpp mon_CommandQueue.cpp mon_Hooks.cpp mon_JabberListener.cpp
+    mon_Job.cpp mon_JobConnection.cpp mon_JsonLog.cpp mon_MessageFile.cpp mon_Monitor.cpp
+    mon_Options.cpp mon_Platform.cpp mon_Poller.cpp mon_Progress.cpp mon_ReportPrinter.cpp
+    mon_ReportStream.cpp mon_Roster.cpp mon_Series.cpp mon_Server.cpp mon_Text.cpp)
 list(TRANSFORM QORKEL_MONITOR_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+set(QORKEL_TOOLS_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 # JSON output: the header-only library, which is the same for every target; a cross build
 # takes only its header, since its package points at the build machine's include directory.
@@ -36,3 +37,48 @@ if(NOT WIN32)
     set(CURSES_NEED_WIDE TRUE)
     find_package(Curses)
 endif()
+
+# History (SQLite) and the web page (cpp-httplib, with Chart.js built in) where the build
+# finds them; a monitor built without them says so when asked for them.
+find_package(SQLite3)
+if(NOT WIN32)
+    find_package(PkgConfig)
+    if(PKG_CONFIG_FOUND)
+        pkg_check_modules(QORKEL_HTTPLIB IMPORTED_TARGET cpp-httplib)
+    endif()
+    find_file(QORKEL_CHART_JS chart.min.js PATHS /usr/share/javascript/chart.js NO_DEFAULT_PATH
+              NO_CMAKE_FIND_ROOT_PATH)
+endif()
+if(QORKEL_HTTPLIB_FOUND AND QORKEL_CHART_JS AND NOT TARGET qorkel_monitor_web)
+    set(web ${QORKEL_TOOLS_DIR}/web)
+    set(assets ${CMAKE_BINARY_DIR}/generated/mon_WebAssets.cpp)
+    add_custom_command(OUTPUT ${assets}
+        COMMAND ${CMAKE_COMMAND} -DOUTPUT=${assets} -DHEADER=mon_WebAssets.h
+                -DCLASS=mon_WebAssets "-DFUNCTIONS=Page\;Script\;Style\;ChartLibrary"
+                "-DFILES=${web}/index.html\;${web}/app.js\;${web}/app.css\;${QORKEL_CHART_JS}"
+                -P ${PROJECT_SOURCE_DIR}/cmake/QORKelEmbed.cmake
+        DEPENDS ${web}/index.html ${web}/app.js ${web}/app.css ${QORKEL_CHART_JS}
+                ${PROJECT_SOURCE_DIR}/cmake/QORKelEmbed.cmake
+        COMMENT "Embedding the monitor's web page")
+    add_library(qorkel_monitor_web STATIC ${assets} ${QORKEL_TOOLS_DIR}/mon_WebServer.cpp)
+    target_include_directories(qorkel_monitor_web PUBLIC ${QORKEL_TOOLS_DIR}
+        $<TARGET_PROPERTY:EXPAT::EXPAT,INTERFACE_INCLUDE_DIRECTORIES>)
+    target_link_libraries(qorkel_monitor_web PUBLIC PkgConfig::QORKEL_HTTPLIB ${QORKEL_JSON_LIBRARY}
+                          qorkel_objects)
+    target_compile_definitions(qorkel_monitor_web PUBLIC QORKEL_MONITOR_WEB)
+    qorkel_apply_options(qorkel_monitor_web)
+endif()
+
+# What every target built from the monitor's sources takes besides them.
+function(qorkel_monitor_features target)
+    target_link_libraries(${target} PRIVATE ${QORKEL_JSON_LIBRARY})
+    if(SQLite3_FOUND)
+        target_sources(${target} PRIVATE ${QORKEL_TOOLS_DIR}/mon_History.cpp
+                       ${QORKEL_TOOLS_DIR}/mon_HistoryReplay.cpp)
+        target_link_libraries(${target} PRIVATE SQLite::SQLite3)
+        target_compile_definitions(${target} PRIVATE QORKEL_MONITOR_HISTORY)
+    endif()
+    if(TARGET qorkel_monitor_web)
+        target_link_libraries(${target} PRIVATE qorkel_monitor_web)
+    endif()
+endfunction()

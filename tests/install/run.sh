@@ -9,6 +9,8 @@ build=$(cd "$1" && pwd)
 sanitize=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The installed monitor's history goes to the run's own directory, never to the user's.
+export XDG_STATE_HOME=$work/state
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 

@@ -34,6 +34,7 @@ struct Replayed {
     std::vector<std::string> events;
     std::vector<std::string> jobs; // "label state reports"
     std::vector<bool> timesKnown;
+    std::string elapsed; // of the last job
 };
 
 class TimeRecordingView : public RecordingView {
@@ -56,10 +57,12 @@ Replayed replay(const std::string& text) {
     for (int round = 0; round < 100 && !file.Ended(); ++round)
         file.Serve(poller, mon_Roster::Clock::now());
     EXPECT_TRUE(file.Ended());
-    Replayed replayed{view.events, {}, view.timesKnown};
-    for (const mon_Job* job : roster.Jobs())
+    Replayed replayed{view.events, {}, view.timesKnown, std::string()};
+    for (const mon_Job* job : roster.Jobs()) {
         replayed.jobs.push_back(job->Label() + " " + mon_Job::StateName(job->GetState()) + " " +
                                 std::to_string(job->Reports()));
+        replayed.elapsed = mon_Job::Duration(job->EndedAt() - job->Arrived());
+    }
     return replayed;
 }
 
@@ -111,6 +114,46 @@ TEST(MonitorMessageFile, ReplayShowsEveryRunAndEveryUnreadableLine) {
 TEST(MonitorMessageFile, OnlyTheLastReportReadCarriesATime) {
     const Replayed replayed = replay(started + step + finished);
     EXPECT_EQ(replayed.timesKnown, (std::vector<bool>{false, false, true}));
+}
+
+TEST(MonitorMessageFile, ReportsThatCarryATimestampShowItAndTheirSpan) {
+    struct Case {
+        const char* text;
+        double seconds; // -1: no time
+    } cases[] = {
+        {"2026-05-04T10:20:30Z", 1777890030},
+        {"2026-05-04T10:20:30.5Z", 1777890030.5},
+        {"2026-05-04 10:20:30", 1777890030},
+        {"2026-05-04T12:20:30+02:00", 1777890030},
+        {"2026-05-04T08:50:30-01:30", 1777890030},
+        {"1777890030", 1777890030},
+        {"2026-13-04T10:20:30Z", -1},
+        {"2026-05-04T10:20:30 tomorrow", -1},
+        {"yesterday", -1},
+        {"-5", -1},
+        {"", -1},
+    };
+    for (const Case& c : cases) {
+        double seconds = -1;
+        mon_Report report("Step");
+        report.AddField(mon_Report::Field{"timestamp", "string", c.text});
+        const bool known = mon_MessageFile::ReportTime(report, seconds);
+        EXPECT_EQ(known, c.seconds >= 0) << c.text;
+        if (known) {
+            EXPECT_DOUBLE_EQ(seconds, c.seconds) << c.text;
+        }
+    }
+
+    // A run of 75 minutes, read in an instant: its elapsed time is its reports' span.
+    auto stamped = [](const std::string& type, const char* time) {
+        return "<" + type + "><timestamp type=\"string\">" + time +
+               "</timestamp><jobName type=" + "\"string\">beam</jobName></" + type + ">\n";
+    };
+    const Replayed replayed = replay(stamped("Started", "2026-05-04T10:00:00Z") +
+                                     stamped("Step", "2026-05-04T10:30:00Z") +
+                                     stamped("Finished", "2026-05-04T11:15:00Z"));
+    EXPECT_EQ(replayed.timesKnown, (std::vector<bool>{true, true, true}));
+    EXPECT_EQ(replayed.elapsed, "1:15:00");
 }
 
 // The file's time stands for the last report: an hour-old file shows a report an hour old,

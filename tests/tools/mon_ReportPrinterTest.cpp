@@ -92,16 +92,33 @@ TEST(MonitorReportPrinter, StateChangesAndDeparturesAreLinesOfTheMonitorsOwn) {
             "-- evil\\n-- x disconnected: 1 reports, 1 errors, 0 warnings, 0 notices\n"}));
 }
 
-TEST(MonitorJsonLog, AReportIsOneObjectWithItsFieldsInOrderAndValidUtf8) {
+TEST(MonitorJsonLog, AReportIsOneObjectWithTypedFieldsAndValidUtf8) {
     mon_Job job(1, "beam", "beam", "x", mon_Job::Clock::now());
     mon_Report report("Step");
-    report.AddField(mon_Report::Field{"step", "integer", "3"});
-    report.AddField(mon_Report::Field{"message", "string", "a \"b\"\n\xff"});
+    const std::vector<mon_Report::Field> fields = {
+        {"step", "integer", "3"},         {"message", "string", "a \"b\"\n\xff"},
+        {"residual", "float", "1.5e-07"}, {"big", "float", "3.4028234663852886e+38"},
+        {"odd", "float", "nan"},          {"converged", "boolean", "TRUE"},
+        {"open", "boolean", "0"},         {"maybe", "boolean", "maybe"},
+        {"count", "integer", "12x"},      {"phase", "symconst", "Analysis"},
+        {"step", "integer", "4"},         {"step", "string", "five"},
+    };
+    for (const mon_Report::Field& field : fields)
+        report.AddField(field);
     EXPECT_EQ(mon_JsonLog::ReportLine(job, report, ""),
               "{\"event\":\"report\",\"time\":null,\"job\":\"beam\",\"name\":\"beam\",\"state\":"
-              "\"running\",\"type\":\"Step\",\"fields\":[{\"key\":\"step\",\"type\":\"integer\","
-              "\"value\":\"3\"},{\"key\":\"message\",\"type\":\"string\",\"value\":\"a \\\"b\\\"\\n"
-              "\xef\xbf\xbd\"}]}");
+              "\"running\",\"type\":\"Step\",\"fields\":{\"step\":3,\"message\":\"a \\\"b\\\"\\n"
+              "\xef\xbf\xbd\",\"residual\":1.5e-07,\"big\":3.4028234663852886e+38,\"odd\":\"nan\","
+              "\"converged\":true,\"open\":false,\"maybe\":\"maybe\",\"count\":\"12x\","
+              "\"phase\":\"Analysis\"},\"repeats\":{\"step\":[4,\"five\"]},\"progress\":{\"step\":"
+              "null,\"steps\":null,\"percent\":null,\"stepsPerMinute\":null,\"etaSeconds\":null}}");
+    // Without progress fields and repeats, neither object is written.
+    mon_Report plain("Warning");
+    plain.AddField(mon_Report::Field{"message", "string", "slow"});
+    EXPECT_EQ(mon_JsonLog::ReportLine(job, plain, "2026-01-02T03:04:05Z"),
+              "{\"event\":\"report\",\"time\":\"2026-01-02T03:04:05Z\",\"job\":\"beam\","
+              "\"name\":\"beam\",\"state\":\"running\",\"type\":\"Warning\",\"fields\":{"
+              "\"message\":\"slow\"}}");
 }
 
 TEST(MonitorCommands, TypedLinesBecomeCommandsWithTheRestOfTheLineAsTheJob) {

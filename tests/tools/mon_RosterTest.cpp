@@ -253,19 +253,25 @@ TEST(MonitorJob, ProgressComesFromStepsStepAndPercent) {
         std::string progress;
     } cases[] = {
         {{}, ""},
-        {{MakeReport("Started", {{"steps", "12"}}), MakeReport("Step", {{"step", "5"}})}, "5/12"},
+        // The percent is computed from the step and the total until a job reports one.
+        {{MakeReport("Started", {{"steps", "12"}}), MakeReport("Step", {{"step", "5"}})},
+         "5/12 41%"},
+        {{MakeReport("Step", {{"step", "5/12"}})}, "5/12 41%"},
         {{MakeReport("Step", {{"step", "5"}})}, "step 5"},
         {{MakeReport("Progress", {{"percent", "41"}})}, "41%"},
+        {{MakeReport("Progress", {{"percent", "41.9"}})}, "41%"},
         {{MakeReport("Started", {{"steps", "12"}}), MakeReport("Step", {{"step", "5"}}),
-          MakeReport("Progress", {{"percent", "41"}})},
-         "5/12 41%"},
+          MakeReport("Progress", {{"percent", "60"}})},
+         "5/12 60%"},
         {{MakeReport("Step", {{"step", "x5"}}), MakeReport("Progress", {{"percent", "250"}})}, ""},
+        {{MakeReport("Step", {{"step", "5/0"}}), MakeReport("Step", {{"step", "/3"}})}, ""},
+        {{MakeReport("Step", {{"step", "15/12"}})}, "15/12 100%"},
     };
     for (const auto& c : cases) {
         mon_Job job(1, "beam", "beam", "x", mon_Job::Clock::now());
         for (const mon_Report& report : c.reports)
             job.Apply(report, mon_Job::Clock::now());
-        EXPECT_EQ(job.Progress(), c.progress);
+        EXPECT_EQ(job.Progress(), c.progress) << c.progress;
     }
 }
 

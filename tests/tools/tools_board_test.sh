@@ -72,6 +72,21 @@ kill -CONT "$steady_pid"
 wait_state steady running 10
 screen | grep -Eq -- "-- steady running: reporting again" || fail "no line about steady's return"
 
+# Progress as a bar, a pace and an ETA; the selected job's residual plotted under the table,
+# another of its numbers with the right arrow, another job with the down arrow.
+row steady | grep -Eq " \[#*\.*\] +[0-9]+/1000 [0-9]+% +[0-9.]+/min +[0-9]+:[0-9]{2} " ||
+    { screen >&2; fail "no bar, pace and ETA for steady"; }
+"${tmux[@]}" send-keys -t board:0 "select steady" Enter
+wait_screen -- "-- plot: steady residual \(log scale\), steps 1 to [0-9]+" 5
+screen | grep -A "$((6 + 1))" -- "-- plot: steady" | grep -Eq '^ +1e-06\|' ||
+    { screen >&2; fail "the plot's log axis does not reach 1e-06"; }
+"${tmux[@]}" send-keys -t board:0 Right
+wait_screen -- "-- plot: steady time, steps 1 to" 5
+show "steady selected, its time plotted"
+"${tmux[@]}" send-keys -t board:0 "select none" Enter
+for _ in $(seq 50); do screen | grep -q -- "-- plot:" || break; sleep 0.1; done
+screen | grep -q -- "-- plot:" && fail "the plot stays after select none"
+
 # Typed commands go to the command line at the bottom, never into the reports.
 "${tmux[@]}" send-keys -t board:0 "lis"
 wait_screen "^> lis$" 5
@@ -95,6 +110,18 @@ for _ in $(seq 100); do [ -s "$work/port2" ] && break; sleep 0.05; done
 sleep 1
 "${tmux[@]}" capture-pane -e -p -t board:plain | grep -q "grey" || fail "second board empty"
 "${tmux[@]}" capture-pane -e -p -t board:plain | grep -q $'\e\\[3[1-6]m' && fail "colours despite NO_COLOR"
+
+# A replay on the board stays until quit, with the file's reports and the job's end.
+"${tmux[@]}" new-window -t board -n replay \
+    "'$monitor' -replay '$work/in/quick.ipm'; echo replay-ended; sleep 30"
+replay_screen() { "${tmux[@]}" capture-pane -p -t board:replay; }
+for _ in $(seq 100); do replay_screen | grep -q "all reports read; type quit to leave" && break; sleep 0.1; done
+sleep 1
+replay_screen | grep -Eq "^quick +finished " || { replay_screen >&2; fail "replay board lacks quick"; }
+replay_screen | grep -q "replay-ended" && fail "the replay's board closed by itself"
+"${tmux[@]}" send-keys -t board:replay "quit" Enter
+for _ in $(seq 100); do replay_screen | grep -q "replay-ended" && break; sleep 0.1; done
+replay_screen | grep -q -- "-- summary: 1 job: 1 finished" || { replay_screen >&2; fail "no summary after quit"; }
 
 # quit names the jobs still connected; a second quit leaves and prints the summary.
 start_job late -steps 1000 -delay_ms 200

@@ -2,6 +2,8 @@
 # Sourced after setting `monitor` and `job`; gives a work directory removed at exit,
 # `pids` (processes killed at exit) and `fail`, which shows every *.out of the run.
 work=$(mktemp -d)
+# The monitors' history goes to the run's own directory, never to the user's.
+export XDG_STATE_HOME=$work/state
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
