@@ -171,11 +171,18 @@ public:
         name = jobName;
         listenerAddress = monitor;
         connection.Connect(server, port);
-        const cow_String credential = ipm_JabberMechanism::Credential();
-        // Every job on a machine shares its account; only the first registration is new.
-        connection.Register(credential, credential, credential);
-        if (!connection.Authorize(credential, credential, cow_String(name.c_str())))
-            throw std::runtime_error("jabber job " + name + ": log-in refused");
+        // Every job on a machine shares its account, as the library's jobs do (and with the
+        // same environment: IPM_JABBER_USER, IPM_JABBER_PASSWORD, TLS and certificate).
+        jcl_LogInSettings settings;
+        std::string problem;
+        if (!ipm_JabberMechanism::ReadSecurityPolicy(settings, problem))
+            throw std::runtime_error(problem);
+        settings.user = ipm_JabberMechanism::Account();
+        ipm_JabberMechanism::Password(true, settings.password);
+        settings.resource = name.c_str();
+        if (!connection.LogIn(settings))
+            throw std::runtime_error("jabber job " + name + ": " +
+                                     connection.GetLogInFailureText());
         jcl_Presence here;
         here.SetTo(listenerAddress);
         connection.Send(here);

@@ -103,6 +103,10 @@ bool csp_IpAddress::isLocal() const {
     return *this == localAddress();
 }
 
+bool csp_IpAddress::isLoopback() const {
+    return (static_cast<unsigned>(getHostOrder()) >> 24) == 127;
+}
+
 aio_ostream& operator<<(aio_ostream& stream, const csp_IpAddress& address) {
     return stream << address.toString();
 }

@@ -35,6 +35,8 @@ public:
     // cannot be found.
     static csp_IpAddress localAddress();
     bool isLocal() const;
+    // 127.0.0.0/8: only this machine can be there.
+    bool isLoopback() const;
 
 private:
     std::uint32_t address;

@@ -8,8 +8,10 @@
 #include "ipm/ipm_Warning.h"
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
+#include "jcl/jcl_TlsFilter.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -19,16 +21,27 @@ namespace {
 // changing it strands the accounts registered before.
 const char credentialSuffix[] = "-ipmjb";
 
-const int initialAnswerWait = 1000;
-const int afterReportWait = 10;
-const int pollWait = 50;
+// The task spaces reports 60 ms apart and polls in between: a report that waited for answers
+// after it pushed the next poll past the spacing and halved the pace. Answers that come later
+// are the next poll's, which waits as long as the spacing, as the direct transport's does.
+const int afterReportWait = 1;
+const int pollWait = 60;
 
+const char userVariable[] = "IPM_JABBER_USER";
 const char passwordVariable[] = "IPM_JABBER_PASSWORD";
+const char tlsVariable[] = "IPM_JABBER_TLS";
+const char caVariable[] = "IPM_JABBER_CA";
+const char pinVariable[] = "IPM_JABBER_PIN";
 
-std::string durationText(int milliseconds) {
-    if (milliseconds % 1000 == 0)
-        return std::to_string(milliseconds / 1000) + " s";
-    return std::to_string(milliseconds) + " ms";
+// "host:port", the host as a warning may show it.
+std::string serverText(const cow_String& host, int port) {
+    const std::string shown = ipm_shown(host);
+    return shown.substr(1, shown.size() - 2) + ":" + std::to_string(port);
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
 }
 
 cow_String option(const char* name) {
@@ -53,7 +66,8 @@ bool equalIgnoringCase(const cow_String& left, const cow_String& right) {
 
 } // namespace
 
-ipm_JabberMechanism::ipm_JabberMechanism() : interrupted(false), serverRefusalTold(false) {}
+ipm_JabberMechanism::ipm_JabberMechanism()
+    : interrupted(false), serverRefusalTold(false), clearTextTold(false) {}
 
 ipm_JabberMechanism::~ipm_JabberMechanism() {
     try {
@@ -66,11 +80,83 @@ cow_String ipm_JabberMechanism::Credential() {
     return utl_getHostName() + credentialSuffix;
 }
 
-cow_String ipm_JabberMechanism::Password() {
-    const char* password = std::getenv(passwordVariable);
-    if (password == nullptr || *password == '\0')
-        return Credential();
-    return password;
+// Servers keep account names in lower case, and not every SASL mechanism folds the case of the
+// name it is given (Windows names its machines in capitals).
+cow_String ipm_JabberMechanism::Account() {
+    std::string user = environment(userVariable);
+    if (user.empty())
+        user = Credential().c_str();
+    for (char& c : user)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return user.c_str();
+}
+
+bool ipm_JabberMechanism::Password(bool serverOnLoopback, cow_String& password) {
+    const std::string given = environment(passwordVariable);
+    if (!given.empty()) {
+        password = given.c_str();
+        return true;
+    }
+    if (!serverOnLoopback)
+        return false;
+    password = Credential();
+    return true;
+}
+
+bool ipm_JabberMechanism::ReadSecurityPolicy(jcl_LogInSettings& settings, std::string& problem) {
+    const std::string tls = environment(tlsVariable);
+    if (tls.empty() || tls == "optional")
+        settings.encryption = jcl_LogInSettings::encryptionWhenOffered;
+    else if (tls == "required")
+        settings.encryption = jcl_LogInSettings::encryptionRequired;
+    else if (tls == "off")
+        settings.encryption = jcl_LogInSettings::encryptionOff;
+    else {
+        problem = std::string(tlsVariable) + "=" + ipm_shown(tls.c_str()) +
+                  " is not required, optional or off";
+        return false;
+    }
+    settings.caFile = environment(caVariable);
+    if (!settings.caFile.empty()) {
+        std::FILE* file = std::fopen(settings.caFile.c_str(), "rb");
+        if (file == nullptr) {
+            problem = std::string(caVariable) + " names " + ipm_shown(settings.caFile.c_str()) +
+                      ", which cannot be read";
+            return false;
+        }
+        std::fclose(file);
+    }
+    const std::string pin = environment(pinVariable);
+    settings.pinnedDigest.clear();
+    if (!pin.empty() && !jcl_TlsFilter::ParsePin(pin, settings.pinnedDigest)) {
+        problem = std::string(pinVariable) + "=" + ipm_shown(pin.c_str()) +
+                  " is not sha256: followed by the 64 hex digits of a SHA-256 fingerprint";
+        return false;
+    }
+    return true;
+}
+
+std::string ipm_JabberMechanism::DescribeLogInFailure(const jcl_Connection& connection,
+                                                      const jcl_LogInSettings& settings) {
+    std::string text = connection.GetLogInFailureText();
+    switch (connection.GetLogInFailure()) {
+    case jcl_Negotiation::encryptionRequired:
+        if (settings.encryption == jcl_LogInSettings::encryptionOff)
+            text += std::string(" (") + tlsVariable + "=off)";
+        break;
+    case jcl_Negotiation::encryptionUnavailable:
+        text += std::string(" (") + tlsVariable + "=required)";
+        break;
+    case jcl_Negotiation::certificateUntrusted:
+        text += std::string(" (if that is your server's certificate, ") + pinVariable +
+                "=sha256:" + connection.GetCertificateFingerprint() + " accepts it; " + caVariable +
+                "=FILE adds the authority that signed it)";
+        break;
+    default:
+        break;
+    }
+    return text;
 }
 
 bool ipm_JabberMechanism::ParseServerOption(const cow_String& option, cow_String& host, int& port) {
@@ -121,47 +207,77 @@ bool ipm_JabberMechanism::Initialize() {
     listenerAddress = monitorAccount;
     listenerAddress += "/";
     listenerAddress += option("listener_resource");
-    connection.Connect(serverName, port);
-    const cow_String credential = Credential();
-    if (interrupted.load())
+    if (!connectTo(port) || interrupted.load())
         return false;
-    if (!connection.IsStreamOpen()) {
-        SetFailureCause("the server did not open an XMPP stream");
+    if (!logIn(port))
         return false;
-    }
-    const cow_String password = Password();
-    // Refused whenever the account exists, which is the usual case; the log-in tells.
-    connection.Register(credential, credential, password);
-    if (!connection.Authorize(credential, password, GetJobName())) {
-        if (interrupted.load())
-            return false;
-        RequireStream();
-        noteLogInFailed(credential);
-        // Not logged in, the server would drop every report sent on this stream.
-        try {
-            connection.Disconnect();
-        } catch (const csp_NetworkException&) {
-        }
-        return false;
-    }
-    connection.Receive(initialAnswerWait);
-    RequireStream();
     announceToListener();
     return !interrupted.load() && connection.IsStreamOpen();
 }
 
-// The message task's line about delivery gives it, once per outage.
-void ipm_JabberMechanism::noteLogInFailed(const cow_String& account) {
-    if (connection.GetLastAnswer() == jcl_Connection::answerError)
-        SetFailureCause(("the server refused the log-in as " + ipm_shown(account) +
-                         "; check that " + passwordVariable +
-                         " holds that account's password, or is unset or empty where the "
-                         "password is the account's name")
-                            .c_str());
-    else
-        SetFailureCause(("the server did not answer the log-in within " +
-                         durationText(connection.GetAnswerTimeout()))
-                            .c_str());
+// A failure is told like any other: the message task says where reports do not get and why.
+bool ipm_JabberMechanism::connectTo(int port) {
+    try {
+        connection.Connect(serverName, port);
+    } catch (const csp_NetworkException& failure) {
+        fail(jcl_Connection::DescribeConnectFailure(failure));
+        return false;
+    }
+    if (!connection.IsStreamOpen()) {
+        fail("the server did not open an XMPP stream");
+        return false;
+    }
+    return true;
+}
+
+bool ipm_JabberMechanism::logIn(int port) {
+    jcl_LogInSettings settings;
+    std::string problem;
+    if (!ReadSecurityPolicy(settings, problem)) {
+        fail(problem);
+        disconnectQuietly();
+        return false;
+    }
+    settings.user = Account();
+    settings.resource = GetJobName();
+    const bool onLoopback = connection.GetPeerAddress().getIpAddress().isLoopback();
+    if (!Password(onLoopback, settings.password)) {
+        fail(std::string("the server is not on this machine: set ") + passwordVariable +
+             " to the password of " + ipm_shown(settings.user) +
+             " (the built-in one serves only a server on this machine)");
+        disconnectQuietly();
+        return false;
+    }
+    if (!connection.LogIn(settings)) {
+        fail("cannot log in as " + ipm_shown(settings.user) + ": " +
+             DescribeLogInFailure(connection, settings) +
+             (connection.GetLogInFailure() == jcl_Negotiation::notAuthorized
+                  ? std::string(" (") + userVariable + " and " + passwordVariable +
+                        " name the account)"
+                  : std::string()));
+        return false;
+    }
+    if (!connection.IsEncrypted() && !clearTextTold) {
+        clearTextTold = true;
+        ipm_warn("the Jabber server " + serverText(serverName, port) +
+                 " offers no encryption: reports cross the network in clear" +
+                 (connection.SentPasswordInClear() ? std::string(", and so did the password")
+                                                   : std::string()) +
+                 " (" + tlsVariable + "=required refuses such a server)");
+    }
+    return true;
+}
+
+void ipm_JabberMechanism::fail(const std::string& cause) {
+    if (!interrupted.load())
+        SetFailureCause(cause.c_str());
+}
+
+void ipm_JabberMechanism::disconnectQuietly() {
+    try {
+        connection.Disconnect();
+    } catch (const csp_NetworkException&) {
+    }
 }
 
 cow_String ipm_JabberMechanism::Destination() const {

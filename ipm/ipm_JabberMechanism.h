@@ -5,20 +5,31 @@
 #include "base/cow_String.h"
 #include "ipm/ipm_TransmissionMechanism.h"
 #include "jcl/jcl_Connection.h"
+#include "jcl/jcl_LogInSettings.h"
 
 #include <atomic>
+#include <set>
+#include <string>
 
 class jcl_Entity;
 class jcl_Message;
 
-// Delivers reports through a Jabber server: logs in under an account named after the
-// machine and sends each payload to the monitor's address as the x content of a chat
-// message. A message from the monitor's account (listener_name@msgserver, from any of
-// its resources) whose x content holds "Kill" reaches the kill hook; anyone else's is
-// ignored. Options, read by Initialize: "msgserver" (the server's name, which is also
-// the domain of both addresses, optionally followed by ":" and a port), "listener_name"
-// and "listener_resource". The environment variable IPM_JABBER_PASSWORD, when set and not
-// empty, is the account's password.
+// Delivers reports through a Jabber server: logs in (TLS whenever the server offers it,
+// SASL SCRAM, the resource named after the job) and sends each payload to the monitor's
+// address as the x content of a chat message. A message from the monitor's account
+// (listener_name@msgserver, from any of its resources) whose x content holds "Kill" reaches
+// the kill hook; anyone else's is ignored. Options, read by Initialize: "msgserver" (the
+// server's name, which is also the domain of both addresses and the name its certificate
+// must carry, optionally followed by ":" and a port), "listener_name" and
+// "listener_resource". Environment:
+//   IPM_JABBER_USER       the account (default: the machine's name and a fixed suffix)
+//   IPM_JABBER_PASSWORD   its password; without it, only a server on this machine (loopback)
+//                         is tried, with a built-in password
+//   IPM_JABBER_TLS        required (no log-in without TLS), optional (the default: TLS
+//                         whenever offered, a line on standard error when not) or off
+//   IPM_JABBER_CA         a PEM file of certificates trusted besides the system's
+//   IPM_JABBER_PIN        sha256:HEX, the one certificate accepted (as openssl prints its
+//                         SHA-256 fingerprint)
 class QORKEL_API ipm_JabberMechanism : public ipm_TransmissionMechanism {
 public:
     // The client port of an XMPP server, unless "msgserver" names another.
@@ -36,24 +47,23 @@ public:
     // is dropped here rather than ending the process.
     ~ipm_JabberMechanism() override;
 
-    // Connects (on a fresh socket, whatever came before), registers, logs in and tells
-    // the monitor's address that the job is there, so that the server tells it when the
-    // job's session ends. False when the connection attempt opened no stream, when the
-    // transport was interrupted, when "msgserver" names no valid server, or when the server
-    // refused the log-in or did not answer it (each said once on standard error; the
-    // stream is then closed). A refused registration is no failure: the account exists.
-    // Lookup and connection failures raise, and so does a stream that the server ends while
-    // logging in.
+    // Connects (on a fresh socket, whatever came before), logs in and tells the monitor's
+    // address that the job is there, so that the server tells it when the job's session
+    // ends. False when the transport was interrupted, when "msgserver" or the environment is
+    // not valid, when there is no password for a server elsewhere, or when the log-in failed
+    // (each cause said once on standard error, in one line; the stream is then closed). A
+    // refused registration is no failure: the account may exist. Lookup and connection
+    // failures raise, with the server, its port and the cause in their text (said once too).
     bool Initialize() override;
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const override;
     // Tells the monitor this job is unavailable, then disconnects.
     void Close() override;
-    // Sends the payload, then handles what arrives within 10 ms. Raises when the
+    // Sends the payload, then handles what has arrived (waiting 1 ms at most). Raises when the
     // stream is not up or the server ends it (stream error, footer, closed or reset
     // connection), so that transmission stops instead of going on into the void.
     void Transmit(const cow_String& payload) override;
-    // Installs the kill handler and handles what arrives within 50 ms. Without a
+    // Installs the kill handler and handles what arrives within 60 ms. Without a
     // stream (never connected, or closed) it reads nothing; a stream that the server
     // has ended raises.
     void Poll() override;
@@ -64,6 +74,8 @@ public:
     cow_String Destination() const override;
 
     const cow_String& GetServerName() const { return serverName; }
+    // For a caller that measures the traffic (its byte counts) or the security in use.
+    const jcl_Connection& GetConnection() const { return connection; }
     const cow_String& GetListenerAddress() const { return listenerAddress; }
     // listener_name@msgserver: the only sender whose Kill counts.
     const cow_String& GetMonitorAccount() const { return monitorAccount; }
@@ -72,8 +84,20 @@ public:
     // suffix, the same on every run so that later jobs log in to the account the
     // first one registered.
     static cow_String Credential();
-    // IPM_JABBER_PASSWORD when it is set and not empty, the credential otherwise.
-    static cow_String Password();
+    // IPM_JABBER_USER when it is set and not empty, the credential otherwise; in lower case.
+    static cow_String Account();
+    // IPM_JABBER_PASSWORD when it is set and not empty. Otherwise the built-in password (the
+    // credential) for a server on this machine, and false for one elsewhere: a password that
+    // anyone can know must not open an account that others can reach.
+    static bool Password(bool serverOnLoopback, cow_String& password);
+    // The encryption and certificate policy of IPM_JABBER_TLS, IPM_JABBER_CA and
+    // IPM_JABBER_PIN, shared with the monitor. False, with what is wrong in one line, for a
+    // value that is not valid: a mistyped policy must not become a weaker one.
+    static bool ReadSecurityPolicy(jcl_LogInSettings& settings, std::string& problem);
+    // The log-in failure's cause with what the user can do about it, for the job and the
+    // monitor alike: "wrong user or password (...)".
+    static std::string DescribeLogInFailure(const jcl_Connection& connection,
+                                            const jcl_LogInSettings& settings);
     // The message handler Poll installs. The connection's handler context is the
     // monitor's account (a cow_String); without one, no message is a command.
     static void HandleKill(jcl_Connection& connection, jcl_Entity& stanza);
@@ -84,8 +108,12 @@ public:
 private:
     void RequireStream() const;
     bool readServerOption(int& port);
+    bool connectTo(int port);
+    bool logIn(int port);
     void announceToListener();
-    void noteLogInFailed(const cow_String& account);
+    // The cause that the message task's line about delivery gives.
+    void fail(const std::string& cause);
+    void disconnectQuietly();
 
     jcl_Connection connection;
     cow_String serverName;
@@ -93,6 +121,7 @@ private:
     cow_String monitorAccount;
     std::atomic<bool> interrupted;
     bool serverRefusalTold;
+    bool clearTextTold;
 };
 
 #endif

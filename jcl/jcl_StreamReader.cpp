@@ -6,10 +6,12 @@
 
 jcl_StreamReader::Sink::~Sink() = default;
 
+void jcl_StreamReader::Sink::HandleStreamStart(const jcl_Node&) {}
+
 jcl_StreamReader::jcl_StreamReader(Sink& sink, int stanzaDepth)
     : sink(sink), parser(nullptr), stanzaDepth(stanzaDepth < 1 ? 1 : stanzaDepth), depth(0), root(),
       current(nullptr), failed(false), ended(false), stanzaBytes(0), unreportedBytes(0), queued(),
-      delivered(0), names(), values(), attributeLists() {
+      delivered(0), headerAt(-1), names(), values(), attributeLists() {
     CreateParser();
 }
 
@@ -45,6 +47,7 @@ void jcl_StreamReader::Reset() {
     unreportedBytes = 0;
     queued = cow_List<jcl_Node>();
     delivered = 0;
+    headerAt = -1;
     CreateParser();
 }
 
@@ -65,12 +68,20 @@ void jcl_StreamReader::DeliverQueued() {
     while (delivered < queued.Count()) {
         // Counted before the call, so that a stanza whose handler raised is not
         // handed over a second time.
+        const bool header = delivered == headerAt;
         const jcl_Node stanza = std::move(queued.Get(delivered++));
+        if (header)
+            headerAt = -1;
         if (delivered == queued.Count()) {
             queued = cow_List<jcl_Node>();
             delivered = 0;
         }
-        sink.HandleStanza(stanza);
+        // The sink may Reset the reader (a stream that restarts): nothing of the queue is
+        // touched after the call.
+        if (header)
+            sink.HandleStreamStart(stanza);
+        else
+            sink.HandleStanza(stanza);
     }
 }
 
@@ -124,6 +135,9 @@ void jcl_StreamReader::CharacterData(void* userData, const char* characters, int
 
 void jcl_StreamReader::BeginElement(const char* name, const char** attributes) {
     ++depth;
+    // The document's root only: one header per stream.
+    if (depth == 1 && stanzaDepth == 2)
+        QueueHeader(name, attributes);
     if (depth < stanzaDepth)
         return;
     if (depth - stanzaDepth > maxStanzaNesting) {
@@ -152,6 +166,19 @@ void jcl_StreamReader::BeginElement(const char* name, const char** attributes) {
     size += attributeBytes;
     current = element;
     Charge(size);
+}
+
+void jcl_StreamReader::QueueHeader(const char* name, const char** attributes) {
+    jcl_Node header;
+    header.SetTagName(names.Get(name));
+    long long attributeBytes;
+    header.attributes = attributeLists.Get(attributes, names, values, attributeBytes);
+    if (!Charge(static_cast<long long>(sizeof(jcl_Node)) + attributeBytes))
+        return;
+    // The header's cost belongs to no stanza.
+    stanzaBytes = 0;
+    headerAt = queued.Count();
+    queued.Append(std::move(header));
 }
 
 void jcl_StreamReader::FinishElement() {

@@ -20,6 +20,10 @@ public:
     public:
         virtual ~Sink();
         virtual void HandleStanza(const jcl_Node& stanza) = 0;
+        // The start tag of the element that encloses the stanzas (an XMPP server's stream
+        // header), with its attributes and no children, in order with the stanzas. The
+        // default ignores it.
+        virtual void HandleStreamStart(const jcl_Node& header);
     };
 
     // Elements nested deeper than this below a stanza are treated as malformed input:
@@ -60,6 +64,7 @@ private:
     void CreateParser();
     void FreeParser();
     void BeginElement(const char* name, const char** attributes);
+    void QueueHeader(const char* name, const char** attributes);
     void FinishElement();
     void AppendText(const char* characters, int length);
     void Refuse();
@@ -80,6 +85,8 @@ private:
     long long unreportedBytes;
     cow_List<jcl_Node> queued;
     int delivered;
+    // Where in the queue the stream's start tag waits; -1 when it does not.
+    int headerAt;
     // Names and attribute values apart, so that a value never evicts the name it goes with.
     jcl_TextCache names;
     jcl_TextCache values;

@@ -77,4 +77,13 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
             FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_test_server TIMEOUT 300
             ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}")
     endif()
+    # The server as Debian ships it: TLS through SChannel, SCRAM through BCrypt.
+    if(TEST xmpp_shipped_server_start)
+        add_test(NAME windows_xmpp_shipped_tools_demo
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_jabber_test.sh
+                ${emulated}/ipm_monitor ${emulated}/ipm_job)
+        set_tests_properties(windows_xmpp_shipped_tools_demo PROPERTIES
+            FIXTURES_REQUIRED xmpp_shipped_server RESOURCE_LOCK xmpp_shipped_server TIMEOUT 600
+            ENVIRONMENT "${QORKEL_XMPP_SHIPPED_ENVIRONMENT}")
+    endif()
 endif()

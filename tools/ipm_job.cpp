@@ -87,9 +87,11 @@ void tellWhereReportsGo(int answer, const ipm_MessageTransmit& transmitter) {
         std::printf("ipm_job: reporting through the Jabber server %s to %s as job %s\n",
                     server.c_str(), monitor.c_str(), transmitter.GetJobName().c_str());
     else if (overJabber())
-        std::printf("ipm_job: no Jabber server reachable at %s; reports go to the "
-                    "message file, and to the monitor once the server answers\n",
-                    option("msgserver").c_str());
+        // The library says why: the server unreachable, or its log-in refused.
+        std::printf("ipm_job: not connected to the Jabber server %s:%d (the library says why "
+                    "on standard error); reports go to the message file, and to the monitor "
+                    "once the job is let in\n",
+                    server.c_str(), port);
     else if (option("direct_port").empty())
         std::printf("ipm_job: no -direct_port given; reports go to the message file only "
                     "(start ipm_monitor and pass the port it prints)\n");

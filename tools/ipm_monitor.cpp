@@ -93,10 +93,13 @@ std::unique_ptr<mon_Source> openSource(const mon_Options& options, mon_Roster& r
     }
     if (!options.msgserver.empty()) {
         auto listener = std::make_unique<mon_JabberListener>(options, roster);
+        // The port too when it is not the usual one: a job needs it to get there.
+        const std::string server = options.msgport == ipm_JabberMechanism::serverPort
+                                       ? options.msgserver
+                                       : options.msgserver + ":" + std::to_string(options.msgport);
         roster.View().Note("ipm_monitor logged in as " + listener->Address() +
-                           " (start a job with -msgserver " + options.msgserver +
-                           " -listener_name " + options.account + " -listener_resource " +
-                           options.resource + ")");
+                           " (start a job with -msgserver " + server + " -listener_name " +
+                           options.account + " -listener_resource " + options.resource + ")");
         if (!options.readyFile.empty() && !writeWhole(options.readyFile, listener->Address()))
             throw std::runtime_error("cannot write " + options.readyFile);
         return listener;

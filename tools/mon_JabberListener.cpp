@@ -3,6 +3,7 @@
 #include "mon_ChatReports.h"
 #include "mon_ReportStream.h"
 
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -15,6 +16,8 @@ const std::size_t maxPeers = 10000;
 const char pingPrefix[] = "ping-";
 // The first ping, sent when a job arrives, learns how the job's client answers one.
 const char firstPingPrefix[] = "ping-first-";
+const char passwordVariable[] = "IPM_MONITOR_PASSWORD";
+const auto firstRetry = std::chrono::seconds(1);
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -37,9 +40,11 @@ mon_JabberListener& listenerOf(jcl_Connection& connection) {
 } // namespace
 
 constexpr std::chrono::seconds mon_JabberListener::probeAfter;
+constexpr std::chrono::seconds mon_JabberListener::longestRetry;
 
 mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& roster)
-    : options(options), roster(roster), now(Clock::now()), ended(false), probes(0) {
+    : options(options), roster(roster), state(loggingIn), retryDelay(firstRetry), now(Clock::now()),
+      probes(0) {
     connection.SetHandlerContext(this);
     connection.SetMessageHandler(onMessage);
     connection.SetPresenceHandler(onPresence);
@@ -59,41 +64,155 @@ std::string mon_JabberListener::Address() const {
 }
 
 std::string mon_JabberListener::Describe() const {
-    return "logged in as " + Address();
+    switch (state) {
+    case loggedIn:
+        return "logged in as " + Address();
+    case loggingIn:
+        return "logging in to the Jabber server " + serverText() + " again";
+    default: {
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(nextAttempt - now).count();
+        return "the Jabber server " + serverText() + " is away; next attempt in " +
+               std::to_string(left <= 0 ? 0 : (left + 999) / 1000) + " s";
+    }
+    }
 }
 
-// Registration is refused when the account exists; the log-in tells whether it is usable.
+std::string mon_JabberListener::serverText() const {
+    return options.msgserver + ":" + std::to_string(options.msgport);
+}
+
+// The policy and the password; the password's default only for a server on this machine.
+void mon_JabberListener::prepareLogIn() {
+    std::string problem;
+    settings = jcl_LogInSettings();
+    if (!ipm_JabberMechanism::ReadSecurityPolicy(settings, problem))
+        throw std::runtime_error(problem);
+    settings.user = options.account.c_str();
+    settings.resource = options.resource.c_str();
+    const char* fromEnvironment = std::getenv(passwordVariable);
+    if (!options.password.empty())
+        settings.password = options.password.c_str();
+    else if (fromEnvironment != nullptr && *fromEnvironment != '\0')
+        settings.password = fromEnvironment;
+    else if (connection.GetPeerAddress().getIpAddress().isLoopback())
+        settings.password = options.account.c_str();
+    else
+        throw std::runtime_error("the Jabber server " + serverText() +
+                                 " is not on this machine: give the password of " +
+                                 options.account + " with -password or " + passwordVariable +
+                                 " (the built-in one serves only a server on this machine)");
+}
+
+// Through the call that raises nothing: on Windows an exception cannot leave the library's DLL.
+void mon_JabberListener::connect() {
+    std::string cause;
+    if (!connection.TryConnect(options.msgserver.c_str(), options.msgport, cause))
+        throw std::runtime_error("cannot reach the Jabber server " + serverText() + " (" + cause +
+                                 ")");
+}
+
 void mon_JabberListener::logIn() {
-    connection.Connect(options.msgserver.c_str(), options.msgport);
-    if (!connection.IsStreamOpen())
-        throw std::runtime_error("the Jabber server " + options.msgserver +
-                                 " did not take the stream");
-    const cow_String account(options.account.c_str());
-    const cow_String password(options.password.c_str());
-    connection.Register(account, account, password);
-    if (!connection.Authorize(account, password, options.resource.c_str())) {
-        if (connection.GetLastAnswer() == jcl_Connection::answerError)
-            throw std::runtime_error("the server refused the log-in as " + options.account);
-        if (!connection.IsStreamOpen())
-            throw std::runtime_error("the server ended the connection during the log-in");
-        throw std::runtime_error("the server did not answer the log-in");
-    }
+    connect();
+    prepareLogIn();
+    if (!connection.LogIn(settings))
+        throw std::runtime_error("cannot log in to the Jabber server " + serverText() + " as " +
+                                 options.account + ": " +
+                                 ipm_JabberMechanism::DescribeLogInFailure(connection, settings));
+    loggedInNow();
+}
+
+void mon_JabberListener::loggedInNow() {
+    state = loggedIn;
+    retryDelay = firstRetry;
+    causesTold.clear();
+    if (!connection.IsEncrypted())
+        roster.View().Note(
+            "the Jabber server " + serverText() +
+            " offers no encryption: reports cross the network in clear" +
+            (connection.SentPasswordInClear() ? ", and so did the password" : std::string()));
     // Available, so that the server delivers what is sent to this address.
     connection.Send(jcl_Presence());
 }
 
+void mon_JabberListener::connectionLost(const std::string& why) {
+    try {
+        connection.Disconnect();
+    } catch (...) {
+    }
+    state = waitingToRetry;
+    lostAt = now;
+    retryDelay = firstRetry;
+    nextAttempt = now + retryDelay;
+    roster.View().Note(why + "; logging in again, every few seconds until it answers");
+}
+
+void mon_JabberListener::attemptFailed(const std::string& why) {
+    try {
+        connection.Disconnect();
+    } catch (...) {
+    }
+    state = waitingToRetry;
+    retryDelay = std::min<Clock::duration>(retryDelay * 2, longestRetry);
+    nextAttempt = now + retryDelay;
+    // Each cause once per outage: a server that stays away does not fill the log.
+    if (causesTold.insert(why).second)
+        roster.View().Note(why + "; trying again");
+}
+
+// Connecting blocks only as long as the connection attempt; the log-in itself moves on with
+// each round's reads.
+void mon_JabberListener::retry() {
+    state = loggingIn;
+    try {
+        connect();
+        prepareLogIn();
+    } catch (const std::runtime_error& failure) {
+        attemptFailed(failure.what());
+        return;
+    }
+    connection.BeginLogIn(settings);
+    followLogIn();
+}
+
+void mon_JabberListener::followLogIn() {
+    connection.CheckLogInTime();
+    switch (connection.GetLogInOutcome()) {
+    case jcl_Connection::loggedIn: {
+        const long long away =
+            std::chrono::duration_cast<std::chrono::seconds>(now - lostAt).count();
+        loggedInNow();
+        roster.View().Note("logged in again as " + Address() + ", " + std::to_string(away) +
+                           " s after the connection was lost");
+        return;
+    }
+    case jcl_Connection::logInFailed:
+        attemptFailed("cannot log in to the Jabber server " + serverText() + " as " +
+                      options.account + ": " +
+                      ipm_JabberMechanism::DescribeLogInFailure(connection, settings));
+        return;
+    default:
+        return;
+    }
+}
+
 void mon_JabberListener::Watch(mon_Poller& poller) {
-    if (!ended)
+    if (state != waitingToRetry)
         poller.Add(connection.GetDescriptor());
 }
 
 void mon_JabberListener::Serve(const mon_Poller& poller, Clock::time_point when) {
     now = when;
-    if (ended)
+    if (state == waitingToRetry) {
+        if (now >= nextAttempt)
+            retry();
         return;
+    }
     if (poller.IsReadable(connection.GetDescriptor()))
         readWaitingStanzas();
-    if (!ended)
+    if (state == loggingIn)
+        followLogIn();
+    else if (state == loggedIn)
         probeQuietJobs();
 }
 
@@ -105,10 +224,12 @@ void mon_JabberListener::readWaitingStanzas() {
         } catch (const csp_NetworkException&) {
         }
         if (!connection.IsStreamOpen()) {
-            ended = true;
-            roster.View().Note("the Jabber server ended the connection");
+            if (state == loggedIn)
+                connectionLost("the Jabber server " + serverText() + " ended the connection");
             return;
         }
+        if (state == loggingIn && connection.GetLogInOutcome() != jcl_Connection::logInInProgress)
+            return;
         if (wsa::waitUntilReadable(connection.GetDescriptor(), 0) != 1)
             return;
     }
@@ -243,6 +364,10 @@ bool mon_JabberListener::ping(const std::string& address, const char* prefix) {
 }
 
 bool mon_JabberListener::SendKill(const mon_Job& job, std::string& why) {
+    if (state != loggedIn) {
+        why = "the monitor is not logged in to the Jabber server (it is trying again)";
+        return false;
+    }
     for (const auto& entry : peers) {
         if (entry.second.jobId != job.Id())
             continue;

@@ -12,9 +12,12 @@
 #include <string>
 
 // The monitor's Jabber side, on the library's XMPP client: logs in to the server as the
-// listener (registering the account first if the server does not know it), feeds the
-// reports that jobs send there as chat messages into the roster, and sends "Kill" in a
-// chat message's x element.
+// listener (TLS, SASL and the certificate policy of the library's IPM_JABBER_TLS,
+// IPM_JABBER_CA and IPM_JABBER_PIN; registering the account first where the server offers
+// that), feeds the reports that jobs send there as chat messages into the roster, and sends
+// "Kill" in a chat message's x element. When the server goes away, it says so and logs in
+// again, 1 s later, then after twice as long each time up to 10 s, without holding up the
+// monitor's loop while the server answers.
 //
 // A job's session ends without a final report when it goes unavailable (the server says so
 // to a contact that the job sent its presence to). A job that never sent presence is asked
@@ -27,8 +30,11 @@ public:
     // stays quiet).
     static constexpr std::chrono::seconds probeAfter{3};
 
-    // Connects and logs in; raises csp_NetworkException when the server cannot be reached
-    // and std::runtime_error when it refuses the log-in.
+    // The longest pause between two log-in attempts once the server has gone.
+    static constexpr std::chrono::seconds longestRetry{10};
+
+    // Connects and logs in; raises std::runtime_error, with the cause in one line, when the
+    // server cannot be reached or the log-in fails.
     mon_JabberListener(const mon_Options& options, mon_Roster& roster);
     mon_JabberListener(const mon_JabberListener&) = delete;
     mon_JabberListener& operator=(const mon_JabberListener&) = delete;
@@ -40,7 +46,8 @@ public:
     void Watch(mon_Poller& poller) override;
     void Serve(const mon_Poller& poller, Clock::time_point now) override;
     bool SendKill(const mon_Job& job, std::string& why) override;
-    bool Ended() const override { return ended; }
+    // A server that goes away is no end: the listener logs in again.
+    bool Ended() const override { return false; }
     std::string Describe() const override;
 
 private:
@@ -52,17 +59,32 @@ private:
         Clock::time_point lastProbe;
     };
 
+    enum State { loggedIn, waitingToRetry, loggingIn };
+
     mon_Options options;
     mon_Roster& roster;
     jcl_Connection connection;
+    jcl_LogInSettings settings;
+    State state;
+    Clock::time_point nextAttempt;
+    Clock::duration retryDelay;
+    Clock::time_point lostAt;
+    std::set<std::string> causesTold;
     // Full addresses of the jobs that reported, and of those that only sent presence.
     std::map<std::string, Peer> peers;
     std::set<std::string> refusedNames;
     Clock::time_point now;
-    bool ended;
     int probes;
 
+    std::string serverText() const;
+    void prepareLogIn();
+    void connect();
+    void loggedInNow();
     void logIn();
+    void connectionLost(const std::string& why);
+    void retry();
+    void attemptFailed(const std::string& why);
+    void followLogIn();
     void readWaitingStanzas();
     static void onMessage(jcl_Connection& connection, jcl_Entity& stanza);
     static void onPresence(jcl_Connection& connection, jcl_Entity& stanza);

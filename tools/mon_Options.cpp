@@ -127,8 +127,6 @@ bool mon_Options::Parse(int argc, const char* const* argv, std::string& error) {
         error = "-http_token needs -http";
         return false;
     }
-    if (password.empty())
-        password = account;
     return true;
 }
 
@@ -228,10 +226,15 @@ const char* mon_Options::Usage() {
            "over Jabber instead of listening for direct connections:\n"
            "  -msgserver S     log in to the Jabber server S (its virtual host's name; S:port\n"
            "                   for another port than 5222)\n"
-           "  -account A       as account A (default monitor; registered if new)\n"
-           "  -password P      with password P (default the account name)\n"
+           "  -account A       as account A (default monitor; registered if new where the\n"
+           "                   server lets clients register)\n"
+           "  -password P      with password P (or IPM_MONITOR_PASSWORD; for a server on this\n"
+           "                   machine the default is the account name)\n"
            "  -resource R      as resource R (default console); jobs send to A@S/R\n"
            "  -ready_file F    write the address to F once logged in\n"
+           "  (TLS and the server's certificate as for jobs: "
+           "IPM_JABBER_TLS=required|optional|off,\n"
+           "  IPM_JABBER_CA=FILE, IPM_JABBER_PIN=sha256:HEX)\n"
            "from a job's message file instead of the network:\n"
            "  -replay F        show the reports in F as if they arrived, then a summary\n"
            "  -follow F        the same, and go on showing what is appended to F\n"

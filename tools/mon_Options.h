@@ -29,7 +29,8 @@ struct mon_Options {
     std::string msgserver;
     int msgport = ipm_JabberMechanism::serverPort;
     std::string account = "monitor";
-    std::string password; // empty: the account name
+    // Empty: IPM_MONITOR_PASSWORD, or the account name for a server on this machine.
+    std::string password;
     std::string resource = "console";
     std::string readyFile;
     // Commands run when a job ends and at its first error; no terminal bell with quiet.

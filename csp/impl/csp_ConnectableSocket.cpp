@@ -16,11 +16,14 @@ thread_local const std::chrono::steady_clock::time_point* threadWriteDeadline = 
     exception.Throw("csp/impl/csp_ConnectableSocket", line);
 }
 
+// The system's error is kept before anything else runs: on Windows nearly any call clears it.
 [[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
+    csp_NetworkException::rememberSystemError(wsa::WSAGetLastError());
     raiseWithCode(csp_NetworkException::system_call_failure, text, line);
 }
 
 [[noreturn]] void raiseTimeout(const char* text, int line) {
+    csp_NetworkException::rememberSystemError(wsa::WSAGetLastError());
     raiseWithCode(csp_NetworkException::system_call_timout, text, line);
 }
 

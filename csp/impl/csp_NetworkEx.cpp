@@ -2,8 +2,13 @@
 
 #include "base/atr_translate.h"
 #include "csp/csp_Host.h"
+#include "platform/platform_Sockets.h"
+
+#include <string>
 
 namespace {
+
+thread_local int rememberedError = 0;
 
 const char* const codeNames[] = {
     "invalid_address",     "invalid_host",       "invalid_network",      "invalid_service",
@@ -61,6 +66,32 @@ void csp_NetworkException::throwError(int code, const cow_String& detail) {
     text.append(detail);
     csp_NetworkException exception(code, text);
     exception.Throw("csp/impl/csp_NetworkEx", __LINE__);
+}
+
+void csp_NetworkException::rememberSystemError(int error) {
+    rememberedError = error;
+}
+
+cow_String csp_NetworkException::lastSystemErrorText() {
+    const int error = rememberedError;
+    switch (error) {
+    case WSAECONNREFUSED:
+        return "connection refused: nothing listens on that port";
+    case WSAETIMEDOUT:
+        return "no answer: timed out";
+    case WSAENETUNREACH:
+        return "network unreachable";
+    case WSAEHOSTUNREACH:
+        return "host unreachable";
+    case WSAECONNRESET:
+        return "connection reset";
+    case WSAEADDRNOTAVAIL:
+        return "address not available";
+    case WSAEACCES:
+        return "permission denied";
+    default:
+        return ("socket error " + std::to_string(error)).c_str();
+    }
 }
 
 nex_Exception* csp_NetworkException::Copy() const {

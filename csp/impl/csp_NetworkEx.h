@@ -33,6 +33,13 @@ public:
     // Empty for a code outside 0..9.
     static cow_String getCodeMessage(int code);
 
+    // What the system said of the last failed socket call this thread raised for, in a few
+    // words ("connection refused", "timed out"), for telling a user why a connection did not
+    // come about.
+    static cow_String lastSystemErrorText();
+    // Kept by the socket layer as it raises, before anything can clear the system's own.
+    static void rememberSystemError(int error);
+
     // Raises the code with the text "<code>:<detail>", reporting this module's source file.
     [[noreturn]] static void throwError(int code, const cow_String& detail);
 

@@ -12,6 +12,7 @@ const long drainWaitMicroseconds = 5L * 1000 * 1000;
 const int drainBufferSize = 1024;
 
 [[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
+    csp_NetworkException::rememberSystemError(wsa::WSAGetLastError());
     csp_NetworkException exception(csp_NetworkException::system_call_failure,
                                    atr_translate(text).Result());
     exception.Throw("csp/impl/csp_Socket", line);

@@ -3,7 +3,7 @@
 # the monitor's Kill. Each time the monitor must have shown every report of the job's message
 # file, the reports the example makes among them, and the host must have ended as it says.
 #   run_example.sh <ipm_monitor> <example program> [direct|jabber] [late-monitor]
-# Over Jabber the test server's port is read from $QORKEL_XMPP_SERVER_STATE/port. With
+# Over Jabber the test server is the one whose state is in $QORKEL_XMPP_SERVER_STATE. With
 # late-monitor (direct only), a third run starts before its monitor: the library says once that
 # reports cannot reach it and once that they do, and the monitor still gets every report.
 set -euo pipefail
@@ -21,8 +21,7 @@ start_monitor() {
     local name=$1
     shift
     if [ "$transport" = jabber ]; then
-        local server
-        server=localhost:$(tr -d '\r' <"${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}/port")
+        use_xmpp_test_server
         start_jabber_monitor "$name" /dev/null "$server" -exit_when_idle "$@"
         job_options=(-msgserver "$server" -listener_name monitor -listener_resource console)
         return

@@ -2,6 +2,7 @@
 
 #include "base/eli_KillSignal.h"
 #include "base/utl_HostName.h"
+#include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_JabberMechanism.h"
 #include "jcl/ScriptedServer.h"
 #include "jcl/jcl_Connection.h"
@@ -108,7 +109,8 @@ TEST(JabberMechanism, AKillThatArrivesTogetherWithOtherStanzasIsHandled) {
     eli_resetkillsig();
 }
 
-// How a server answers the registration and the log-in, and what the job makes of it.
+// How a server older than stream features answers the registration and the log-in, and
+// what the job makes of it.
 struct LogInCase {
     const char* name;
     std::string registrationAnswer;
@@ -117,26 +119,36 @@ struct LogInCase {
     std::string cause; // why Initialize answered false, for the task's line about delivery
 };
 
-std::string StanzaError(int code, const char* type, const char* condition) {
-    return "<iq type='error'><error code='" + std::to_string(code) + "' type='" + type + "'><" +
-           condition + " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+std::string StanzaError(const char* id, int code, const char* type, const char* condition) {
+    return std::string("<iq type='error' id='") + id + "'><error code='" + std::to_string(code) +
+           "' type='" + type + "'><" + condition +
+           " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
 }
 
-TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndItsCauseNamesThePassword) {
+TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndItsCauseSaysWhy) {
     const std::string header =
         "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
-        "xmlns='jabber:client' from='127.0.0.1' id='s1' version='1.0'>";
-    const std::string result = "<iq type='result'/>";
-    const std::string account = ipm_JabberMechanism::Credential().c_str();
+        "xmlns='jabber:client' from='127.0.0.1' id='s1'>";
+    const std::string registered = "<iq type='result' id='jcl1'/>";
+    const std::string loggedIn = "<iq type='result' id='jcl2'/>";
+    const std::string account = ipm_JabberMechanism::Account().c_str();
+    const std::string inClear = "offers no encryption: reports cross the network in clear, and "
+                                "so did the password (IPM_JABBER_TLS=required refuses such a "
+                                "server)";
     const LogInCase cases[] = {
-        {"a new account", result, result, true, ""},
-        {"an account that exists", StanzaError(409, "cancel", "conflict"), result, true, ""},
-        {"registration closed", StanzaError(405, "cancel", "not-allowed"), result, true, ""},
-        {"a wrong password", StanzaError(409, "cancel", "conflict"),
-         StanzaError(401, "auth", "not-authorized"), false,
-         "the server refused the log-in as \"" + account +
-             "\"; check that IPM_JABBER_PASSWORD holds that account's password, or is unset or "
-             "empty where the password is the account's name"},
+        {"a new account", registered, loggedIn, true, ""},
+        {"an account that exists", StanzaError("jcl1", 409, "cancel", "conflict"), loggedIn, true,
+         ""},
+        {"registration closed", StanzaError("jcl1", 405, "cancel", "not-allowed"), loggedIn, true,
+         ""},
+        {"a wrong password", StanzaError("jcl1", 409, "cancel", "conflict"),
+         StanzaError("jcl2", 401, "auth", "not-authorized"), false,
+         "cannot log in as \"" + account +
+             "\": wrong user or password (IPM_JABBER_USER and IPM_JABBER_PASSWORD name the "
+             "account)"},
+        {"a log-in refused for another reason", registered,
+         StanzaError("jcl2", 409, "cancel", "conflict"), false,
+         "cannot log in as \"" + account + "\": the server refused the log-in (conflict)"},
     };
     const std::string farewell = "<presence to=\"monitor@127.0.0.1/console\" "
                                  "type=\"unavailable\"></presence>\n";
@@ -145,15 +157,21 @@ TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndItsCauseNamesThePasswor
         CapturedWarnings warnings;
         ipm_JabberMechanism mechanism;
         mechanism.SetJobName("beam");
+        std::string expected;
         // A job retries a refused log-in; the message task says so, once per outage.
         for (int attempt = 0; attempt < (c.initialized ? 1 : 3); ++attempt) {
             ScriptedServer server({{"xmlns=\"jabber:client\">", header},
                                    {"jabber:iq:register", c.registrationAnswer},
                                    {"jabber:iq:auth", c.logInAnswer}});
-            SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(server.Port()),
-                            "-listener_name", "monitor", "-listener_resource", "console"});
+            const std::string where = "127.0.0.1:" + std::to_string(server.Port());
+            SetCommandLine({"-msgserver", where, "-listener_name", "monitor", "-listener_resource",
+                            "console"});
             EXPECT_EQ(mechanism.Initialize(), c.initialized) << c.name;
             EXPECT_EQ(std::string(mechanism.GetFailureCause().c_str()), c.cause) << c.name;
+            // Logged in without TLS, the job says once that the password crossed in clear.
+            if (attempt == 0 && c.initialized)
+                expected =
+                    "QORKelCommunications: the Jabber server " + where + " " + inClear + "\n";
             if (c.initialized)
                 mechanism.Close();
             const std::string received = server.Finish();
@@ -167,25 +185,102 @@ TEST(JabberMechanism, OnlyARefusedLogInFailsInitializeAndItsCauseNamesThePasswor
                                       : footer)
                 << c.name;
         }
-        EXPECT_EQ(warnings.Text(), "") << c.name;
+        EXPECT_EQ(warnings.Text(), expected) << c.name;
     }
 }
 
-TEST(JabberMechanism, PasswordComesFromTheEnvironmentWhenGiven) {
+TEST(JabberMechanism, AServerThatCannotBeReachedIsNamedWithItsPortAndTheCause) {
+    int unusedPort;
+    {
+        csp_TcpSocket probe(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), 0));
+        unusedPort = probe.name().getPort();
+    }
+    CapturedWarnings warnings;
+    ipm_JabberMechanism mechanism;
+    SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(unusedPort), "-listener_name",
+                    "monitor", "-listener_resource", "console"});
+    EXPECT_FALSE(mechanism.Initialize());
+    EXPECT_EQ(std::string(mechanism.GetFailureCause().c_str()),
+              "connection refused: nothing listens on that port");
+    EXPECT_EQ(std::string(mechanism.Destination().c_str()),
+              "the monitor monitor@127.0.0.1/console through the Jabber server 127.0.0.1:" +
+                  std::to_string(unusedPort));
+    EXPECT_EQ(warnings.Text(), "") << "the message task's line about delivery tells it";
+}
+
+TEST(JabberMechanism, ThePasswordsDefaultServesOnlyAServerOnThisMachine) {
     const std::string credential = ipm_JabberMechanism::Credential().c_str();
     const struct {
         const char* value;
+        bool onLoopback;
+        bool given;
         std::string password;
     } cases[] = {
-        {nullptr, credential},
-        {"", credential},
-        {"s3cret & <more>", "s3cret & <more>"},
+        {nullptr, true, true, credential},
+        {"", true, true, credential},
+        {nullptr, false, false, ""},
+        {"", false, false, ""},
+        {"s3cret & <more>", true, true, "s3cret & <more>"},
+        {"s3cret & <more>", false, true, "s3cret & <more>"},
     };
     for (const auto& c : cases) {
         ScopedEnv password("IPM_JABBER_PASSWORD", c.value);
-        EXPECT_EQ(std::string(ipm_JabberMechanism::Password().c_str()), c.password)
-            << (c.value ? c.value : "(unset)");
-        EXPECT_EQ(std::string(ipm_JabberMechanism::Credential().c_str()), credential);
+        cow_String given;
+        EXPECT_EQ(ipm_JabberMechanism::Password(c.onLoopback, given), c.given)
+            << (c.value ? c.value : "(unset)") << " " << c.onLoopback;
+        EXPECT_EQ(std::string(given.c_str()), c.password);
+    }
+    std::string lowerCredential = credential;
+    for (char& c : lowerCredential)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    const struct {
+        const char* given;
+        std::string account;
+    } accounts[] = {{"", lowerCredential}, {"job", "job"}, {"Job-7", "job-7"}};
+    for (const auto& c : accounts) {
+        ScopedEnv account("IPM_JABBER_USER", c.given);
+        EXPECT_EQ(std::string(ipm_JabberMechanism::Account().c_str()), c.account);
+    }
+}
+
+TEST(JabberMechanism, TheSecurityPolicyTakesOnlyValuesItKnows) {
+    const std::string pin =
+        "sha256:40:D0:BC:33:31:29:89:3E:E5:9D:52:A1:E6:20:1B:01:DF:F1:1E:67:6E:F7:15:AA:F4:3D:"
+        "5E:91:7E:21:3E:73";
+    const struct {
+        const char* tls;
+        const char* ca;
+        const char* pin;
+        bool valid;
+        jcl_LogInSettings::Encryption encryption;
+        std::string problem;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, true, jcl_LogInSettings::encryptionWhenOffered, ""},
+        {"optional", "", "", true, jcl_LogInSettings::encryptionWhenOffered, ""},
+        {"required", nullptr, pin.c_str(), true, jcl_LogInSettings::encryptionRequired, ""},
+        {"off", nullptr, nullptr, true, jcl_LogInSettings::encryptionOff, ""},
+        {"Required", nullptr, nullptr, false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_TLS=\"Required\" is not required, optional or off"},
+        {"yes", nullptr, nullptr, false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_TLS=\"yes\" is not required, optional or off"},
+        {nullptr, "/no/such/ca.pem", nullptr, false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_CA names \"/no/such/ca.pem\", which cannot be read"},
+        {nullptr, nullptr, "40D0BC33", false, jcl_LogInSettings::encryptionWhenOffered,
+         "IPM_JABBER_PIN=\"40D0BC33\" is not sha256: followed by the 64 hex digits of a SHA-256 "
+         "fingerprint"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv tls("IPM_JABBER_TLS", c.tls);
+        ScopedEnv ca("IPM_JABBER_CA", c.ca);
+        ScopedEnv pinned("IPM_JABBER_PIN", c.pin);
+        jcl_LogInSettings settings;
+        std::string problem;
+        EXPECT_EQ(ipm_JabberMechanism::ReadSecurityPolicy(settings, problem), c.valid) << problem;
+        EXPECT_EQ(problem, c.problem);
+        if (c.valid) {
+            EXPECT_EQ(settings.encryption, c.encryption);
+            EXPECT_EQ(settings.pinnedDigest.size(), c.pin && *c.pin ? 32u : 0u);
+        }
     }
 }
 

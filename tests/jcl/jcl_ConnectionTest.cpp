@@ -17,7 +17,7 @@ namespace {
 
 const std::string clientHeader = "<?xml version=\"1.0\"?>\n<stream:stream "
                                  "xmlns:stream=\"http://etherx.jabber.org/streams\" "
-                                 "to=\"127.0.0.1\" xmlns=\"jabber:client\">\n";
+                                 "to=\"127.0.0.1\" version=\"1.0\" xmlns=\"jabber:client\">\n";
 const std::string serverHeader =
     "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
     "xmlns='jabber:client' from='127.0.0.1' id='s1' version='1.0'><stream:features>"
@@ -77,16 +77,17 @@ TEST_F(jcl_ConnectionTest, ConnectWritesTheHeaderAndDisconnectTheFooter) {
 
 TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeSendTheirIqsAndDispatchTheAnswers) {
     const std::string registration =
-        "<iq to=\"127.0.0.1\" type=\"set\"><query xmlns=\"jabber:iq:register\">"
+        "<iq to=\"127.0.0.1\" type=\"set\" id=\"jcl1\"><query xmlns=\"jabber:iq:register\">"
         "<username>host123abc</username><password>pw</password><name>host123abc</name>"
         "<email>dummy</email></query></iq>\n";
-    const std::string login = "<iq to=\"127.0.0.1\" type=\"set\"><query xmlns=\"jabber:iq:auth\">"
-                              "<username>host123abc</username><password>pw</password>"
-                              "<resource>job1</resource></query></iq>\n";
+    const std::string login =
+        "<iq to=\"127.0.0.1\" type=\"set\" id=\"jcl2\"><query xmlns=\"jabber:iq:auth\">"
+        "<username>host123abc</username><password>pw</password>"
+        "<resource>job1</resource></query></iq>\n";
     ScriptedServer server({{clientHeader, serverHeader},
-                           {registration, "<iq type='error' id='r1'><error code='409'>conflict"
+                           {registration, "<iq type='error' id='jcl1'><error code='409'>conflict"
                                           "</error></iq>"},
-                           {login, "<iq type='result' id='a1'/>"}});
+                           {login, "<iq type='result' id='jcl2'/>"}});
     Open(server);
     EXPECT_FALSE(connection.Register("host123abc", "host123abc", "pw")) << "the account exists";
     EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerError);
@@ -94,19 +95,20 @@ TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeSendTheirIqsAndDispatchTheAnswers
     EXPECT_EQ(connection.GetLastAnswer(), jcl_Connection::answerResult);
     connection.Disconnect();
     EXPECT_EQ(server.Finish(), clientHeader + registration + login + footer);
-    EXPECT_EQ(seen, (std::vector<std::string>{"iq|error|r1|409", "iq|result|a1|0"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"iq|error|jcl1|409", "iq|result|jcl2|0"}));
 }
 
 TEST_F(jcl_ConnectionTest, RegisterWithEmptyValuesSendsOnlyTheEmail) {
-    const std::string registration = "<iq to=\"127.0.0.1\" type=\"set\"><query "
+    const std::string registration = "<iq to=\"127.0.0.1\" type=\"set\" id=\"jcl1\"><query "
                                      "xmlns=\"jabber:iq:register\"><email>dummy</email></query>"
                                      "</iq>\n";
-    ScriptedServer server({{clientHeader, serverHeader}, {registration, "<iq type='result'/>"}});
+    ScriptedServer server(
+        {{clientHeader, serverHeader}, {registration, "<iq type='result' id='jcl1'/>"}});
     Open(server);
     connection.Register("", "", "");
     connection.Disconnect();
     EXPECT_TRUE(server.ScriptCompleted());
-    EXPECT_EQ(seen, (std::vector<std::string>{"iq|result||0"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"iq|result|jcl1|0"}));
 }
 
 TEST_F(jcl_ConnectionTest, RegisterAndAuthorizeGiveUpOnAServerThatNeverAnswers) {
@@ -136,17 +138,19 @@ struct LogInAnswerCase {
 
 TEST_F(jcl_ConnectionTest, AuthorizeIsTrueOnlyWhenTheServerAnswersWithAResult) {
     const std::vector<LogInAnswerCase> cases = {
-        {"result", "<iq type='result' id='a'/>", true, jcl_Connection::answerResult},
+        {"result", "<iq type='result' id='jcl1'/>", true, jcl_Connection::answerResult},
         {"refused",
-         "<iq type='error' id='a'><error code='401' type='auth'><not-authorized "
+         "<iq type='error' id='jcl1'><error code='401' type='auth'><not-authorized "
          "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>",
          false, jcl_Connection::answerError},
         {"other stanzas, then the result",
          "<presence type='probe'/><iq type='get' id='ping'/><message><body>b</body></message>"
-         "<iq type='result' id='a'/>",
+         "<iq type='result' id='jcl1'/>",
          true, jcl_Connection::answerResult},
-        {"a query, then the refusal", "<iq type='set' id='q'/><iq type='error' id='a'/>", false,
+        {"a query, then the refusal", "<iq type='set' id='q'/><iq type='error' id='jcl1'/>", false,
          jcl_Connection::answerError},
+        {"the answer to another request", "<iq type='result' id='jcl7'/>", false,
+         jcl_Connection::answerNone},
         {"the stream ended", "</stream:stream>", false, jcl_Connection::answerNone},
         {"a stream error",
          "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>",
@@ -292,24 +296,24 @@ TEST_F(jcl_ConnectionTest, RegisterWaitsForItsAnswerPastOtherStanzas) {
     ScriptedServer server(
         {{clientHeader, serverHeader},
          {registration, "<presence type='probe'/><iq type='get' id='ping'/>"},
-         {"", "<iq type='error' id='r'><error code='409'>conflict</error></iq>", 300},
-         {login, "<iq type='result' id='a'/>"}});
+         {"", "<iq type='error' id='jcl1'><error code='409'>conflict</error></iq>", 300},
+         {login, "<iq type='result' id='jcl2'/>"}});
     Open(server);
     connection.Register("n", "u", "p");
     EXPECT_EQ(seen,
-              (std::vector<std::string>{"presence|probe|0", "iq|get|ping|0", "iq|error|r|409"}));
+              (std::vector<std::string>{"presence|probe|0", "iq|get|ping|0", "iq|error|jcl1|409"}));
     connection.Authorize("u", "p", "r");
-    EXPECT_EQ(seen.back(), "iq|result|a|0");
+    EXPECT_EQ(seen.back(), "iq|result|jcl2|0");
     connection.Disconnect();
     EXPECT_TRUE(server.ScriptCompleted());
 }
 
 TEST_F(jcl_ConnectionTest, CallerTextsInTheLogInAreEscaped) {
     const std::string login =
-        "<iq to=\"127.0.0.1\" type=\"set\"><query xmlns=\"jabber:iq:auth\">"
+        "<iq to=\"127.0.0.1\" type=\"set\" id=\"jcl1\"><query xmlns=\"jabber:iq:auth\">"
         "<username>a&amp;b</username><password>&lt;/password&gt;&quot;&apos;</password>"
         "<resource>a&amp;b&lt;c</resource></query></iq>\n";
-    ScriptedServer server({{clientHeader, serverHeader}, {login, "<iq type='result'/>"}});
+    ScriptedServer server({{clientHeader, serverHeader}, {login, "<iq type='result' id='jcl1'/>"}});
     Open(server);
     connection.Authorize("a&b", "</password>\"'", "a&b<c");
     connection.Disconnect();
@@ -445,3 +449,115 @@ TEST(jcl_Module, InitializeAndFinalizeMoveTheCounterOnlyAtTheEnds) {
 }
 
 } // namespace
+
+// The log-in through the connection, against canned servers that need no TLS or SCRAM
+// (those run against real servers in the end-to-end tests).
+struct ConnectionLogInCase {
+    const char* name;
+    std::vector<ScriptedServer::Step> steps;
+    jcl_LogInSettings::Encryption encryption;
+    bool receiveFirst; // the caller reads the server's greeting before the log-in
+    bool loggedIn;
+    jcl_Negotiation::Failure failure;
+    std::string text;
+    std::string clientSendsAfterHeader;
+};
+
+TEST_F(jcl_ConnectionTest, LogInRunsTheNegotiationOnTheConnectionAndEndsTheStreamOnFailure) {
+    const std::string oldHeader =
+        "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
+        "xmlns='jabber:client' from='127.0.0.1' id='old'>";
+    const std::string tlsRequired =
+        "<stream:features><starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'><required/>"
+        "</starttls></stream:features>";
+    const std::string registration =
+        "<iq type='set' id='jcl1' to='127.0.0.1'><query xmlns='jabber:iq:register'>"
+        "<username>u</username><password>p</password></query></iq>\n";
+    const std::string logIn = "<iq type='set' id='jcl2' to='127.0.0.1'><query "
+                              "xmlns='jabber:iq:auth'><username>u</username><password>p"
+                              "</password><resource>r</resource></query></iq>\n";
+    const std::vector<ConnectionLogInCase> cases = {
+        {"a server older than stream features",
+         {{clientHeader, oldHeader},
+          {"jabber:iq:register", "<iq type='result' id='jcl1'/>"},
+          {"jabber:iq:auth", "<iq type='result' id='jcl2'/>"}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         false,
+         true,
+         jcl_Negotiation::noFailure,
+         "",
+         registration + logIn},
+        {"the same, its greeting read before the log-in",
+         {{clientHeader, oldHeader},
+          {"jabber:iq:register", "<iq type='result' id='jcl1'/>"},
+          {"jabber:iq:auth", "<iq type='result' id='jcl2'/>"}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         true,
+         true,
+         jcl_Negotiation::noFailure,
+         "",
+         registration + logIn},
+        {"TLS required, the client's off, the features read first",
+         {{clientHeader,
+           serverHeader.substr(0, serverHeader.find("<stream:features>")) + tlsRequired}},
+         jcl_LogInSettings::encryptionOff,
+         true,
+         false,
+         jcl_Negotiation::encryptionRequired,
+         "the server requires encryption",
+         footer},
+        {"TLS required, the client's off",
+         {{clientHeader,
+           serverHeader.substr(0, serverHeader.find("<stream:features>")) + tlsRequired}},
+         jcl_LogInSettings::encryptionOff,
+         false,
+         false,
+         jcl_Negotiation::encryptionRequired,
+         "the server requires encryption",
+         footer},
+        {"a server that never greets",
+         {{clientHeader, ""}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         false,
+         false,
+         jcl_Negotiation::noAnswer,
+         "the server did not send its stream header within 300 ms",
+         footer},
+        {"a server that hangs up during the log-in",
+         {{clientHeader, oldHeader}, {"jabber:iq:register", ""}},
+         jcl_LogInSettings::encryptionWhenOffered,
+         false,
+         false,
+         jcl_Negotiation::streamEnded,
+         "the server closed the connection during the log-in",
+         registration},
+    };
+    for (const ConnectionLogInCase& c : cases) {
+        ScriptedServer server(c.steps, std::string(c.name).find("hangs up") != std::string::npos
+                                           ? ScriptedServer::closeAtOnce
+                                           : ScriptedServer::waitForClientClose);
+        connection.SetAnswerTimeout(300);
+        ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port())) << c.name;
+        if (c.receiveFirst)
+            connection.Receive(2000);
+        jcl_LogInSettings settings;
+        settings.user = "u";
+        settings.password = "p";
+        settings.resource = "r";
+        settings.encryption = c.encryption;
+        EXPECT_EQ(connection.LogIn(settings), c.loggedIn) << c.name;
+        EXPECT_EQ(connection.GetLogInFailure(), c.failure) << c.name;
+        EXPECT_EQ(connection.GetLogInFailureText(), c.text) << c.name;
+        EXPECT_EQ(connection.IsStreamOpen(), c.loggedIn) << "a failed log-in ends the stream";
+        if (c.loggedIn) {
+            EXPECT_STREQ(connection.GetBoundAddress().c_str(), "u@127.0.0.1/r");
+            EXPECT_TRUE(connection.SentPasswordInClear());
+            connection.Disconnect();
+        }
+        const std::string received = server.Finish();
+        EXPECT_EQ(received,
+                  clientHeader + c.clientSendsAfterHeader + (c.loggedIn ? footer : std::string()))
+            << c.name;
+        EXPECT_TRUE(seen.empty()) << c.name << ": the log-in's answers reach no handler";
+    }
+}

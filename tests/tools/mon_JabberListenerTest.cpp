@@ -15,10 +15,10 @@ namespace {
 
 using Clock = mon_Roster::Clock;
 
+// A server older than stream features, which the old registration and log-in serve.
 const std::string serverHeader =
     "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
-    "xmlns='jabber:client' from='127.0.0.1' id='s1' version='1.0'>";
-const std::string result = "<iq type='result'/>";
+    "xmlns='jabber:client' from='127.0.0.1' id='s1'>";
 const std::string report =
     "<message from='h-ipmjb@127.0.0.1/beam' to='monitor@127.0.0.1/console' type='chat'>"
     "<x xmlns='zorvik:msg'><Step><step type=\"integer\">1</step>"
@@ -32,8 +32,8 @@ std::vector<ScriptedServer::Step> logInThen(const std::string& afterLogIn, const
     // Long enough that the monitor is waiting when it comes.
     delivered.delayMilliseconds = 300;
     return {{"xmlns=\"jabber:client\">", serverHeader},
-            {"jabber:iq:register", result},
-            {"jabber:iq:auth", result},
+            {"jabber:iq:register", "<iq type='result' id='jcl1'/>"},
+            {"jabber:iq:auth", "<iq type='result' id='jcl2'/>"},
             delivered,
             {then, reply}};
 }
@@ -88,7 +88,7 @@ TEST_F(mon_JabberListenerTest, AReportAtTheServerEndsTheMonitorsWaitAndIsShown) 
     EXPECT_FALSE(listener.Ended());
 }
 
-TEST_F(mon_JabberListenerTest, TheServerEndingTheStreamEndsTheMonitorsWaitAndTheSource) {
+TEST_F(mon_JabberListenerTest, AServerThatGoesAwayIsSaidAndTriedAgainWithBackOff) {
     const struct {
         const char* name;
         std::string afterLogIn;
@@ -98,16 +98,44 @@ TEST_F(mon_JabberListenerTest, TheServerEndingTheStreamEndsTheMonitorsWaitAndThe
     };
     for (const auto& c : cases) {
         view.events.clear();
-        ScriptedServer server(logInThen(c.afterLogIn, "", ""), ScriptedServer::closeAtOnce);
-        mon_JabberListener listener(optionsFor(server.Port()), roster);
-        for (int rounds = 0; rounds < 3 && !listener.Ended(); ++rounds)
-            EXPECT_LT(round(listener), 30000) << c.name;
-        EXPECT_TRUE(listener.Ended()) << c.name;
+        int port = 0;
+        std::unique_ptr<mon_JabberListener> listener;
+        {
+            ScriptedServer server(logInThen(c.afterLogIn, "", ""), ScriptedServer::closeAtOnce);
+            port = server.Port();
+            listener.reset(new mon_JabberListener(optionsFor(port), roster));
+            for (int rounds = 0; rounds < 3 && view.Only("note").size() < 2; ++rounds)
+                EXPECT_LT(round(*listener), 30000) << c.name;
+        }
+        const std::string where = "127.0.0.1:" + std::to_string(port);
+        EXPECT_FALSE(listener->Ended()) << c.name;
+        std::string why;
+        EXPECT_FALSE(listener->SendKill(mon_Job(1, "beam", "beam", "", Clock::now()), why));
+        EXPECT_EQ(why, "the monitor is not logged in to the Jabber server (it is trying again)");
+        // Attempts 1, 2, 4, 8, 10, 10 s apart, the server still away.
+        const std::string away = "the Jabber server " + where + " is away; next attempt in ";
+        EXPECT_EQ(listener->Describe(), away + "1 s") << c.name;
+        mon_Poller poller;
+        Clock::time_point at = Clock::now();
+        const int delays[] = {1, 2, 4, 8, 10, 10, 10};
+        for (int i = 0; i + 1 < 7; ++i) {
+            listener->Serve(poller, at + std::chrono::milliseconds(delays[i] * 1000 - 100));
+            EXPECT_EQ(listener->Describe(), away + "1 s") << c.name << ", attempt " << i;
+            at += std::chrono::seconds(delays[i]);
+            listener->Serve(poller, at);
+            EXPECT_EQ(listener->Describe(), away + std::to_string(delays[i + 1]) + " s")
+                << c.name << ", attempt " << i;
+        }
         const std::vector<std::string> notes = view.Only("note");
-        EXPECT_EQ(
-            std::count(notes.begin(), notes.end(), "note the Jabber server ended the connection"),
-            1)
-            << c.name;
+        const std::vector<std::string> expected = {
+            "note the Jabber server " + where +
+                " offers no encryption: reports cross the network "
+                "in clear, and so did the password",
+            "note the Jabber server " + where +
+                " ended the connection; logging in again, every few seconds until it answers",
+            "note cannot reach the Jabber server " + where +
+                " (connection refused: nothing listens on that port); trying again"};
+        EXPECT_EQ(notes, expected) << c.name;
     }
 }
 

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The demo job against the monitor over the private Jabber server of the test fixture
-# (virtual host "localhost" on 127.0.0.1, at the port in $QORKEL_XMPP_SERVER_STATE/port).
+# (virtual host "localhost" on 127.0.0.1, its state in $QORKEL_XMPP_SERVER_STATE): the legacy
+# profile, or the shipped one (TLS with a pinned certificate, SCRAM, accounts made by an
+# administrator), which also takes the certificate policy, the encryption policy and the
+# server's restart through their paces.
 #   tools_jabber_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
 # shellcheck source=tools_test_common.sh
 source "$(dirname "$0")/tools_test_common.sh"
-port=$(tr -d '\r' <"${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}/port")
-server=localhost:$port
+use_xmpp_test_server
+port=${server#localhost:}
+state=$QORKEL_XMPP_SERVER_STATE
 
 # Starts the monitor logged in as monitor@localhost/console; sets monitor_pid.
 start_monitor() {
@@ -102,6 +106,8 @@ wait_monitor crashed
 
 # 4. A client that sent the monitor its presence, reported, and dropped its connection: the
 #    server tells the monitor that the session ended, at once. Its reports read as it wrote them.
+#    (A plain client of the old kind: the legacy profile only.)
+if [ "$profile" = legacy ]; then
 start_monitor dropped /dev/null -silent_after 60
 exec {raw}<>"/dev/tcp/127.0.0.1/$port"
 printf '%s' '<?xml version="1.0"?><stream:stream xmlns:stream="http://etherx.jabber.org/streams" to="localhost" xmlns="jabber:client">' \
@@ -122,21 +128,28 @@ for _ in $(seq 40); do grep -q -- "-- delta lost: " "$work/dropped.out" && break
 grep -q -- "-- delta lost: its session ended without a final report" "$work/dropped.out" ||
     fail "delta's session end not shown within 2 s"
 wait_monitor dropped
+fi
 
-# 5. Without a server (nothing listens on port 1) the job runs to its end and says that nothing
-#    was sent.
-"$job" -msgserver 127.0.0.2:1 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
+# 5. Without a server (nothing listens on port 1) the job runs to its end and says why nothing
+#    was sent: the server, its port, the cause. (Jobs that cannot deliver are given 1 s to stop,
+#    not the 30 s a real job gives its monitor to come back.)
+IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver 127.0.0.2:1 -job lonely -indir "$work/in" -steps 2 -delay_ms 1 \
     >"$work/lonely-job.out" 2>&1 || fail "lonely job exit status $?"
-grep -q "no Jabber server reachable at 127.0.0.2" "$work/lonely-job.out" ||
-    fail "lonely job did not say so"
+grep -q "reports cannot reach the monitor monitor@127.0.0.2/console through the Jabber server 127.0.0.2:1 (connection refused: nothing listens on that port)" \
+    "$work/lonely-job.out" || fail "lonely job did not say why"
+grep -q "not connected to the Jabber server 127.0.0.2:1 (the library says why" \
+    "$work/lonely-job.out" || fail "lonely job did not say where its reports go"
 grep -q "finished all 2 steps" "$work/lonely-job.out" || fail "lonely job did not finish"
 # 6. A job whose password the server refuses runs to its end with every report in its message
 #    file, says so once, and the monitor hears nothing from it.
 start_monitor refused /dev/null
-IPM_JABBER_PASSWORD=wrong "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
+IPM_JABBER_PASSWORD=wrong IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver "$server" -job refused -indir "$work/in" -steps 12 \
     -delay_ms 200 >"$work/refused-job.out" 2>&1 || fail "refused job exit status $?"
-[ "$(grep -c "refused the log-in as .*IPM_JABBER_PASSWORD" "$work/refused-job.out")" -eq 1 ] ||
-    fail "refused job did not say once that its log-in was refused"
+[ "$(grep -c "through the Jabber server $server (cannot log in as .*: wrong user or password" \
+    "$work/refused-job.out")" -eq 1 ] ||
+    fail "refused job did not say once that its password is wrong"
+grep -q "no Jabber server reachable" "$work/refused-job.out" &&
+    fail "refused job said that no server was reachable"
 grep -q "finished all 12 steps" "$work/refused-job.out" || fail "refused job did not finish"
 [ "$(payloads_in "$work/in/refused.ipm")" -gt 12 ] || fail "refused job's reports not in its file"
 grep -q "refused" "$work/refused.out" && fail "the monitor heard from the refused job"
@@ -148,6 +161,99 @@ status=0
 "$monitor" -msgserver "$server" -password wrong </dev/null >"$work/wrong-monitor.out" 2>&1 ||
     status=$?
 [ "$status" -ne 0 ] || fail "monitor with a wrong password did not fail"
-grep -q "the server refused the log-in as monitor" "$work/wrong-monitor.out" ||
-    fail "monitor did not say that its log-in was refused"
-echo "tools over Jabber: all checks passed"
+grep -q "ipm_monitor: cannot log in to the Jabber server $server as monitor: wrong user or password" \
+    "$work/wrong-monitor.out" || fail "monitor did not say that its password is wrong"
+
+if [ "$profile" = legacy ]; then
+    echo "tools over Jabber (legacy server): all checks passed"
+    exit 0
+fi
+
+# Runs the command with its output in $1, and puts what the server's log gained meanwhile in $2.
+run_watching_server() {
+    local out=$1 log=$2 before
+    shift 2
+    before=$(wc -l <"$state/prosody.log")
+    "$@" >"$out" 2>&1 || true
+    tail -n +"$((before + 1))" "$state/prosody.log" >"$log"
+}
+
+# 8. Without the pin, or with another certificate's, neither the job nor the monitor trusts the
+#    server's self-signed certificate: each names the cause and the certificate's fingerprint,
+#    and the server never sees the stream encrypted, let alone a log-in.
+fingerprint=${IPM_JABBER_PIN#sha256:}
+other_pin=sha256:$(printf '%064d' 0)
+for pin in "" "$other_pin"; do
+    name=pin${#pin}
+    if [ -z "$pin" ]; then
+        cause="the server's certificate is not trusted (self-signed, or signed by an authority that is not trusted); its SHA-256 fingerprint is $fingerprint"
+    else
+        cause="the server's certificate is not the pinned one; its SHA-256 fingerprint is $fingerprint"
+    fi
+    run_watching_server "$work/$name-job.out" "$work/$name-server.log" \
+        env IPM_JABBER_PIN="$pin" IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver "$server" -job "$name" \
+        -indir "$work/in" \
+        -steps 2 -delay_ms 100
+    grep -q "finished all 2 steps" "$work/$name-job.out" || fail "$name: job did not finish"
+    grep -qF "through the Jabber server $server (cannot log in as \"job\": $cause (if that is your server's certificate, IPM_JABBER_PIN=sha256:$fingerprint accepts it" \
+        "$work/$name-job.out" || fail "$name: the job did not name the cause and the fingerprint"
+    grep -q "Client connected" "$work/$name-server.log" || fail "$name: the server never saw the job"
+    grep -Eiq "encrypted|authenticat|sasl" "$work/$name-server.log" &&
+        fail "$name: the server saw more than a connection: $(cat "$work/$name-server.log")"
+    run_watching_server "$work/$name-monitor.out" "$work/$name-monitor-server.log" \
+        env IPM_JABBER_PIN="$pin" "$monitor" -msgserver "$server"
+    grep -qF "ipm_monitor: cannot log in to the Jabber server $server as monitor: $cause" \
+        "$work/$name-monitor.out" || fail "$name: the monitor did not name the cause"
+    grep -Eiq "encrypted|authenticat|sasl" "$work/$name-monitor-server.log" &&
+        fail "$name: the server saw more of the monitor than a connection"
+done
+
+# 9. The certificate itself as the trust anchor: trusted without a pin, for the name it carries,
+#    by the job and the monitor alike.
+(
+    export IPM_JABBER_PIN="" IPM_JABBER_CA=$state/certs/localhost.crt
+    start_monitor anchored /dev/null
+    "$job" -msgserver "$server" -job anchored -indir "$work/in" -steps 2 -delay_ms 50 \
+        >"$work/anchored-job.out" 2>&1
+    wait_monitor anchored
+)
+grep -q "reporting through the Jabber server localhost" "$work/anchored-job.out" ||
+    fail "the job did not trust the certificate given as its anchor"
+grep -Eq "  anchored +Finished " "$work/anchored.out" || fail "the anchored job's end not shown"
+
+# 10. With TLS off, the server's refusal says that it requires encryption; no password is sent.
+IPM_JABBER_TLS=off IPM_SHUTDOWN_SECONDS=1 "$job" -msgserver "$server" -job plain -indir "$work/in" -steps 2 \
+    -delay_ms 50 >"$work/plain-job.out" 2>&1
+grep -qF "through the Jabber server $server (cannot log in as \"job\": the server requires encryption (IPM_JABBER_TLS=off))" \
+    "$work/plain-job.out" || fail "the job did not say that the server requires encryption"
+
+# 11. The server stops and comes back: the monitor says so, logs in again, and a job that went
+#     on reporting meanwhile is shown to its end.
+script=${QORKEL_XMPP_SERVER_SCRIPT:?the script of the test server}
+start_monitor restarted /dev/null -silent_after 120
+"$job" -msgserver "$server" -job phoenix -indir "$work/in" -steps 100 -delay_ms 100 \
+    >"$work/phoenix-job.out" 2>&1 &
+phoenix=$!
+pids+=("$phoenix")
+for _ in $(seq 200); do
+    grep -Eq "  phoenix +Step .*step=5 " "$work/restarted.out" && break
+    sleep 0.05
+done
+bash "$script" stop "$state"
+sleep 1
+bash "$script" start "$state" >/dev/null
+for _ in $(seq 300); do
+    grep -q -- "-- logged in again as monitor@localhost/console" "$work/restarted.out" && break
+    sleep 0.05
+done
+grep -q -- "-- the Jabber server $server ended the connection; logging in again" \
+    "$work/restarted.out" || fail "the monitor did not say that the server went away"
+grep -q -- "-- logged in again as monitor@localhost/console" "$work/restarted.out" ||
+    fail "the monitor did not log in again"
+wait "$phoenix" || fail "phoenix exit status $?"
+wait_monitor restarted
+grep -Eq "  phoenix +Finished .*status=Completed" "$work/restarted.out" ||
+    fail "the job's end after the restart not shown"
+grep -q "The connection to the monitor was lost and is back" "$work/restarted.out" ||
+    fail "the job did not tell of its lost connection"
+echo "tools over Jabber (shipped server): all checks passed"

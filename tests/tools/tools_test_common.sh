@@ -74,3 +74,18 @@ wait_monitor() {
     kill -0 "$monitor_pid" 2>/dev/null && fail "$name: monitor still running after its jobs left"
     wait "$monitor_pid" || fail "$name: monitor exit status $?"
 }
+
+# The private XMPP server of the test fixture ($QORKEL_XMPP_SERVER_STATE): sets `server`
+# (localhost:PORT for -msgserver) and `profile`. With the shipped profile, jobs and monitors
+# log in as an administrator made their accounts, and trust its certificate by its pin.
+use_xmpp_test_server() {
+    local state=${QORKEL_XMPP_SERVER_STATE:?the state directory of the test server}
+    server=localhost:$(tr -d '\r' <"$state/port")
+    profile=legacy
+    [ -s "$state/profile" ] && profile=$(tr -d '\r' <"$state/profile")
+    if [ "$profile" = shipped ]; then
+        IPM_JABBER_PIN=$(tr -d '\r' <"$state/pin")
+        export IPM_JABBER_PIN IPM_JABBER_USER=job IPM_JABBER_PASSWORD=job-pw
+        export IPM_MONITOR_PASSWORD=monitor-pw
+    fi
+}
