@@ -7,9 +7,9 @@
 //           the monitor logged in as A@S/R (default monitor@S/console)
 
 #include "QORKelCommunications.h"
-#include "job_KillWait.h"
-#include "job_Options.h"
-#include "job_Simulation.h"
+#include "job/job_KillWait.h"
+#include "job/job_Options.h"
+#include "job/job_Simulation.h"
 
 #include <chrono>
 #include <cstdio>

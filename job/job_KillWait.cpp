@@ -1,4 +1,4 @@
-#include "job_KillWait.h"
+#include "job/job_KillWait.h"
 
 #include "QORKelCommunications.h"
 

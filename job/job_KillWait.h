@@ -1,5 +1,5 @@
-#ifndef TOOLS_JOB_KILLWAIT_H
-#define TOOLS_JOB_KILLWAIT_H
+#ifndef JOB_JOB_KILLWAIT_H
+#define JOB_JOB_KILLWAIT_H
 
 // The demo job's pauses, cut short when the monitor's "Kill" arrives. The library calls the
 // kill handler from its own thread while holding the transport's lock, so the handler only

@@ -1,4 +1,4 @@
-#include "job_Options.h"
+#include "job/job_Options.h"
 
 #include "base/utl_OptionSpelling.h"
 

@@ -1,5 +1,5 @@
-#ifndef TOOLS_JOB_OPTIONS_H
-#define TOOLS_JOB_OPTIONS_H
+#ifndef JOB_JOB_OPTIONS_H
+#define JOB_JOB_OPTIONS_H
 
 #include <string>
 

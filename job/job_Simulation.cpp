@@ -1,7 +1,7 @@
-#include "job_Simulation.h"
+#include "job/job_Simulation.h"
 
 #include "QORKelCommunications.h"
-#include "job_KillWait.h"
+#include "job/job_KillWait.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
-#ifndef TOOLS_JOB_SIMULATION_H
-#define TOOLS_JOB_SIMULATION_H
+#ifndef JOB_JOB_SIMULATION_H
+#define JOB_JOB_SIMULATION_H
 
 #include <string>
 

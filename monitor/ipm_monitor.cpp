@@ -4,28 +4,28 @@
 // a terminal, as a plain log (or JSON with -json) otherwise. Type "help" for the commands.
 
 #include "QORKelCommunications.h"
-#include "mon_CommandQueue.h"
-#include "mon_Hooks.h"
-#include "mon_JabberListener.h"
-#include "mon_JsonLog.h"
-#include "mon_MessageFile.h"
-#include "mon_Monitor.h"
-#include "mon_Options.h"
-#include "mon_Platform.h"
-#include "mon_ReportPrinter.h"
-#include "mon_Roster.h"
-#include "mon_Server.h"
-#include "mon_Text.h"
-#include "mon_ViewFan.h"
+#include "monitor/mon_CommandQueue.h"
+#include "monitor/mon_Hooks.h"
+#include "monitor/mon_JabberListener.h"
+#include "monitor/mon_JsonLog.h"
+#include "monitor/mon_MessageFile.h"
+#include "monitor/mon_Monitor.h"
+#include "monitor/mon_Options.h"
+#include "monitor/mon_Platform.h"
+#include "monitor/mon_ReportPrinter.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Server.h"
+#include "monitor/mon_Text.h"
+#include "monitor/mon_ViewFan.h"
 #if defined(QORKEL_MONITOR_BOARD)
-#include "mon_Board.h"
+#include "monitor/mon_Board.h"
 #endif
 #if defined(QORKEL_MONITOR_HISTORY)
-#include "mon_History.h"
-#include "mon_HistoryReplay.h"
+#include "monitor/mon_History.h"
+#include "monitor/mon_HistoryReplay.h"
 #endif
 #if defined(QORKEL_MONITOR_WEB)
-#include "mon_WebServer.h"
+#include "monitor/mon_WebServer.h"
 #endif
 
 #include <algorithm>

@@ -1,10 +1,10 @@
-#include "mon_Board.h"
+#include "monitor/mon_Board.h"
 
-#include "mon_Command.h"
-#include "mon_ReportPrinter.h"
-#include "mon_Roster.h"
-#include "mon_Series.h"
-#include "mon_Text.h"
+#include "monitor/mon_Command.h"
+#include "monitor/mon_ReportPrinter.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Series.h"
+#include "monitor/mon_Text.h"
 
 #include <curses.h>
 

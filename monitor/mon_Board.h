@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_BOARD_H
-#define TOOLS_MON_BOARD_H
+#ifndef MONITOR_MON_BOARD_H
+#define MONITOR_MON_BOARD_H
 
-#include "mon_CommandInput.h"
-#include "mon_Series.h"
-#include "mon_View.h"
+#include "monitor/mon_CommandInput.h"
+#include "monitor/mon_Series.h"
+#include "monitor/mon_View.h"
 
 #include <chrono>
 #include <deque>

@@ -1,7 +1,7 @@
-#include "mon_ChatReports.h"
+#include "monitor/mon_ChatReports.h"
 
 #include "QORKelCommunications.h"
-#include "mon_ReportStream.h"
+#include "monitor/mon_ReportStream.h"
 
 #include <cstring>
 

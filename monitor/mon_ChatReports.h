@@ -1,7 +1,7 @@
-#ifndef TOOLS_MON_CHATREPORTS_H
-#define TOOLS_MON_CHATREPORTS_H
+#ifndef MONITOR_MON_CHATREPORTS_H
+#define MONITOR_MON_CHATREPORTS_H
 
-#include "mon_Report.h"
+#include "monitor/mon_Report.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "mon_Command.h"
+#include "monitor/mon_Command.h"
 
 #include <sstream>
 

@@ -1,5 +1,5 @@
-#ifndef TOOLS_MON_COMMAND_H
-#define TOOLS_MON_COMMAND_H
+#ifndef MONITOR_MON_COMMAND_H
+#define MONITOR_MON_COMMAND_H
 
 #include <string>
 #include <vector>

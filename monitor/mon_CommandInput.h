@@ -1,7 +1,7 @@
-#ifndef TOOLS_MON_COMMANDINPUT_H
-#define TOOLS_MON_COMMANDINPUT_H
+#ifndef MONITOR_MON_COMMANDINPUT_H
+#define MONITOR_MON_COMMANDINPUT_H
 
-#include "mon_Poller.h"
+#include "monitor/mon_Poller.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "mon_CommandQueue.h"
+#include "monitor/mon_CommandQueue.h"
 
 #include <thread>
 

@@ -1,7 +1,7 @@
-#ifndef TOOLS_MON_COMMANDQUEUE_H
-#define TOOLS_MON_COMMANDQUEUE_H
+#ifndef MONITOR_MON_COMMANDQUEUE_H
+#define MONITOR_MON_COMMANDQUEUE_H
 
-#include "mon_CommandInput.h"
+#include "monitor/mon_CommandInput.h"
 
 #include <cstdio>
 #include <deque>

@@ -1,7 +1,7 @@
-#include "mon_History.h"
+#include "monitor/mon_History.h"
 
-#include "mon_Roster.h"
-#include "mon_Text.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Text.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "mon_HistoryReplay.h"
+#include "monitor/mon_HistoryReplay.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_HISTORYREPLAY_H
-#define TOOLS_MON_HISTORYREPLAY_H
+#ifndef MONITOR_MON_HISTORYREPLAY_H
+#define MONITOR_MON_HISTORYREPLAY_H
 
-#include "mon_History.h"
-#include "mon_Roster.h"
-#include "mon_Source.h"
+#include "monitor/mon_History.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Source.h"
 
 #include <string>
 

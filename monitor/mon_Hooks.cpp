@@ -1,6 +1,6 @@
-#include "mon_Hooks.h"
+#include "monitor/mon_Hooks.h"
 
-#include "mon_Roster.h"
+#include "monitor/mon_Roster.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
-#ifndef TOOLS_MON_HOOKS_H
-#define TOOLS_MON_HOOKS_H
+#ifndef MONITOR_MON_HOOKS_H
+#define MONITOR_MON_HOOKS_H
 
-#include "mon_View.h"
+#include "monitor/mon_View.h"
 
 #include <chrono>
 #include <deque>

@@ -1,7 +1,7 @@
-#include "mon_JabberListener.h"
+#include "monitor/mon_JabberListener.h"
 
-#include "mon_ChatReports.h"
-#include "mon_ReportStream.h"
+#include "monitor/mon_ChatReports.h"
+#include "monitor/mon_ReportStream.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,10 +1,10 @@
-#ifndef TOOLS_MON_JABBERLISTENER_H
-#define TOOLS_MON_JABBERLISTENER_H
+#ifndef MONITOR_MON_JABBERLISTENER_H
+#define MONITOR_MON_JABBERLISTENER_H
 
 #include "QORKelCommunications.h"
-#include "mon_Options.h"
-#include "mon_Roster.h"
-#include "mon_Source.h"
+#include "monitor/mon_Options.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Source.h"
 
 #include <chrono>
 #include <map>

@@ -1,6 +1,6 @@
-#include "mon_Job.h"
+#include "monitor/mon_Job.h"
 
-#include "mon_Text.h"
+#include "monitor/mon_Text.h"
 
 #include <algorithm>
 #include <cstdio>

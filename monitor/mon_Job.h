@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_JOB_H
-#define TOOLS_MON_JOB_H
+#ifndef MONITOR_MON_JOB_H
+#define MONITOR_MON_JOB_H
 
-#include "mon_Progress.h"
-#include "mon_Report.h"
-#include "mon_Series.h"
+#include "monitor/mon_Progress.h"
+#include "monitor/mon_Report.h"
+#include "monitor/mon_Series.h"
 
 #include <chrono>
 #include <string>

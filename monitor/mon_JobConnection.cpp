@@ -1,4 +1,4 @@
-#include "mon_JobConnection.h"
+#include "monitor/mon_JobConnection.h"
 
 #include <vector>
 

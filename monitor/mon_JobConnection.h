@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_JOBCONNECTION_H
-#define TOOLS_MON_JOBCONNECTION_H
+#ifndef MONITOR_MON_JOBCONNECTION_H
+#define MONITOR_MON_JOBCONNECTION_H
 
 #include "QORKelCommunications.h"
-#include "mon_ReportStream.h"
-#include "mon_Roster.h"
+#include "monitor/mon_ReportStream.h"
+#include "monitor/mon_Roster.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "mon_JsonLog.h"
+#include "monitor/mon_JsonLog.h"
 
-#include "mon_Roster.h"
+#include "monitor/mon_Roster.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#ifndef TOOLS_MON_JSONLOG_H
-#define TOOLS_MON_JSONLOG_H
+#ifndef MONITOR_MON_JSONLOG_H
+#define MONITOR_MON_JSONLOG_H
 
-#include "mon_Progress.h"
-#include "mon_View.h"
+#include "monitor/mon_Progress.h"
+#include "monitor/mon_View.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
-#include "mon_MessageFile.h"
+#include "monitor/mon_MessageFile.h"
 
-#include "mon_Platform.h"
+#include "monitor/mon_Platform.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_MESSAGEFILE_H
-#define TOOLS_MON_MESSAGEFILE_H
+#ifndef MONITOR_MON_MESSAGEFILE_H
+#define MONITOR_MON_MESSAGEFILE_H
 
-#include "mon_ReportStream.h"
-#include "mon_Roster.h"
-#include "mon_Source.h"
+#include "monitor/mon_ReportStream.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Source.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,7 +1,7 @@
-#include "mon_Monitor.h"
+#include "monitor/mon_Monitor.h"
 
-#include "mon_Command.h"
-#include "mon_Platform.h"
+#include "monitor/mon_Command.h"
+#include "monitor/mon_Platform.h"
 
 #include <cstdio>
 

@@ -1,11 +1,11 @@
-#ifndef TOOLS_MON_MONITOR_H
-#define TOOLS_MON_MONITOR_H
+#ifndef MONITOR_MON_MONITOR_H
+#define MONITOR_MON_MONITOR_H
 
-#include "mon_CommandInput.h"
-#include "mon_Options.h"
-#include "mon_Poller.h"
-#include "mon_Roster.h"
-#include "mon_Source.h"
+#include "monitor/mon_CommandInput.h"
+#include "monitor/mon_Options.h"
+#include "monitor/mon_Poller.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Source.h"
 
 #include <string>
 #include <vector>

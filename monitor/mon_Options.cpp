@@ -1,4 +1,4 @@
-#include "mon_Options.h"
+#include "monitor/mon_Options.h"
 
 #include "base/utl_OptionSpelling.h"
 

@@ -1,5 +1,5 @@
-#ifndef TOOLS_MON_OPTIONS_H
-#define TOOLS_MON_OPTIONS_H
+#ifndef MONITOR_MON_OPTIONS_H
+#define MONITOR_MON_OPTIONS_H
 
 #include "ipm/ipm_JabberMechanism.h"
 

@@ -1,4 +1,4 @@
-#include "mon_Platform.h"
+#include "monitor/mon_Platform.h"
 
 #include "QORKelCommunications.h"
 

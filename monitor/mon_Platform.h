@@ -1,5 +1,5 @@
-#ifndef TOOLS_MON_PLATFORM_H
-#define TOOLS_MON_PLATFORM_H
+#ifndef MONITOR_MON_PLATFORM_H
+#define MONITOR_MON_PLATFORM_H
 
 #include <cstddef>
 #include <cstdio>

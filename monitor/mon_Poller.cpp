@@ -1,4 +1,4 @@
-#include "mon_Poller.h"
+#include "monitor/mon_Poller.h"
 
 #if defined(_WIN32)
 // Windows' select takes any socket value but at most FD_SETSIZE of them.

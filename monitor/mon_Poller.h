@@ -1,5 +1,5 @@
-#ifndef TOOLS_MON_POLLER_H
-#define TOOLS_MON_POLLER_H
+#ifndef MONITOR_MON_POLLER_H
+#define MONITOR_MON_POLLER_H
 
 #include <cstddef>
 #include <vector>

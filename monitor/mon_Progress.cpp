@@ -1,6 +1,6 @@
-#include "mon_Progress.h"
+#include "monitor/mon_Progress.h"
 
-#include "mon_Job.h"
+#include "monitor/mon_Job.h"
 
 #include <cmath>
 #include <cstdio>

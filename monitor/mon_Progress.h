@@ -1,7 +1,7 @@
-#ifndef TOOLS_MON_PROGRESS_H
-#define TOOLS_MON_PROGRESS_H
+#ifndef MONITOR_MON_PROGRESS_H
+#define MONITOR_MON_PROGRESS_H
 
-#include "mon_Report.h"
+#include "monitor/mon_Report.h"
 
 #include <chrono>
 #include <deque>

@@ -1,5 +1,5 @@
-#ifndef TOOLS_MON_REPORT_H
-#define TOOLS_MON_REPORT_H
+#ifndef MONITOR_MON_REPORT_H
+#define MONITOR_MON_REPORT_H
 
 #include <string>
 #include <vector>

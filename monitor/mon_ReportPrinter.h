@@ -1,8 +1,8 @@
-#ifndef TOOLS_MON_REPORTPRINTER_H
-#define TOOLS_MON_REPORTPRINTER_H
+#ifndef MONITOR_MON_REPORTPRINTER_H
+#define MONITOR_MON_REPORTPRINTER_H
 
-#include "mon_Report.h"
-#include "mon_View.h"
+#include "monitor/mon_Report.h"
+#include "monitor/mon_View.h"
 
 #include <cstdio>
 #include <string>

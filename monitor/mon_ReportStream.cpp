@@ -1,4 +1,4 @@
-#include "mon_ReportStream.h"
+#include "monitor/mon_ReportStream.h"
 
 #include <algorithm>
 #include <cstring>

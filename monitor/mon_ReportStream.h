@@ -1,8 +1,8 @@
-#ifndef TOOLS_MON_REPORTSTREAM_H
-#define TOOLS_MON_REPORTSTREAM_H
+#ifndef MONITOR_MON_REPORTSTREAM_H
+#define MONITOR_MON_REPORTSTREAM_H
 
 #include "QORKelCommunications.h"
-#include "mon_Report.h"
+#include "monitor/mon_Report.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "mon_Roster.h"
+#include "monitor/mon_Roster.h"
 
 #include <algorithm>
 #include <cstdio>

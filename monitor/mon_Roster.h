@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_ROSTER_H
-#define TOOLS_MON_ROSTER_H
+#ifndef MONITOR_MON_ROSTER_H
+#define MONITOR_MON_ROSTER_H
 
-#include "mon_Job.h"
-#include "mon_Report.h"
-#include "mon_View.h"
+#include "monitor/mon_Job.h"
+#include "monitor/mon_Report.h"
+#include "monitor/mon_View.h"
 
 #include <deque>
 #include <memory>

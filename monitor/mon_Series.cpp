@@ -1,4 +1,4 @@
-#include "mon_Series.h"
+#include "monitor/mon_Series.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
-#include "mon_Server.h"
+#include "monitor/mon_Server.h"
 
-#include "mon_Platform.h"
+#include "monitor/mon_Platform.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,10 +1,10 @@
-#ifndef TOOLS_MON_SERVER_H
-#define TOOLS_MON_SERVER_H
+#ifndef MONITOR_MON_SERVER_H
+#define MONITOR_MON_SERVER_H
 
 #include "QORKelCommunications.h"
-#include "mon_JobConnection.h"
-#include "mon_Roster.h"
-#include "mon_Source.h"
+#include "monitor/mon_JobConnection.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Source.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
-#ifndef TOOLS_MON_SOURCE_H
-#define TOOLS_MON_SOURCE_H
+#ifndef MONITOR_MON_SOURCE_H
+#define MONITOR_MON_SOURCE_H
 
-#include "mon_Job.h"
-#include "mon_Poller.h"
+#include "monitor/mon_Job.h"
+#include "monitor/mon_Poller.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "mon_Text.h"
+#include "monitor/mon_Text.h"
 
 namespace {
 

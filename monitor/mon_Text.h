@@ -1,5 +1,5 @@
-#ifndef TOOLS_MON_TEXT_H
-#define TOOLS_MON_TEXT_H
+#ifndef MONITOR_MON_TEXT_H
+#define MONITOR_MON_TEXT_H
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#ifndef TOOLS_MON_VIEW_H
-#define TOOLS_MON_VIEW_H
+#ifndef MONITOR_MON_VIEW_H
+#define MONITOR_MON_VIEW_H
 
-#include "mon_Job.h"
-#include "mon_Report.h"
+#include "monitor/mon_Job.h"
+#include "monitor/mon_Report.h"
 
 #include <ctime>
 #include <string>

@@ -1,7 +1,7 @@
-#ifndef TOOLS_MON_VIEWFAN_H
-#define TOOLS_MON_VIEWFAN_H
+#ifndef MONITOR_MON_VIEWFAN_H
+#define MONITOR_MON_VIEWFAN_H
 
-#include "mon_View.h"
+#include "monitor/mon_View.h"
 
 #include <set>
 #include <string>

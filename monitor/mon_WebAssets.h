@@ -1,10 +1,10 @@
-#ifndef TOOLS_MON_WEBASSETS_H
-#define TOOLS_MON_WEBASSETS_H
+#ifndef MONITOR_MON_WEBASSETS_H
+#define MONITOR_MON_WEBASSETS_H
 
 #include <string>
 
 // The web page's files, built into the monitor so that it needs nothing beside it: the page,
-// its script and style (tools/web/) and the plotting library, embedded at build time.
+// its script and style (monitor/web/) and the plotting library, embedded at build time.
 class mon_WebAssets {
 public:
     static std::string Page();

@@ -1,11 +1,11 @@
-#include "mon_WebServer.h"
+#include "monitor/mon_WebServer.h"
 
-#include "mon_JsonLog.h"
-#include "mon_ReportPrinter.h"
-#include "mon_Roster.h"
-#include "mon_Series.h"
-#include "mon_Text.h"
-#include "mon_WebAssets.h"
+#include "monitor/mon_JsonLog.h"
+#include "monitor/mon_ReportPrinter.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_Series.h"
+#include "monitor/mon_Text.h"
+#include "monitor/mon_WebAssets.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>

@@ -1,9 +1,9 @@
-#ifndef TOOLS_MON_WEBSERVER_H
-#define TOOLS_MON_WEBSERVER_H
+#ifndef MONITOR_MON_WEBSERVER_H
+#define MONITOR_MON_WEBSERVER_H
 
-#include "mon_Monitor.h"
-#include "mon_Report.h"
-#include "mon_View.h"
+#include "monitor/mon_Monitor.h"
+#include "monitor/mon_Report.h"
+#include "monitor/mon_View.h"
 
 #include <chrono>
 #include <deque>

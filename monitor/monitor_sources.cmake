@@ -6,7 +6,7 @@ set(QORKEL_MONITOR_SOURCES
     mon_Options.cpp mon_Platform.cpp mon_Poller.cpp mon_Progress.cpp mon_ReportPrinter.cpp
     mon_ReportStream.cpp mon_Roster.cpp mon_Series.cpp mon_Server.cpp mon_Text.cpp)
 list(TRANSFORM QORKEL_MONITOR_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
-set(QORKEL_TOOLS_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(QORKEL_MONITOR_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 # JSON output: the header-only library, which is the same for every target; a cross build
 # takes only its header, since its package points at the build machine's include directory.
@@ -50,18 +50,18 @@ if(NOT WIN32)
               NO_CMAKE_FIND_ROOT_PATH)
 endif()
 if(QORKEL_HTTPLIB_FOUND AND QORKEL_CHART_JS AND NOT TARGET qorkel_monitor_web)
-    set(web ${QORKEL_TOOLS_DIR}/web)
+    set(web ${QORKEL_MONITOR_DIR}/web)
     set(assets ${CMAKE_BINARY_DIR}/generated/mon_WebAssets.cpp)
     add_custom_command(OUTPUT ${assets}
-        COMMAND ${CMAKE_COMMAND} -DOUTPUT=${assets} -DHEADER=mon_WebAssets.h
+        COMMAND ${CMAKE_COMMAND} -DOUTPUT=${assets} -DHEADER=monitor/mon_WebAssets.h
                 -DCLASS=mon_WebAssets "-DFUNCTIONS=Page\;Script\;Style\;ChartLibrary"
                 "-DFILES=${web}/index.html\;${web}/app.js\;${web}/app.css\;${QORKEL_CHART_JS}"
                 -P ${PROJECT_SOURCE_DIR}/cmake/QORKelEmbed.cmake
         DEPENDS ${web}/index.html ${web}/app.js ${web}/app.css ${QORKEL_CHART_JS}
                 ${PROJECT_SOURCE_DIR}/cmake/QORKelEmbed.cmake
         COMMENT "Embedding the monitor's web page")
-    add_library(qorkel_monitor_web STATIC ${assets} ${QORKEL_TOOLS_DIR}/mon_WebServer.cpp)
-    target_include_directories(qorkel_monitor_web PUBLIC ${QORKEL_TOOLS_DIR}
+    add_library(qorkel_monitor_web STATIC ${assets} ${QORKEL_MONITOR_DIR}/mon_WebServer.cpp)
+    target_include_directories(qorkel_monitor_web PUBLIC
         $<TARGET_PROPERTY:EXPAT::EXPAT,INTERFACE_INCLUDE_DIRECTORIES>)
     target_link_libraries(qorkel_monitor_web PUBLIC PkgConfig::QORKEL_HTTPLIB ${QORKEL_JSON_LIBRARY}
                           qorkel_objects)
@@ -73,8 +73,8 @@ endif()
 function(qorkel_monitor_features target)
     target_link_libraries(${target} PRIVATE ${QORKEL_JSON_LIBRARY})
     if(SQLite3_FOUND)
-        target_sources(${target} PRIVATE ${QORKEL_TOOLS_DIR}/mon_History.cpp
-                       ${QORKEL_TOOLS_DIR}/mon_HistoryReplay.cpp)
+        target_sources(${target} PRIVATE ${QORKEL_MONITOR_DIR}/mon_History.cpp
+                       ${QORKEL_MONITOR_DIR}/mon_HistoryReplay.cpp)
         target_link_libraries(${target} PRIVATE SQLite::SQLite3)
         target_compile_definitions(${target} PRIVATE QORKEL_MONITOR_HISTORY)
     endif()

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The demo job against the monitor, both as built, on loopback with a port the system picks.
-#   tools_demo_test.sh <ipm_monitor> <ipm_job>
+#   job_demo_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=../monitor/monitor_test_common.sh
+source "$(dirname "$0")/../monitor/monitor_test_common.sh"
 
 # Starts the monitor with the given options; sets monitor_pid and port.
 start_monitor() {
@@ -128,4 +128,4 @@ for program in job monitor; do
             fail "$program $arguments: not \"$said\""
     done
 done
-echo "tools demo: all checks passed"
+echo "job demo: all checks passed"

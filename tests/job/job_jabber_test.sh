@@ -4,12 +4,12 @@
 # profile, or the shipped one (TLS with a pinned certificate, SCRAM, accounts made by an
 # administrator), which also takes the certificate policy, the encryption policy and the
 # server's restart through their paces.
-#   tools_jabber_test.sh <ipm_monitor> <ipm_job>
+#   job_jabber_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=../monitor/monitor_test_common.sh
+source "$(dirname "$0")/../monitor/monitor_test_common.sh"
 use_xmpp_test_server
 port=${server#localhost:}
 state=$QORKEL_XMPP_SERVER_STATE
@@ -165,7 +165,7 @@ grep -q "ipm_monitor: cannot log in to the Jabber server $server as monitor: wro
     "$work/wrong-monitor.out" || fail "monitor did not say that its password is wrong"
 
 if [ "$profile" = legacy ]; then
-    echo "tools over Jabber (legacy server): all checks passed"
+    echo "job over Jabber (legacy server): all checks passed"
     exit 0
 fi
 
@@ -256,4 +256,4 @@ grep -Eq "  phoenix +Finished .*status=Completed" "$work/restarted.out" ||
     fail "the job's end after the restart not shown"
 grep -q "The connection to the monitor was lost and is back" "$work/restarted.out" ||
     fail "the job did not tell of its lost connection"
-echo "tools over Jabber (shipped server): all checks passed"
+echo "job over Jabber (shipped server): all checks passed"

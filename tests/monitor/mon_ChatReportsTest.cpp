@@ -1,10 +1,10 @@
 #include "ipm/ipm_TestSupport.h"
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
 #include "QORKelCommunications.h"
 #include "ipm/ipm_JabberMechanism.h"
 #include "jcl/jcl_DocumentParser.h"
-#include "mon_ChatReports.h"
+#include "monitor/mon_ChatReports.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #if defined(QORKEL_MONITOR_HISTORY)
 
 #include "ipm/ipm_TestSupport.h"
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_History.h"
+#include "monitor/mon_History.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,7 +1,7 @@
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
 #include "jcl/ScriptedServer.h"
-#include "mon_JabberListener.h"
+#include "monitor/mon_JabberListener.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "ipm/ipm_TestSupport.h"
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_MessageFile.h"
+#include "monitor/mon_MessageFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_Monitor.h"
+#include "monitor/mon_Monitor.h"
 
 #include <gtest/gtest.h>
 

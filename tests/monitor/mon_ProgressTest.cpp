@@ -1,5 +1,5 @@
-#include "mon_Progress.h"
-#include "mon_Series.h"
+#include "monitor/mon_Progress.h"
+#include "monitor/mon_Series.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_Command.h"
-#include "mon_JsonLog.h"
-#include "mon_ReportPrinter.h"
-#include "mon_Text.h"
+#include "monitor/mon_Command.h"
+#include "monitor/mon_JsonLog.h"
+#include "monitor/mon_ReportPrinter.h"
+#include "monitor/mon_Text.h"
 
 #include <gtest/gtest.h>
 

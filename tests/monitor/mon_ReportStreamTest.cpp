@@ -1,8 +1,8 @@
 #include "ipm/ipm_TestSupport.h"
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
 #include "ipm/ipm_DirectMechanism.h"
-#include "mon_ReportStream.h"
+#include "monitor/mon_ReportStream.h"
 
 #include <gtest/gtest.h>
 

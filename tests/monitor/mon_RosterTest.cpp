@@ -1,6 +1,6 @@
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_Roster.h"
+#include "monitor/mon_Roster.h"
 
 #include <gtest/gtest.h>
 

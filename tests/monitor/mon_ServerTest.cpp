@@ -1,6 +1,6 @@
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_Server.h"
+#include "monitor/mon_Server.h"
 
 #include <gtest/gtest.h>
 

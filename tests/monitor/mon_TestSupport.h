@@ -1,10 +1,10 @@
 #ifndef TESTS_TOOLS_MON_TESTSUPPORT_H
 #define TESTS_TOOLS_MON_TESTSUPPORT_H
 
-#include "mon_Report.h"
-#include "mon_ReportStream.h"
-#include "mon_Roster.h"
-#include "mon_View.h"
+#include "monitor/mon_Report.h"
+#include "monitor/mon_ReportStream.h"
+#include "monitor/mon_Roster.h"
+#include "monitor/mon_View.h"
 
 #include <algorithm>
 #include <string>

@@ -1,8 +1,8 @@
 #if defined(QORKEL_MONITOR_WEB)
 
-#include "mon_TestSupport.h"
+#include "monitor/mon_TestSupport.h"
 
-#include "mon_WebServer.h"
+#include "monitor/mon_WebServer.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

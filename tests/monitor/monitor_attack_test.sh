@@ -3,13 +3,13 @@
 # come and go, forged lines and terminal escapes in a name, and more connections than the
 # monitor has descriptors. The monitor must stay up, say why it dropped a job, show nothing
 # raw, not spin, and stay under 64 MB throughout (not measured under sanitizers).
-#   tools_attack_test.sh <ipm_monitor> <ipm_job> [sanitizers]
+#   monitor_attack_test.sh <ipm_monitor> <ipm_job> [sanitizers]
 set -euo pipefail
 monitor=$1
 job=$2
 sanitizers=${3:-}
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=monitor_test_common.sh
+source "$(dirname "$0")/monitor_test_common.sh"
 limit_kb=$((64 * 1024))
 
 # Starts a monitor with the given shell prefix (for limits); sets monitor_pid and port.

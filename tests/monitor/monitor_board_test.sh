@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The monitor's board in a real terminal (tmux), with jobs running, finishing, killed with
 # SIGKILL, frozen with SIGSTOP and stopped by a typed "kill"; the screens are printed.
-#   tools_board_test.sh <ipm_monitor> <ipm_job>
+#   monitor_board_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
 command -v tmux >/dev/null || { echo "tmux is not installed (scripts/install-deps)"; exit 1; }
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=monitor_test_common.sh
+source "$(dirname "$0")/monitor_test_common.sh"
 tmux=(tmux -S "$work/tmux.socket")
 cleanup_tmux() { "${tmux[@]}" kill-server 2>/dev/null || true; }
 trap 'cleanup_tmux; cleanup' EXIT

@@ -4,12 +4,12 @@
 # -jobs lists them with their tallies, and -replay history:RUN shows a run with the elapsed
 # time of its reports. A database that is corrupt or locked by another program never stops
 # the monitor: it says so once and goes on without history, leaving the file as it was.
-#   tools_history_test.sh <ipm_monitor> <ipm_job>
+#   monitor_history_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=monitor_test_common.sh
+source "$(dirname "$0")/monitor_test_common.sh"
 history=$work/history.sqlite
 mkdir -p "$work/in"
 

@@ -3,12 +3,12 @@
 # state and message in their environment, never through a shell. A job whose name is a
 # shell attack ($(...), backquotes, quotes, a line feed, a semicolon) runs nothing but the
 # command; its name reaches the command byte for byte.
-#   tools_hooks_test.sh <ipm_monitor> <ipm_job>
+#   monitor_hooks_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=monitor_test_common.sh
+source "$(dirname "$0")/monitor_test_common.sh"
 
 # The command records each run in a file of its own: its arguments and variables, each
 # ended by a NUL, so that a line feed in a name stays a line feed.

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # A monitor stopped while a job is connected, and started again at once on the same port,
 # gets the port back; a port that another monitor holds is refused in plain words.
-#   tools_restart_test.sh <ipm_monitor> <ipm_job>
+#   monitor_restart_test.sh <ipm_monitor> <ipm_job>
 set -euo pipefail
 monitor=$1
 job=$2
-# shellcheck source=tools_test_common.sh
-source "$(dirname "$0")/tools_test_common.sh"
+# shellcheck source=monitor_test_common.sh
+source "$(dirname "$0")/monitor_test_common.sh"
 
 # Starts a monitor on the port given (0: any); sets monitor_pid and port.
 start_monitor() { start_direct_monitor "$1" /dev/null "$2"; }

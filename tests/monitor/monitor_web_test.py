@@ -3,7 +3,7 @@
 shows the demo job's state and step, a plot holds the points of the reports the job sent, an
 event updates the page without a reload, and Kill without the token is refused while Kill
 with it stops the job.
-    tools_web_test.py <ipm_monitor> <ipm_job>
+    monitor_web_test.py <ipm_monitor> <ipm_job>
 Exits 77 (skipped) only when Chromium itself cannot start here; WEB_SCREENSHOT=FILE keeps a
 screenshot of the page."""
 import math
