@@ -4,6 +4,7 @@
 // a terminal, as a plain log (or JSON with -json) otherwise. Type "help" for the commands.
 
 #include "QORKelCommunications.h"
+#include "monitor/mon_Clock.h"
 #include "monitor/mon_CommandQueue.h"
 #include "monitor/mon_Hooks.h"
 #include "monitor/mon_JabberListener.h"
@@ -138,11 +139,6 @@ bool listensForJobs(const mon_Options& options) {
 std::string historyPath(const mon_Options& options) {
     return options.history.empty() ? mon_History::DefaultPath() : options.history;
 }
-
-double wallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 #endif
 
 // The history when it is wanted: for a monitor that listens (it records), for -jobs and
@@ -169,16 +165,14 @@ std::unique_ptr<History> openHistory(const mon_Options& options, mon_View& notes
 
 #if defined(QORKEL_MONITOR_HISTORY)
 mon_Job::Clock::time_point steadyAt(double wall) {
-    return mon_Job::Clock::now() -
-           std::chrono::duration_cast<mon_Job::Clock::duration>(
-               std::chrono::duration<double>(std::max(0.0, wallNow() - wall)));
+    return mon_Clock::SteadyAt(wall, mon_Job::Clock::now(), mon_Clock::WallSeconds());
 }
 
 // The jobs of the last day, as they ended; a job whose monitor stopped while it ran was
 // lost to it.
 void recallLastDay(mon_History& history, mon_Roster& roster) {
     const std::vector<mon_History::Run> runs =
-        history.Runs(wallNow() - 86400, mon_Roster::maxEndedJobs);
+        history.Runs(mon_Clock::WallSeconds() - 86400, mon_Roster::maxEndedJobs);
     for (const mon_History::Run& run : runs) {
         mon_Job& job = roster.Recall(run.name, run.origin, steadyAt(run.arrived));
         mon_Job::Remembered remembered;
@@ -204,16 +198,7 @@ void recallLastDay(mon_History& history, mon_Roster& roster) {
 }
 
 std::string localTime(double wall) {
-    const std::time_t when = std::time_t(wall);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &when);
-#else
-    localtime_r(&when, &local);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-    return text;
+    return mon_Clock::Local(std::time_t(wall), "%Y-%m-%d %H:%M");
 }
 
 int listJobs(const mon_Options& options) {
@@ -227,7 +212,7 @@ int listJobs(const mon_Options& options) {
     if (!history->Usable())
         return 1;
     const std::vector<mon_History::Run> runs =
-        history->Runs(wallNow() - double(options.since), 100000);
+        history->Runs(mon_Clock::WallSeconds() - double(options.since), 100000);
     std::printf("%-6s %-16s %-8s %-16s %-9s %7s %5s %5s  %s\n", "RUN", "JOB", "END", "STARTED",
                 "ELAPSED", "REPORTS", "ERR", "WARN", "LAST MESSAGE");
     for (const mon_History::Run& run : runs) {
@@ -250,7 +235,7 @@ int listJobs(const mon_Options& options) {
     });
     if (runs.empty())
         std::printf("(no job in the history %s since %s)\n", history->Path().c_str(),
-                    localTime(wallNow() - double(options.since)).c_str());
+                    localTime(mon_Clock::WallSeconds() - double(options.since)).c_str());
     else
         std::printf("%sipm_monitor -replay history:RUN shows a run's reports\n",
                     unknownEnd ? "lost?: the monitor stopped while the job ran. " : "");

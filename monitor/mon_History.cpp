@@ -1,5 +1,6 @@
 #include "monitor/mon_History.h"
 
+#include "monitor/mon_Clock.h"
 #include "monitor/mon_Roster.h"
 #include "monitor/mon_Text.h"
 
@@ -23,15 +24,6 @@ const std::size_t maxBatchReports = 20000;
 // How long a statement waits for another program's lock before the history gives up.
 const int busyMilliseconds = 2000;
 const double secondsPerDay = 86400;
-
-double wallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-double wallOf(mon_Job::Clock::time_point when, mon_Job::Clock::time_point now, double wall) {
-    return wall - std::chrono::duration<double>(now - when).count();
-}
 
 std::string encodeFields(const mon_Report& report) {
     std::string text;
@@ -245,7 +237,7 @@ bool mon_History::open() {
     if (!execute("PRAGMA page_size=16384") || !execute("PRAGMA journal_mode=WAL") ||
         !execute("PRAGMA synchronous=NORMAL") || !execute(schema))
         return false;
-    prune(wallNow());
+    prune(mon_Clock::WallSeconds());
     return !failed;
 }
 
@@ -369,7 +361,8 @@ void mon_History::ReportArrived(const mon_Job& job, const mon_Report& report, co
     if (lastDirty != job.Id())
         dirty.insert(job.Id());
     lastDirty = job.Id();
-    pending.reports.push_back(ReportRow{job.Id(), wallNow(), report.Type(), encodeFields(report)});
+    pending.reports.push_back(
+        ReportRow{job.Id(), mon_Clock::WallSeconds(), report.Type(), encodeFields(report)});
 }
 
 void mon_History::ReportUnreadable(const mon_Job& job, const std::string& raw, const std::string&,
@@ -377,8 +370,8 @@ void mon_History::ReportUnreadable(const mon_Job& job, const std::string& raw, c
     if (!recording)
         return;
     dirty.insert(job.Id());
-    pending.reports.push_back(
-        ReportRow{job.Id(), wallNow(), std::string(), mon_Text::Shortened(raw, 4096)});
+    pending.reports.push_back(ReportRow{job.Id(), mon_Clock::WallSeconds(), std::string(),
+                                        mon_Text::Shortened(raw, 4096)});
 }
 
 void mon_History::StateChanged(const mon_Job& job, mon_Job::State, const std::string&) {
@@ -398,8 +391,8 @@ mon_History::Run mon_History::runOf(const mon_Job& job, double now) const {
     run.name = job.Name();
     run.label = job.Label();
     run.origin = job.Origin();
-    run.arrived = wallOf(job.Arrived(), steadyNow, now);
-    run.ended = job.HasEnded() ? wallOf(job.EndedAt(), steadyNow, now) : -1;
+    run.arrived = mon_Clock::WallAt(job.Arrived(), steadyNow, now);
+    run.ended = job.HasEnded() ? mon_Clock::WallAt(job.EndedAt(), steadyNow, now) : -1;
     run.updated = now;
     run.state = mon_Job::StateName(job.GetState());
     run.reports = job.Reports();
@@ -417,7 +410,7 @@ mon_History::Run mon_History::runOf(const mon_Job& job, double now) const {
 
 // A job's row follows its tally once a second, and at once when its state changes.
 void mon_History::flushRuns(const mon_Roster& roster, bool all) {
-    const double now = wallNow();
+    const double now = mon_Clock::WallSeconds();
     if (all || now - lastRunFlush >= 1.0) {
         lastRunFlush = now;
         changedState.insert(dirty.begin(), dirty.end());
@@ -609,7 +602,7 @@ bool mon_History::write(const Batch& batch) {
         sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
-    const double now = wallNow();
+    const double now = mon_Clock::WallSeconds();
     if (now - lastPrune > 3600)
         prune(now);
     return true;

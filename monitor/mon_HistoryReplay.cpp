@@ -1,20 +1,16 @@
 #include "monitor/mon_HistoryReplay.h"
 
+#include "monitor/mon_Clock.h"
+
 #include <chrono>
 #include <cmath>
 
 namespace {
 
-double wallSeconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // The monitor's clock at a moment of the past.
 mon_Source::Clock::time_point steadyAt(double wall, mon_Source::Clock::time_point now,
                                        double wallNow) {
-    return now - std::chrono::duration_cast<mon_Source::Clock::duration>(
-                     std::chrono::duration<double>(std::max(0.0, wallNow - wall)));
+    return mon_Clock::SteadyAt(wall, now, wallNow);
 }
 
 } // namespace
@@ -36,7 +32,7 @@ bool mon_HistoryReplay::SendKill(const mon_Job&, std::string& why) {
 void mon_HistoryReplay::Serve(const mon_Poller&, Clock::time_point now) {
     if (ended)
         return;
-    const double wallNow = wallSeconds();
+    const double wallNow = mon_Clock::WallSeconds();
     if (jobId == 0) {
         jobId = roster.Arrive(run.name, run.origin,
                               "from the history (run " + std::to_string(run.id) + ")",

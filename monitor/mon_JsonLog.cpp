@@ -1,5 +1,6 @@
 #include "monitor/mon_JsonLog.h"
 
+#include "monitor/mon_Clock.h"
 #include "monitor/mon_Roster.h"
 
 #include <cctype>
@@ -12,17 +13,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::string isoTime(const mon_View::Time& time) {
-    if (!time.known)
-        return std::string();
-    std::tm utc{};
-#if defined(_WIN32)
-    gmtime_s(&utc, &time.when);
-#else
-    gmtime_r(&time.when, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return time.known ? mon_Clock::Utc(time.when, "%Y-%m-%dT%H:%M:%SZ") : std::string();
 }
 
 Json event(const char* kind, const mon_View::Time& time) {

@@ -1,5 +1,6 @@
 #include "monitor/mon_MessageFile.h"
 
+#include "monitor/mon_Clock.h"
 #include "monitor/mon_Platform.h"
 
 #include <sys/stat.h>
@@ -17,11 +18,6 @@
 namespace {
 
 const std::size_t readSize = 64 * 1024;
-
-double wallSeconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
 long long daysFromCivil(long long year, unsigned month, unsigned day) {
@@ -77,7 +73,8 @@ bool mon_MessageFile::ReportTime(const mon_Report& report, double& seconds) {
 
 mon_MessageFile::mon_MessageFile(const std::string& path, bool follow, mon_Roster& roster)
     : path(path), follow(follow), roster(roster), file(nullptr), offset(0), ended(false),
-      waitingSaid(false), jobId(0), now(Clock::now()), wallAtNow(wallSeconds()), holding(false) {
+      waitingSaid(false), jobId(0), now(Clock::now()), wallAtNow(mon_Clock::WallSeconds()),
+      holding(false) {
     restart();
     if (!open() && !follow)
         throw std::runtime_error("cannot read " + path);
@@ -140,7 +137,7 @@ mon_MessageFile::Clock::duration mon_MessageFile::ageOfFile() const {
 
 void mon_MessageFile::Serve(const mon_Poller&, Clock::time_point when) {
     now = when;
-    wallAtNow = wallSeconds();
+    wallAtNow = mon_Clock::WallSeconds();
     if (ended)
         return;
     if (!open()) {

@@ -1,5 +1,6 @@
 #include "monitor/mon_ReportPrinter.h"
 
+#include "monitor/mon_Clock.h"
 #include "monitor/mon_Roster.h"
 #include "monitor/mon_Text.h"
 
@@ -15,17 +16,7 @@ bool shownApart(const std::string& key) {
 mon_ReportPrinter::mon_ReportPrinter(std::FILE* out) : out(out) {}
 
 std::string mon_ReportPrinter::ClockTime(const Time& time) {
-    if (!time.known)
-        return "--:--:--";
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &time.when);
-#else
-    localtime_r(&time.when, &local);
-#endif
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
+    return time.known ? mon_Clock::Local(time.when, "%H:%M:%S") : "--:--:--";
 }
 
 std::string mon_ReportPrinter::Describe(const std::string& job, const mon_Report& report) {
