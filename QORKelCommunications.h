@@ -46,6 +46,9 @@
 #include "cow/cow_ListConstruct.h"
 #include "cow/cow_ListIter.h"
 
+// XML text: escaping and the characters XML carries
+#include "xml/xml_Text.h"
+
 // Sockets and addresses
 #include "csp/csp_Host.h"
 #include "csp/csp_IpAddress.h"
@@ -67,7 +70,6 @@
 #include "jcl/jcl_Stream.h"
 #include "jcl/jcl_StreamReader.h"
 #include "jcl/jcl_TextCache.h"
-#include "jcl/jcl_XmlText.h"
 
 // Reporting
 #include "ipm/ipm_DirectMechanism.h"

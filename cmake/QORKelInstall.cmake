@@ -18,7 +18,7 @@ install(TARGETS QORKelCommunications EXPORT QORKelCommunicationsTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # Globbed, so that every module's later headers are installed without a change here.
-foreach(folder base cow csp csp/impl jcl ipm platform)
+foreach(folder base cow xml csp csp/impl jcl ipm platform)
     file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
     if(headers)
         install(FILES ${headers} DESTINATION ${QORKEL_INSTALL_INCLUDEDIR}/${folder})

@@ -7,8 +7,8 @@
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
 #include "jcl/jcl_TlsFilter.h"
-#include "jcl/jcl_XmlText.h"
 #include "platform/platform_Sockets.h"
+#include "xml/xml_Text.h"
 
 #include <atomic>
 #include <chrono>
@@ -173,7 +173,7 @@ void jcl_Connection::WriteHeader() {
     cow_String header("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"");
     header.append("http://etherx.jabber.org/streams");
     header.append("\" to=\"");
-    jcl_XmlText::AppendEscaped(header, host);
+    xml_Text::AppendEscaped(header, host);
     header.append("\" version=\"1.0\" xmlns=\"jabber:client\">\n");
     if (!WriteAll(header))
         state = streamEnded;

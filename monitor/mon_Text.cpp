@@ -1,5 +1,7 @@
 #include "monitor/mon_Text.h"
 
+#include "xml/xml_Utf8.h"
+
 namespace {
 
 const char hexDigits[] = "0123456789abcdef";
@@ -14,40 +16,6 @@ void appendCodeEscape(std::string& out, unsigned long code) {
     out += "\\u";
     for (int shift = 12; shift >= 0; shift -= 4)
         out += hexDigits[(code >> shift) & 15];
-}
-
-// Length of the UTF-8 sequence that starts at `at` and its code point; 0 when the bytes
-// there are no valid sequence (then the first byte is shown as an escape).
-std::size_t decodeUtf8(const std::string& text, std::size_t at, unsigned long& code) {
-    const unsigned char first = static_cast<unsigned char>(text[at]);
-    std::size_t length;
-    unsigned long minimum;
-    if (first >= 0xc2 && first <= 0xdf) {
-        length = 2;
-        code = first & 0x1f;
-        minimum = 0x80;
-    } else if (first >= 0xe0 && first <= 0xef) {
-        length = 3;
-        code = first & 0x0f;
-        minimum = 0x800;
-    } else if (first >= 0xf0 && first <= 0xf4) {
-        length = 4;
-        code = first & 0x07;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xc0) != 0x80)
-            return 0;
-        code = (code << 6) | (next & 0x3f);
-    }
-    if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-        return 0;
-    return length;
 }
 
 // Characters that a terminal acts on or that reorder what is shown around them.
@@ -78,8 +46,10 @@ std::string mon_Text::Visible(const std::string& text) {
         } else if (byte < 0x20 || byte == 0x7f) {
             appendByteEscape(shown, byte);
         } else if (byte >= 0x80) {
+            // A byte that begins no valid sequence is shown as an escape.
             unsigned long code = 0;
-            const std::size_t length = decodeUtf8(text, at, code);
+            const std::size_t length = xml_Utf8::Decode(
+                reinterpret_cast<const unsigned char*>(text.data()) + at, text.size() - at, code);
             if (length == 0) {
                 appendByteEscape(shown, byte);
             } else {

@@ -1,6 +1,7 @@
-#include "ipm/ipm_XmlName.h"
+#include "xml/xml_Name.h"
 
 #include "base/xmp_Expat.h"
+#include "xml/xml_Utf8.h"
 
 #include <climits>
 
@@ -42,38 +43,6 @@ constexpr bool isNameOnly(unsigned long code) {
     return inRanges(code, nameOnlyRanges, sizeof nameOnlyRanges / sizeof *nameOnlyRanges);
 }
 
-// The length of the UTF-8 sequence at the front (0 when the bytes are not UTF-8) and
-// the code point it encodes.
-std::size_t decodeUtf8(const unsigned char* s, std::size_t available, unsigned long& code) {
-    const unsigned char lead = s[0];
-    std::size_t length;
-    unsigned long smallest;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    if (lead < 0xC2)
-        return 0;
-    if (lead < 0xE0)
-        length = 2, code = lead & 0x1Fu, smallest = 0x80;
-    else if (lead < 0xF0)
-        length = 3, code = lead & 0x0Fu, smallest = 0x800;
-    else if (lead < 0xF5)
-        length = 4, code = lead & 0x07u, smallest = 0x10000;
-    else
-        return 0;
-    if (available < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((s[i] & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (s[i] & 0x3Fu);
-    }
-    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 // The name as the rules above make it; asciiOnly also replaces every character beyond
 // ASCII. Answers whether any character beyond ASCII was kept.
 bool appendSanitized(std::string& out, const unsigned char* name, std::size_t length,
@@ -82,7 +51,7 @@ bool appendSanitized(std::string& out, const unsigned char* name, std::size_t le
     bool first = true;
     for (std::size_t i = 0; i < length;) {
         unsigned long code = 0;
-        const std::size_t sequence = decodeUtf8(name + i, length - i, code);
+        const std::size_t sequence = xml_Utf8::Decode(name + i, length - i, code);
         const bool allowed = sequence != 0 && !(asciiOnly && code >= 0x80);
         if (allowed && isNameStart(code)) {
             out.append(reinterpret_cast<const char*>(name + i), sequence);
@@ -131,7 +100,7 @@ constexpr AsciiNameTable asciiNames;
 
 } // namespace
 
-bool ipm_XmlName::IsPlainAsciiName(const char* name, std::size_t length) {
+bool xml_Name::IsPlainAsciiName(const char* name, std::size_t length) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
     if (length == 0 || bytes[0] >= 0x80 || (asciiNames.kind[bytes[0]] & 1) == 0)
         return false;
@@ -141,8 +110,8 @@ bool ipm_XmlName::IsPlainAsciiName(const char* name, std::size_t length) {
     return true;
 }
 
-void ipm_XmlName::Append(std::string& out, const char* name, std::size_t length,
-                         const char* whenEmpty) {
+void xml_Name::Append(std::string& out, const char* name, std::size_t length,
+                      const char* whenEmpty) {
     if (length == 0) {
         out += whenEmpty;
         return;

@@ -1,5 +1,5 @@
-#ifndef IPM_IPM_XMLNAME_H
-#define IPM_IPM_XMLNAME_H
+#ifndef XML_XML_NAME_H
+#define XML_XML_NAME_H
 
 #include <cstddef>
 #include <string>
@@ -17,7 +17,7 @@
 //   older edition of XML) still refuse the result, every character beyond ASCII in it
 //   is replaced as well.
 // Names that XML can carry, and that hold no ":", are written unchanged.
-class ipm_XmlName {
+class xml_Name {
 public:
     static void Append(std::string& out, const char* name, std::size_t length,
                        const char* whenEmpty);

@@ -1,4 +1,6 @@
-#include "jcl/jcl_XmlText.h"
+#include "xml/xml_Text.h"
+
+#include "xml/xml_Utf8.h"
 
 namespace {
 
@@ -28,43 +30,6 @@ bool isXmlControlAllowed(unsigned char c) {
     return c == '\t' || c == '\n' || c == '\r';
 }
 
-// A UTF-8 sequence at the front of the text: its length (0 when the bytes are not
-// UTF-8) and the code point it encodes.
-struct Sequence {
-    std::size_t length;
-    unsigned long code;
-};
-
-Sequence decodeUtf8(const unsigned char* s, std::size_t available) {
-    const Sequence none = {0, 0};
-    const unsigned char lead = s[0];
-    std::size_t length;
-    unsigned long code;
-    unsigned long smallest;
-    if (lead < 0xC2) // a continuation byte, or the lead of an overlong form
-        return none;
-    if (lead < 0xE0) {
-        length = 2, code = lead & 0x1Fu, smallest = 0x80;
-    } else if (lead < 0xF0) {
-        length = 3, code = lead & 0x0Fu, smallest = 0x800;
-    } else if (lead < 0xF5) {
-        length = 4, code = lead & 0x07u, smallest = 0x10000;
-    } else {
-        return none;
-    }
-    if (available < length)
-        return none;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((s[i] & 0xC0) != 0x80)
-            return none;
-        code = (code << 6) | (s[i] & 0x3Fu);
-    }
-    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return none;
-    const Sequence sequence = {length, code};
-    return sequence;
-}
-
 bool isXmlCharacter(unsigned long code) {
     return code != 0xFFFE && code != 0xFFFF;
 }
@@ -80,9 +45,9 @@ bool isReferencedWhitespace(unsigned char c, Whitespace whitespace) {
     return (c == '\t' || c == '\n') && whitespace == whitespaceAsReferences;
 }
 
-void appendAscii(std::string& out, unsigned char c, jcl_XmlText::Quotes quotes,
+void appendAscii(std::string& out, unsigned char c, xml_Text::Quotes quotes,
                  Whitespace whitespace) {
-    const bool escapeQuotes = quotes == jcl_XmlText::quotesEscaped;
+    const bool escapeQuotes = quotes == xml_Text::quotesEscaped;
     if (isReferencedWhitespace(c, whitespace))
         out += c == '\r' ? "&#13;" : c == '\n' ? "&#10;" : "&#9;";
     else if (c == '&')
@@ -101,8 +66,8 @@ void appendAscii(std::string& out, unsigned char c, jcl_XmlText::Quotes quotes,
         out += char(c);
 }
 
-void appendEscaped(std::string& out, const char* text, std::size_t length,
-                   jcl_XmlText::Quotes quotes, Whitespace whitespace) {
+void appendEscaped(std::string& out, const char* text, std::size_t length, xml_Text::Quotes quotes,
+                   Whitespace whitespace) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < length;) {
         const unsigned char c = bytes[i];
@@ -111,38 +76,40 @@ void appendEscaped(std::string& out, const char* text, std::size_t length,
             ++i;
             continue;
         }
-        const Sequence sequence = decodeUtf8(bytes + i, length - i);
-        if (sequence.length == 0) {
+        unsigned long code = 0;
+        const std::size_t sequence = xml_Utf8::Decode(bytes + i, length - i, code);
+        if (sequence == 0) {
             appendUtf8(out, c < 0xA0 ? windows1252High[c - 0x80] : c);
             ++i;
         } else {
-            if (isXmlCharacter(sequence.code))
-                out.append(text + i, sequence.length);
+            if (isXmlCharacter(code))
+                out.append(text + i, sequence);
             else
                 out += replacementCharacter;
-            i += sequence.length;
+            i += sequence;
         }
     }
 }
 
-bool isEscaped(unsigned char c, jcl_XmlText::Quotes quotes, Whitespace whitespace) {
+bool isEscaped(unsigned char c, xml_Text::Quotes quotes, Whitespace whitespace) {
     return c == '&' || c == '<' || c == '>' ||
-           (quotes == jcl_XmlText::quotesEscaped && (c == '"' || c == '\'')) ||
+           (quotes == xml_Text::quotesEscaped && (c == '"' || c == '\'')) ||
            isReferencedWhitespace(c, whitespace);
 }
 
 // Whether the text is UTF-8 with only characters XML can carry and, unless markup is
 // allowed, none that appendEscaped escapes.
-bool holdsOnly(const char* text, std::size_t length, bool markupAllowed, jcl_XmlText::Quotes quotes,
+bool holdsOnly(const char* text, std::size_t length, bool markupAllowed, xml_Text::Quotes quotes,
                Whitespace whitespace) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < length;) {
         const unsigned char c = bytes[i];
         if (c >= 0x80) {
-            const Sequence sequence = decodeUtf8(bytes + i, length - i);
-            if (sequence.length == 0 || !isXmlCharacter(sequence.code))
+            unsigned long code = 0;
+            const std::size_t sequence = xml_Utf8::Decode(bytes + i, length - i, code);
+            if (sequence == 0 || !isXmlCharacter(code))
                 return false;
-            i += sequence.length;
+            i += sequence;
             continue;
         }
         if ((c < 0x20 && !isXmlControlAllowed(c)) ||
@@ -153,7 +120,7 @@ bool holdsOnly(const char* text, std::size_t length, bool markupAllowed, jcl_Xml
     return true;
 }
 
-void appendEscaped(cow_String& out, const cow_String& text, jcl_XmlText::Quotes quotes,
+void appendEscaped(cow_String& out, const cow_String& text, xml_Text::Quotes quotes,
                    Whitespace whitespace) {
     const std::size_t length = static_cast<std::size_t>(text.length());
     if (holdsOnly(text.c_str(), length, false, quotes, whitespace)) {
@@ -167,27 +134,27 @@ void appendEscaped(cow_String& out, const cow_String& text, jcl_XmlText::Quotes 
 
 } // namespace
 
-void jcl_XmlText::AppendEscaped(std::string& out, const char* text, std::size_t length,
-                                Quotes quotes) {
+void xml_Text::AppendEscaped(std::string& out, const char* text, std::size_t length,
+                             Quotes quotes) {
     appendEscaped(out, text, length, quotes, whitespaceAsGiven);
 }
 
-bool jcl_XmlText::IsPlain(const char* text, std::size_t length, Quotes quotes) {
+bool xml_Text::IsPlain(const char* text, std::size_t length, Quotes quotes) {
     return holdsOnly(text, length, false, quotes, whitespaceAsGiven);
 }
 
-bool jcl_XmlText::HoldsOnlyXmlCharacters(const char* text, std::size_t length) {
+bool xml_Text::HoldsOnlyXmlCharacters(const char* text, std::size_t length) {
     return holdsOnly(text, length, true, quotesAsGiven, whitespaceAsGiven);
 }
 
-void jcl_XmlText::AppendEscaped(cow_String& out, const cow_String& text) {
+void xml_Text::AppendEscaped(cow_String& out, const cow_String& text) {
     appendEscaped(out, text, quotesEscaped, whitespaceAsGiven);
 }
 
-void jcl_XmlText::AppendParsedText(cow_String& out, const cow_String& text) {
+void xml_Text::AppendParsedText(cow_String& out, const cow_String& text) {
     appendEscaped(out, text, quotesAsGiven, returnAsReference);
 }
 
-void jcl_XmlText::AppendParsedAttribute(cow_String& out, const cow_String& text) {
+void xml_Text::AppendParsedAttribute(cow_String& out, const cow_String& text) {
     appendEscaped(out, text, quotesEscaped, whitespaceAsReferences);
 }

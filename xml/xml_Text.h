@@ -1,5 +1,5 @@
-#ifndef JCL_JCL_XMLTEXT_H
-#define JCL_JCL_XMLTEXT_H
+#ifndef XML_XML_TEXT_H
+#define XML_XML_TEXT_H
 
 #include "base/base_Export.h"
 #include "base/cow_String.h"
@@ -7,10 +7,11 @@
 #include <cstddef>
 #include <string>
 
-// Caller texts that the client writes into XML (addresses, account names, passwords,
-// resources): whatever they hold, they come out as plain character data that a server
-// reads back as the same text, and never end the element or the stream they stand in.
-class QORKEL_API jcl_XmlText {
+// Caller texts written into XML (the client's addresses, account names, passwords and
+// resources; the values of a report): whatever they hold, they come out as plain character
+// data that a parser reads back as the same text, and never end the element or the stream
+// they stand in.
+class QORKEL_API xml_Text {
 public:
     enum Quotes { quotesAsGiven, quotesEscaped };
 

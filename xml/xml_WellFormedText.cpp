@@ -1,7 +1,7 @@
-#include "ipm/ipm_WellFormedText.h"
+#include "xml/xml_WellFormedText.h"
 
 #include "base/xmp_Expat.h"
-#include "jcl/jcl_XmlText.h"
+#include "xml/xml_Text.h"
 
 #include <climits>
 #include <cstring>
@@ -18,7 +18,7 @@ bool contains(const char* text, std::size_t length, const char* piece) {
 
 struct ContentCheck {
     XML_Parser parser;
-    ipm_WellFormedText::Markup markup;
+    xml_WellFormedText::Markup markup;
     bool refused;
 };
 
@@ -26,7 +26,7 @@ struct ContentCheck {
 void XMLCALL refusePrefixedNames(void* userData, const XML_Char* name,
                                  const XML_Char** attributes) {
     ContentCheck& check = *static_cast<ContentCheck*>(userData);
-    if (check.markup != ipm_WellFormedText::stanzaMarkup)
+    if (check.markup != xml_WellFormedText::stanzaMarkup)
         return;
     bool prefixed = std::strchr(name, ':') != nullptr;
     for (; *attributes != nullptr && !prefixed; attributes += 2)
@@ -41,7 +41,7 @@ void XMLCALL ignoreEnd(void*, const XML_Char*) {}
 
 // Wrapped in an element of its own: text that closes the wrapper early leaves the
 // wrapper's end tag unmatched, so only content that stays inside counts.
-bool parsesAsContent(const char* text, std::size_t length, ipm_WellFormedText::Markup markup) {
+bool parsesAsContent(const char* text, std::size_t length, xml_WellFormedText::Markup markup) {
     XML_Parser parser = xmp_XML_ParserCreate("UTF-8");
     if (parser == nullptr)
         return false;
@@ -69,11 +69,11 @@ constexpr PlainAsciiTable plainAscii;
 
 } // namespace
 
-bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t length, Markup markup) {
+bool xml_WellFormedText::IsWellFormedContent(const char* text, std::size_t length, Markup markup) {
     // Characters are told without the parser; only markup needs it.
-    if (!jcl_XmlText::HoldsOnlyXmlCharacters(text, length))
+    if (!xml_Text::HoldsOnlyXmlCharacters(text, length))
         return false;
-    if (jcl_XmlText::IsPlain(text, length, jcl_XmlText::quotesAsGiven))
+    if (xml_Text::IsPlain(text, length, xml_Text::quotesAsGiven))
         return true;
     if (length > std::size_t(INT_MAX))
         return false;
@@ -84,20 +84,20 @@ bool ipm_WellFormedText::IsWellFormedContent(const char* text, std::size_t lengt
 
 // Values are mostly ASCII: a table look-up a byte, and the full check from the first byte
 // beyond ASCII on.
-bool ipm_WellFormedText::IsPlain(const char* text, std::size_t length) {
+bool xml_WellFormedText::IsPlain(const char* text, std::size_t length) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     std::size_t i = 0;
     for (; i < length && bytes[i] < 0x80; ++i)
         if (!plainAscii.plain[bytes[i]])
             return false;
-    return i == length || jcl_XmlText::IsPlain(text + i, length - i, jcl_XmlText::quotesAsGiven);
+    return i == length || xml_Text::IsPlain(text + i, length - i, xml_Text::quotesAsGiven);
 }
 
-void ipm_WellFormedText::AppendRepaired(std::string& out, const char* text, std::size_t length) {
-    jcl_XmlText::AppendEscaped(out, text, length, jcl_XmlText::quotesAsGiven);
+void xml_WellFormedText::AppendRepaired(std::string& out, const char* text, std::size_t length) {
+    xml_Text::AppendEscaped(out, text, length, xml_Text::quotesAsGiven);
 }
 
-void ipm_WellFormedText::Append(std::string& out, const char* text, std::size_t length,
+void xml_WellFormedText::Append(std::string& out, const char* text, std::size_t length,
                                 Markup markup) {
     if (IsWellFormedContent(text, length, markup))
         out.append(text, length);

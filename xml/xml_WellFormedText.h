@@ -1,5 +1,5 @@
-#ifndef IPM_IPM_WELLFORMEDTEXT_H
-#define IPM_IPM_WELLFORMEDTEXT_H
+#ifndef XML_XML_WELLFORMEDTEXT_H
+#define XML_XML_WELLFORMEDTEXT_H
 
 #include <cstddef>
 #include <string>
@@ -8,7 +8,7 @@
 // checks before it forwards: a server ends the whole stream on the first stanza that is
 // not well-formed XML in UTF-8. Texts that are fine pass unchanged; any other is
 // repaired into plain character data.
-class ipm_WellFormedText {
+class xml_WellFormedText {
 public:
     // What a text may hold beyond character data and references to count as fine.
     // anyMarkup: any well-formed XML content (elements, comments, processing
