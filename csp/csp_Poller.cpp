@@ -1,79 +1,50 @@
-#include "monitor/mon_Poller.h"
+#include "csp/csp_Poller.h"
 
-#if defined(_WIN32)
-// Windows' select takes any socket value but at most FD_SETSIZE of them.
-#define FD_SETSIZE 1024
-#include <winsock2.h>
-#else
-#include <cerrno>
-#include <poll.h>
-#endif
+#include "platform/platform_Sockets.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <thread>
+#include <memory>
 
-#if defined(_WIN32)
-const std::size_t mon_Poller::mostDescriptors = FD_SETSIZE;
-#else
-const std::size_t mon_Poller::mostDescriptors = SIZE_MAX;
-#endif
+std::size_t csp_Poller::mostDescriptors() {
+    return static_cast<std::size_t>(wsa::mostSocketsPerWait());
+}
 
-void mon_Poller::Clear() {
+void csp_Poller::clear() {
     descriptors.clear();
     readable.clear();
 }
 
-void mon_Poller::Add(int descriptor) {
+void csp_Poller::add(int descriptor) {
     if (descriptor >= 0)
         descriptors.push_back(descriptor);
 }
 
-bool mon_Poller::IsReadable(int descriptor) const {
+bool csp_Poller::isReadable(int descriptor) const {
     return std::binary_search(readable.begin(), readable.end(), descriptor);
 }
 
-#if defined(_WIN32)
+bool csp_Poller::wait(int milliseconds) {
+    csp_SocketError error;
+    return wait(milliseconds, error);
+}
 
-bool mon_Poller::Wait(int milliseconds) {
+bool csp_Poller::wait(int milliseconds, csp_SocketError& error) {
     readable.clear();
-    if (descriptors.empty()) {
-        // select with no socket fails at once.
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        return true;
-    }
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    for (std::size_t i = 0; i < descriptors.size() && i < FD_SETSIZE; ++i)
-        FD_SET(static_cast<SOCKET>(descriptors[i]), &readSet);
-    timeval timeout;
-    timeout.tv_sec = milliseconds / 1000;
-    timeout.tv_usec = (milliseconds % 1000) * 1000;
-    if (::select(0, &readSet, nullptr, nullptr, &timeout) == SOCKET_ERROR)
+    const std::vector<wsa::SOCKET> sockets(descriptors.begin(), descriptors.end());
+    const std::unique_ptr<bool[]> ready(new bool[sockets.size() + 1]);
+    wsa::WSASetLastError(0);
+    error = csp_SocketError();
+    // A count of microseconds in a long, which has 32 bits on Windows.
+    const long microseconds = milliseconds <= 0 ? 0 : std::min(milliseconds, 2000000) * 1000L;
+    const int count = wsa::waitUntilAnyReadable(sockets.data(), static_cast<int>(sockets.size()),
+                                                ready.get(), microseconds);
+    if (count == SOCKET_ERROR) {
+        error = csp_SocketError(wsa::WSAGetLastError());
         return false;
-    for (const int descriptor : descriptors)
-        if (FD_ISSET(static_cast<SOCKET>(descriptor), &readSet))
-            readable.push_back(descriptor);
-    std::sort(readable.begin(), readable.end());
-    return true;
-}
-
-#else
-
-bool mon_Poller::Wait(int milliseconds) {
-    readable.clear();
-    std::vector<pollfd> polled(descriptors.size());
+    }
     for (std::size_t i = 0; i < descriptors.size(); ++i)
-        polled[i] = pollfd{descriptors[i], POLLIN, 0};
-    const int ready = ::poll(polled.data(), nfds_t(polled.size()), milliseconds);
-    if (ready < 0)
-        return errno == EINTR;
-    for (const pollfd& entry : polled)
-        if (entry.revents != 0)
-            readable.push_back(entry.fd);
+        if (ready[i])
+            readable.push_back(descriptors[i]);
     std::sort(readable.begin(), readable.end());
     return true;
 }
-
-#endif

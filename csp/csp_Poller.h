@@ -1,23 +1,29 @@
-#ifndef MONITOR_MON_POLLER_H
-#define MONITOR_MON_POLLER_H
+#ifndef CSP_CSP_POLLER_H
+#define CSP_CSP_POLLER_H
+
+#include "base/base_Export.h"
+#include "csp/impl/csp_SocketError.h"
 
 #include <cstddef>
 #include <vector>
 
-// One wait over every descriptor the monitor reads (the listening socket, each job's
-// connection, the Jabber server, the keyboard), bounded in time: the monitor's single
-// thread serves them all and still gets to its timers and commands.
-class mon_Poller {
+// One wait over many descriptors (a listener, the connections it accepted, a client's
+// socket, on POSIX a terminal too), bounded in time: a single thread serves them all and
+// still gets to its timers. Raises nothing.
+class QORKEL_API csp_Poller {
 public:
-    // The most descriptors one wait takes (Windows' select: FD_SETSIZE; poll: any number).
-    static const std::size_t mostDescriptors;
+    // The most descriptors one wait takes (Windows' select: 1024; POSIX: any number).
+    static std::size_t mostDescriptors();
 
-    void Clear();
-    void Add(int descriptor);
-    // Waits until a descriptor is readable (or closed, or failed) or the time has passed.
-    // False when the wait itself failed.
-    bool Wait(int milliseconds);
-    bool IsReadable(int descriptor) const;
+    void clear();
+    // A negative descriptor (a socket that is not open) is left out.
+    void add(int descriptor);
+    // Waits until a descriptor is readable (or has ended, or failed) or the time has passed;
+    // on POSIX a signal ends the wait early. False, with the cause in `error`, when the wait
+    // itself failed.
+    bool wait(int milliseconds, csp_SocketError& error);
+    bool wait(int milliseconds);
+    bool isReadable(int descriptor) const;
 
 private:
     std::vector<int> descriptors;
