@@ -184,9 +184,9 @@ void mon_Board::Summary(const mon_Roster& roster) {
     mon_ReportPrinter(stdout).Summary(roster);
 }
 
-void mon_Board::Watch(mon_Poller& poller) {
+void mon_Board::Watch(csp_Poller& poller) {
     if (screen)
-        poller.Add(0);
+        poller.add(0);
 }
 
 bool mon_Board::Next(std::string& line) {

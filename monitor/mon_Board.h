@@ -45,7 +45,7 @@ public:
     // Leaves the board and prints the summary as the plain log would.
     void Summary(const mon_Roster& roster) override;
 
-    void Watch(mon_Poller& poller) override;
+    void Watch(csp_Poller& poller) override;
     bool Next(std::string& line) override;
 
 private:

@@ -1,7 +1,7 @@
 #ifndef MONITOR_MON_COMMANDINPUT_H
 #define MONITOR_MON_COMMANDINPUT_H
 
-#include "monitor/mon_Poller.h"
+#include "csp/csp_Poller.h"
 
 #include <string>
 
@@ -11,7 +11,7 @@ class mon_CommandInput {
 public:
     virtual ~mon_CommandInput() = default;
     // Adds a descriptor to wait on, if the input has one the monitor's loop can wait for.
-    virtual void Watch(mon_Poller&) {}
+    virtual void Watch(csp_Poller&) {}
     // The next line typed, if one is complete.
     virtual bool Next(std::string& line) = 0;
 };

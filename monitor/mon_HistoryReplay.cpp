@@ -29,7 +29,7 @@ bool mon_HistoryReplay::SendKill(const mon_Job&, std::string& why) {
     return false;
 }
 
-void mon_HistoryReplay::Serve(const mon_Poller&, Clock::time_point now) {
+void mon_HistoryReplay::Serve(const csp_Poller&, Clock::time_point now) {
     if (ended)
         return;
     const double wallNow = mon_Clock::WallSeconds();

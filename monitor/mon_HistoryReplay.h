@@ -17,8 +17,8 @@ public:
 
     mon_HistoryReplay(const mon_History& history, const mon_History::Run& run, mon_Roster& roster);
 
-    void Watch(mon_Poller&) override {}
-    void Serve(const mon_Poller& poller, Clock::time_point now) override;
+    void Watch(csp_Poller&) override {}
+    void Serve(const csp_Poller& poller, Clock::time_point now) override;
     bool SendKill(const mon_Job& job, std::string& why) override;
     bool Ended() const override { return ended; }
     std::string Describe() const override;

@@ -53,10 +53,7 @@ mon_JabberListener::mon_JabberListener(const mon_Options& options, mon_Roster& r
 }
 
 mon_JabberListener::~mon_JabberListener() {
-    try {
-        connection.Disconnect();
-    } catch (...) {
-    }
+    connection.Disconnect();
 }
 
 std::string mon_JabberListener::Address() const {
@@ -136,10 +133,7 @@ void mon_JabberListener::loggedInNow() {
 }
 
 void mon_JabberListener::connectionLost(const std::string& why) {
-    try {
-        connection.Disconnect();
-    } catch (...) {
-    }
+    connection.Disconnect();
     state = waitingToRetry;
     lostAt = now;
     retryDelay = firstRetry;
@@ -148,10 +142,7 @@ void mon_JabberListener::connectionLost(const std::string& why) {
 }
 
 void mon_JabberListener::attemptFailed(const std::string& why) {
-    try {
-        connection.Disconnect();
-    } catch (...) {
-    }
+    connection.Disconnect();
     state = waitingToRetry;
     retryDelay = std::min<Clock::duration>(retryDelay * 2, longestRetry);
     nextAttempt = now + retryDelay;
@@ -196,19 +187,19 @@ void mon_JabberListener::followLogIn() {
     }
 }
 
-void mon_JabberListener::Watch(mon_Poller& poller) {
+void mon_JabberListener::Watch(csp_Poller& poller) {
     if (state != waitingToRetry)
-        poller.Add(connection.GetDescriptor());
+        poller.add(connection.GetDescriptor());
 }
 
-void mon_JabberListener::Serve(const mon_Poller& poller, Clock::time_point when) {
+void mon_JabberListener::Serve(const csp_Poller& poller, Clock::time_point when) {
     now = when;
     if (state == waitingToRetry) {
         if (now >= nextAttempt)
             retry();
         return;
     }
-    if (poller.IsReadable(connection.GetDescriptor()))
+    if (poller.isReadable(connection.GetDescriptor()))
         readWaitingStanzas();
     if (state == loggingIn)
         followLogIn();
@@ -216,21 +207,19 @@ void mon_JabberListener::Serve(const mon_Poller& poller, Clock::time_point when)
         probeQuietJobs();
 }
 
-// Each Receive reads once; the round goes on while more is waiting, never waiting itself.
+// Each receive reads once; the round goes on while more is waiting, never waiting itself.
+// Through the calls that raise nothing: on Windows an exception cannot leave the library's DLL,
+// so a reset connection reaches the monitor as the stream's end, with its reason.
 void mon_JabberListener::readWaitingStanzas() {
     for (int reads = 0; reads < readsPerRound; ++reads) {
-        try {
-            connection.Receive(1);
-        } catch (const csp_NetworkException&) {
-        }
-        if (!connection.IsStreamOpen()) {
+        if (!connection.TryReceive(1)) {
             if (state == loggedIn)
                 connectionLost("the Jabber server " + serverText() + " ended the connection");
             return;
         }
         if (state == loggingIn && connection.GetLogInOutcome() != jcl_Connection::logInInProgress)
             return;
-        if (wsa::waitUntilReadable(connection.GetDescriptor(), 0) != 1)
+        if (!connection.HasDataWaiting())
             return;
     }
 }

@@ -43,8 +43,8 @@ public:
     // The listener's own address, which jobs send to.
     std::string Address() const;
 
-    void Watch(mon_Poller& poller) override;
-    void Serve(const mon_Poller& poller, Clock::time_point now) override;
+    void Watch(csp_Poller& poller) override;
+    void Serve(const csp_Poller& poller, Clock::time_point now) override;
     bool SendKill(const mon_Job& job, std::string& why) override;
     // A server that goes away is no end: the listener logs in again.
     bool Ended() const override { return false; }

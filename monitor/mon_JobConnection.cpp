@@ -18,8 +18,9 @@ mon_JobConnection::~mon_JobConnection() {
 bool mon_JobConnection::ReadAvailable(Clock::time_point when) {
     now = when;
     static thread_local std::vector<char> received(readSize);
-    const int count = wsa::recv(socket.getDescriptor(), received.data(), readSize, 0);
-    if (count < 0 && wsa::WSAGetLastError() == WSAEWOULDBLOCK)
+    csp_SocketError error;
+    const int count = socket.read(received.data(), readSize, error);
+    if (count < 0 && error.kind() == csp_SocketError::wouldBlock)
         return true;
     if (count <= 0) {
         // A reset reads as an end of stream on some platforms; both end the connection.
@@ -56,10 +57,11 @@ void mon_JobConnection::ended(const std::string& why) {
 }
 
 bool mon_JobConnection::SendKill(std::string& why) {
-    const int sent = wsa::send(socket.getDescriptor(), "Kill", 4, 0);
+    csp_SocketError error;
+    const int sent = socket.write("Kill", 4, error);
     if (sent == 4)
         return true;
-    why = sent < 0 ? "the connection failed (error " + std::to_string(wsa::WSAGetLastError()) + ")"
+    why = sent < 0 ? "the connection failed (error " + std::to_string(error.code()) + ")"
                    : "the job is not reading";
     return false;
 }

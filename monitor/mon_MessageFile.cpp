@@ -135,7 +135,7 @@ mon_MessageFile::Clock::duration mon_MessageFile::ageOfFile() const {
     return std::chrono::duration_cast<Clock::duration>(age);
 }
 
-void mon_MessageFile::Serve(const mon_Poller&, Clock::time_point when) {
+void mon_MessageFile::Serve(const csp_Poller&, Clock::time_point when) {
     now = when;
     wallAtNow = mon_Clock::WallSeconds();
     if (ended)

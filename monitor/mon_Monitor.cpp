@@ -46,10 +46,10 @@ void mon_Monitor::Run() {
 }
 
 void mon_Monitor::round(int waitMilliseconds) {
-    poller.Clear();
+    poller.clear();
     source.Watch(poller);
     input.Watch(poller);
-    poller.Wait(waitMilliseconds);
+    poller.wait(waitMilliseconds);
     const Clock::time_point now = Clock::now();
     source.Serve(poller, now);
     std::string line;

@@ -1,9 +1,9 @@
 #ifndef MONITOR_MON_MONITOR_H
 #define MONITOR_MON_MONITOR_H
 
+#include "csp/csp_Poller.h"
 #include "monitor/mon_CommandInput.h"
 #include "monitor/mon_Options.h"
-#include "monitor/mon_Poller.h"
 #include "monitor/mon_Roster.h"
 #include "monitor/mon_Source.h"
 
@@ -45,7 +45,7 @@ private:
     mon_Roster& roster;
     mon_Source& source;
     mon_CommandInput& input;
-    mon_Poller poller;
+    csp_Poller poller;
     std::vector<KillRequests*> killRequests;
     bool done;
     bool quitWarned;

@@ -1,7 +1,5 @@
 #include "monitor/mon_Platform.h"
 
-#include "QORKelCommunications.h"
-
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -10,7 +8,6 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -24,26 +21,6 @@ extern "C" void requestStop(int) {
 }
 
 } // namespace
-
-bool mon_Platform::SetNonBlocking(int descriptor) {
-#if defined(_WIN32)
-    u_long on = 1;
-    return ::ioctlsocket(static_cast<SOCKET>(descriptor), FIONBIO, &on) == 0;
-#else
-    const int flags = ::fcntl(descriptor, F_GETFL, 0);
-    return flags != -1 && ::fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) == 0;
-#endif
-}
-
-void mon_Platform::AllowQuickRebind(int descriptor) {
-#if defined(_WIN32)
-    (void)descriptor;
-#else
-    const int on = 1;
-    wsa::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
-                    int(sizeof on));
-#endif
-}
 
 bool mon_Platform::IsTerminal(std::FILE* stream) {
 #if defined(_WIN32)

@@ -4,16 +4,10 @@
 #include <cstddef>
 #include <cstdio>
 
-// The few things the monitor does that POSIX and Windows do differently; the sockets
-// themselves go through the library's platform layer.
+// The few things the monitor does that POSIX and Windows do differently, beside the sockets,
+// which the library's socket layer serves.
 class mon_Platform {
 public:
-    // Calls on the socket return at once instead of waiting (an accept that finds the
-    // connection gone, a send to a job that does not read).
-    static bool SetNonBlocking(int descriptor);
-    // A restarted monitor gets its port back while the old connections linger in TIME_WAIT;
-    // Windows allows that anyway, and its SO_REUSEADDR would let two listeners share a port.
-    static void AllowQuickRebind(int descriptor);
     static bool IsTerminal(std::FILE* stream);
     // SIGINT and SIGTERM ask the monitor to stop (StopRequested) instead of ending it at
     // once, so that the terminal is restored and the summary printed.

@@ -21,7 +21,7 @@ const std::size_t spareDescriptors = 16;
 std::size_t connectionLimit() {
     std::size_t most = mon_Server::connectionCeiling;
     for (const std::size_t descriptors :
-         {mon_Platform::DescriptorLimit(), mon_Poller::mostDescriptors}) {
+         {mon_Platform::DescriptorLimit(), csp_Poller::mostDescriptors()}) {
         const std::size_t usable = descriptors > 2 * spareDescriptors
                                        ? descriptors - spareDescriptors
                                        : std::max<std::size_t>(descriptors / 2, 1);
@@ -30,23 +30,15 @@ std::size_t connectionLimit() {
     return most;
 }
 
-std::string errorText(int error) {
-    switch (error) {
-    case WSAEADDRINUSE:
-        return "address already in use";
-    case WSAEADDRNOTAVAIL:
-        return "address not available on this machine";
-    case WSAEACCES:
-        return "permission denied";
-    case WSAEMFILE:
-        return "no file descriptors left";
-    default:
-        return "system error " + std::to_string(error);
-    }
+std::string errorText(const csp_SocketError& error) {
+    if (error.kind() == csp_SocketError::addressNotAvailable)
+        return error.text() + " on this machine";
+    return error.text();
 }
 
-std::string peerText(const sockaddr_in& peer) {
-    return std::string(wsa::inet_ntoa(peer.sin_addr)) + ":" + std::to_string(ntohs(peer.sin_port));
+std::string peerText(const csp_SocketAddress& peer) {
+    return std::string(peer.getIpAddress().toDottedString().c_str()) + ":" +
+           std::to_string(peer.getPort());
 }
 
 [[noreturn]] void cannotListen(const std::string& address, int port, const std::string& why) {
@@ -61,15 +53,11 @@ csp_TcpSocket listeningSocket(const std::string& address, int port) {
     } catch (const csp_NetworkException&) {
         cannotListen(address, port, "not an address of this machine");
     }
-    csp_TcpSocket listener(csp_TcpSocket::doNotBind);
-    mon_Platform::AllowQuickRebind(listener.getDescriptor());
-    const sockaddr_in bound = local;
-    if (wsa::bind(listener.getDescriptor(), reinterpret_cast<const sockaddr*>(&bound),
-                  int(sizeof bound)) != 0)
-        cannotListen(address, port, errorText(wsa::WSAGetLastError()));
-    if (listener.listen(listenBacklog) != 0)
-        cannotListen(address, port, errorText(wsa::WSAGetLastError()));
-    mon_Platform::SetNonBlocking(listener.getDescriptor());
+    csp_SocketError error;
+    csp_TcpSocket listener = csp_TcpSocket::listenOn(local, listenBacklog, error);
+    if (!listener.isOpen())
+        cannotListen(address, port, errorText(error));
+    listener.setNonBlocking(true, error);
     return listener;
 }
 
@@ -94,21 +82,21 @@ std::string mon_Server::Describe() const {
     return "listening on " + address + ":" + std::to_string(port);
 }
 
-void mon_Server::Watch(mon_Poller& poller) {
+void mon_Server::Watch(csp_Poller& poller) {
     if (!acceptPaused)
-        poller.Add(listener.getDescriptor());
+        poller.add(listener.getDescriptor());
     for (const auto& connection : connections)
-        poller.Add(connection->Descriptor());
+        poller.add(connection->Descriptor());
 }
 
-void mon_Server::Serve(const mon_Poller& poller, Clock::time_point now) {
+void mon_Server::Serve(const csp_Poller& poller, Clock::time_point now) {
     if (acceptPaused && now >= acceptPausedUntil)
         acceptPaused = false;
-    if (!acceptPaused && poller.IsReadable(listener.getDescriptor()))
+    if (!acceptPaused && poller.isReadable(listener.getDescriptor()))
         acceptWaitingJobs(now);
     connections.erase(std::remove_if(connections.begin(), connections.end(),
                                      [&](const std::unique_ptr<mon_JobConnection>& connection) {
-                                         return (poller.IsReadable(connection->Descriptor()) &&
+                                         return (poller.isReadable(connection->Descriptor()) &&
                                                  !connection->ReadAvailable(now)) ||
                                                 unnamedTooLong(*connection, now);
                                      }),
@@ -117,17 +105,15 @@ void mon_Server::Serve(const mon_Poller& poller, Clock::time_point now) {
 
 void mon_Server::acceptWaitingJobs(Clock::time_point now) {
     for (int accepted = 0; accepted < acceptsPerRound; ++accepted) {
-        sockaddr_in peer;
-        std::memset(&peer, 0, sizeof peer);
-        int length = int(sizeof peer);
-        const wsa::SOCKET descriptor =
-            wsa::accept(listener.getDescriptor(), reinterpret_cast<sockaddr*>(&peer), &length);
-        if (descriptor == INVALID_SOCKET) {
-            const int error = wsa::WSAGetLastError();
-            if (error == WSAEMFILE && dropIdlest(now, 0, "no descriptor left"))
+        csp_SocketAddress peer(0);
+        csp_SocketError error;
+        csp_TcpSocket socket = listener.acceptConnection(peer, error);
+        if (!socket.isOpen()) {
+            const csp_SocketError::Kind kind = error.kind();
+            if (kind == csp_SocketError::noDescriptors && dropIdlest(now, 0, "no descriptor left"))
                 continue;
-            if (error != WSAEWOULDBLOCK && error != WSAECONNABORTED && error != WSAECONNRESET &&
-                error != WSAEINTR)
+            if (kind != csp_SocketError::wouldBlock && kind != csp_SocketError::aborted &&
+                kind != csp_SocketError::reset && kind != csp_SocketError::interrupted)
                 pauseAccepting(error, now);
             return;
         }
@@ -135,8 +121,7 @@ void mon_Server::acceptWaitingJobs(Clock::time_point now) {
             acceptTroubleSaid = false;
             roster.View().Note("accepting connections again");
         }
-        csp_TcpSocket socket(static_cast<int>(descriptor));
-        mon_Platform::SetNonBlocking(socket.getDescriptor());
+        socket.setNonBlocking(true, error);
         connections.push_back(
             std::make_unique<mon_JobConnection>(std::move(socket), peerText(peer), roster, now));
         if (connections.size() > mostConnections)
@@ -173,7 +158,7 @@ bool mon_Server::unnamedTooLong(const mon_JobConnection& connection, Clock::time
 
 // Out of descriptors the listener stays readable: accepting again at once would spin.
 // Accepting tries again a second later; one line tells of the shortage, one of its end.
-void mon_Server::pauseAccepting(int error, Clock::time_point now) {
+void mon_Server::pauseAccepting(const csp_SocketError& error, Clock::time_point now) {
     acceptPaused = true;
     acceptPausedUntil = now + acceptPause;
     if (acceptTroubleSaid)

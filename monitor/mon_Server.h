@@ -33,8 +33,8 @@ public:
     int Port() const { return port; }
     std::size_t MostConnections() const { return mostConnections; }
 
-    void Watch(mon_Poller& poller) override;
-    void Serve(const mon_Poller& poller, Clock::time_point now) override;
+    void Watch(csp_Poller& poller) override;
+    void Serve(const csp_Poller& poller, Clock::time_point now) override;
     bool SendKill(const mon_Job& job, std::string& why) override;
     bool Ended() const override { return false; }
     std::string Describe() const override;
@@ -56,7 +56,7 @@ private:
     bool acceptTroubleSaid;
 
     void acceptWaitingJobs(Clock::time_point now);
-    void pauseAccepting(int error, Clock::time_point now);
+    void pauseAccepting(const csp_SocketError& error, Clock::time_point now);
     bool dropIdlest(Clock::time_point now, std::size_t newest, const std::string& why);
     bool unnamedTooLong(const mon_JobConnection& connection, Clock::time_point now);
     mon_JobConnection* connectionOf(int jobId) const;

@@ -1,8 +1,8 @@
 #ifndef MONITOR_MON_SOURCE_H
 #define MONITOR_MON_SOURCE_H
 
+#include "csp/csp_Poller.h"
 #include "monitor/mon_Job.h"
-#include "monitor/mon_Poller.h"
 
 #include <string>
 
@@ -15,9 +15,9 @@ public:
 
     virtual ~mon_Source() = default;
 
-    virtual void Watch(mon_Poller& poller) = 0;
+    virtual void Watch(csp_Poller& poller) = 0;
     // Also called when nothing was readable, for the source's own timers.
-    virtual void Serve(const mon_Poller& poller, Clock::time_point now) = 0;
+    virtual void Serve(const csp_Poller& poller, Clock::time_point now) = 0;
     // Sends Kill to a connected job; false with the reason when that was not possible.
     virtual bool SendKill(const mon_Job& job, std::string& why) = 0;
     // No more reports can come (the server ended the session, a replayed file is read).

@@ -3,7 +3,7 @@
 set(QORKEL_MONITOR_SOURCES
     mon_ChatReports.cpp mon_Clock.cpp mon_Command.cpp mon_CommandQueue.cpp mon_Hooks.cpp
     mon_JabberListener.cpp mon_Job.cpp mon_JobConnection.cpp mon_JsonLog.cpp mon_MessageFile.cpp
-    mon_Monitor.cpp mon_Options.cpp mon_Platform.cpp mon_Poller.cpp mon_Progress.cpp
+    mon_Monitor.cpp mon_Options.cpp mon_Platform.cpp mon_Progress.cpp
     mon_ReportPrinter.cpp mon_ReportStream.cpp mon_Roster.cpp mon_Series.cpp mon_Server.cpp
     mon_Text.cpp)
 list(TRANSFORM QORKEL_MONITOR_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -64,10 +64,10 @@ protected:
     // listener whose socket is among those waited on comes back early. How long it waited,
     // in milliseconds.
     long long round(mon_JabberListener& listener) {
-        mon_Poller poller;
+        csp_Poller poller;
         listener.Watch(poller);
         const Clock::time_point start = Clock::now();
-        poller.Wait(60000);
+        poller.wait(60000);
         const Clock::duration waited = Clock::now() - start;
         listener.Serve(poller, Clock::now());
         return std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
@@ -115,7 +115,7 @@ TEST_F(mon_JabberListenerTest, AServerThatGoesAwayIsSaidAndTriedAgainWithBackOff
         // Attempts 1, 2, 4, 8, 10, 10 s apart, the server still away.
         const std::string away = "the Jabber server " + where + " is away; next attempt in ";
         EXPECT_EQ(listener->Describe(), away + "1 s") << c.name;
-        mon_Poller poller;
+        csp_Poller poller;
         Clock::time_point at = Clock::now();
         const int delays[] = {1, 2, 4, 8, 10, 10, 10};
         for (int i = 0; i + 1 < 7; ++i) {

@@ -53,7 +53,7 @@ Replayed replay(const std::string& text) {
     TimeRecordingView view;
     mon_Roster roster(view, std::chrono::seconds(3600), std::chrono::seconds(5));
     mon_MessageFile file(path, false, roster);
-    mon_Poller poller;
+    csp_Poller poller;
     for (int round = 0; round < 100 && !file.Ended(); ++round)
         file.Serve(poller, mon_Roster::Clock::now());
     EXPECT_TRUE(file.Ended());
@@ -167,7 +167,7 @@ TEST(MonitorMessageFile, TheLastReportIsAsOldAsTheFile) {
     RecordingView view;
     mon_Roster roster(view, std::chrono::seconds(60), std::chrono::seconds(5));
     mon_MessageFile file(path, false, roster);
-    mon_Poller poller;
+    csp_Poller poller;
     while (!file.Ended())
         file.Serve(poller, mon_Roster::Clock::now());
     roster.Tick(mon_Roster::Clock::now());
@@ -184,7 +184,7 @@ TEST(MonitorMessageFile, FollowShowsWhatIsAppendedAndStartsAgainWhenTheFileShrin
     RecordingView view;
     mon_Roster roster(view, std::chrono::seconds(3600), std::chrono::seconds(5));
     mon_MessageFile file(path, true, roster);
-    mon_Poller poller;
+    csp_Poller poller;
     const auto serve = [&] { file.Serve(poller, mon_Roster::Clock::now()); };
     serve();
     write(path, started + step.substr(0, 30));

@@ -11,8 +11,8 @@ namespace {
 // A source that takes every Kill for the jobs it is told are reachable.
 class FakeSource : public mon_Source {
 public:
-    void Watch(mon_Poller&) override {}
-    void Serve(const mon_Poller&, Clock::time_point) override {}
+    void Watch(csp_Poller&) override {}
+    void Serve(const csp_Poller&, Clock::time_point) override {}
     bool SendKill(const mon_Job& job, std::string& why) override {
         if (unreachable == job.Label()) {
             why = "the connection failed";

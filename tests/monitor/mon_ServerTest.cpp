@@ -34,11 +34,11 @@ private:
 // Serves rounds until the view has been told `wanted` events starting with `prefix`.
 bool serveUntil(mon_Server& server, RecordingView& view, const std::string& prefix,
                 std::size_t wanted, mon_Roster::Clock::time_point now, int rounds = 200) {
-    mon_Poller poller;
+    csp_Poller poller;
     for (int round = 0; round < rounds; ++round) {
-        poller.Clear();
+        poller.clear();
         server.Watch(poller);
-        poller.Wait(20);
+        poller.wait(20);
         server.Serve(poller, now);
         if (view.Only(prefix).size() >= wanted)
             return true;
