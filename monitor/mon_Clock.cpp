@@ -1,6 +1,7 @@
 #include "monitor/mon_Clock.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -45,4 +46,11 @@ std::string mon_Clock::Utc(std::time_t when, const char* format) {
     gmtime_r(&when, &utc);
 #endif
     return formatted(utc, format);
+}
+
+std::string mon_Clock::Seconds(Steady::duration elapsed) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s",
+                  std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 1000.0);
+    return text;
 }

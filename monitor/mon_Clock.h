@@ -22,6 +22,8 @@ public:
     // The moment through strftime's format, in local time or in UTC.
     static std::string Local(std::time_t when, const char* format);
     static std::string Utc(std::time_t when, const char* format);
+    // A span of the steady clock as the notes show it: "12.3 s".
+    static std::string Seconds(Steady::duration elapsed);
 };
 
 #endif

@@ -1,9 +1,8 @@
 #include "monitor/mon_Monitor.h"
 
+#include "monitor/mon_Clock.h"
 #include "monitor/mon_Command.h"
 #include "monitor/mon_Platform.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -11,13 +10,6 @@ std::string labels(const std::vector<const mon_Job*>& jobs) {
     std::string text;
     for (const mon_Job* job : jobs)
         text += (text.empty() ? "" : ", ") + job->Label();
-    return text;
-}
-
-std::string seconds(mon_Monitor::Clock::duration elapsed) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s",
-                  std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 1000.0);
     return text;
 }
 
@@ -177,11 +169,11 @@ bool mon_Monitor::killOne(const mon_Job& job, Clock::time_point now, std::string
               (job.GetState() == mon_Job::finished ? "finished"
                : job.GetState() == mon_Job::lost   ? "been lost"
                                                    : "been killed") +
-              " (" + seconds(now - job.EndedAt()) + " ago)";
+              " (" + mon_Clock::Seconds(now - job.EndedAt()) + " ago)";
         return false;
     }
     if (job.WasKillSent()) {
-        why = "a Kill was sent " + seconds(now - job.KillSentAt()) +
+        why = "a Kill was sent " + mon_Clock::Seconds(now - job.KillSentAt()) +
               " ago; still waiting for it to stop";
         return false;
     }

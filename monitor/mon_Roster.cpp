@@ -1,18 +1,8 @@
 #include "monitor/mon_Roster.h"
 
+#include "monitor/mon_Clock.h"
+
 #include <algorithm>
-#include <cstdio>
-
-namespace {
-
-std::string seconds(mon_Roster::Clock::duration elapsed) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s",
-                  std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 1000.0);
-    return text;
-}
-
-} // namespace
 
 mon_Roster::mon_Roster(mon_View& view, Clock::duration silentAfter, Clock::duration killAnswerTime)
     : view(&view), silentAfter(silentAfter), killAnswerTime(killAnswerTime), nextId(1), arrivals(0),
@@ -91,12 +81,13 @@ void mon_Roster::Tick(Clock::time_point now) {
         mon_Job& job = *known.job;
         if (job.CheckSilence(now, silentAfter))
             view->StateChanged(job, mon_Job::running,
-                               "no report for " + seconds(now - job.LastReport()));
+                               "no report for " + mon_Clock::Seconds(now - job.LastReport()));
         if (job.WasKillSent() && !job.HasEnded() && !known.killOverdueSaid &&
             now - job.KillSentAt() > killAnswerTime) {
             known.killOverdueSaid = true;
-            view->Note(job.Label() + " has not stopped " + seconds(now - job.KillSentAt()) +
-                       " after the Kill; it is " + mon_Job::StateName(job.GetState()));
+            view->Note(job.Label() + " has not stopped " +
+                       mon_Clock::Seconds(now - job.KillSentAt()) + " after the Kill; it is " +
+                       mon_Job::StateName(job.GetState()));
         }
     }
 }
@@ -120,7 +111,8 @@ void mon_Roster::changed(mon_Job& job, mon_Job::State previous, Clock::time_poin
 
 std::string mon_Roster::killAnswer(const mon_Job& job, Clock::time_point now,
                                    const std::string& cause) const {
-    const std::string after = "stopped " + seconds(now - job.KillSentAt()) + " after the Kill";
+    const std::string after =
+        "stopped " + mon_Clock::Seconds(now - job.KillSentAt()) + " after the Kill";
     if (!job.FinalReport().empty())
         return after + " (its final report: " + job.FinalReport() + ")";
     return after + " (" + cause + ")";
