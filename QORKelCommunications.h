@@ -3,7 +3,7 @@
 
 /* Everything the library exports, for hosts that want it all in one include.
  * One line per header, grouped by module; a new exported header adds one line.
- * (The platform socket headers come in through csp/.) A C host, or a C++ host that needs
+ * (The socket API stays inside the library.) A C host, or a C++ host that needs
  * nothing but the C calls, gets those alone: the part a C compiler reads is C89. The C++
  * part needs C++17. */
 

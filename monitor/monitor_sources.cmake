@@ -8,6 +8,11 @@ set(QORKEL_MONITOR_SOURCES
     mon_Text.cpp)
 list(TRANSFORM QORKEL_MONITOR_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 set(QORKEL_MONITOR_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The monitor's headers, for the targets built from its sources.
+if(NOT TARGET qorkel_monitor_headers)
+    add_library(qorkel_monitor_headers INTERFACE)
+    qorkel_module_root(qorkel_monitor_headers monitor)
+endif()
 
 # JSON output: the header-only library, which is the same for every target; a cross build
 # takes only its header, since its package points at the build machine's include directory.
@@ -62,17 +67,19 @@ if(QORKEL_HTTPLIB_FOUND AND QORKEL_CHART_JS AND NOT TARGET qorkel_monitor_web)
                 ${PROJECT_SOURCE_DIR}/cmake/QORKelEmbed.cmake
         COMMENT "Embedding the monitor's web page")
     add_library(qorkel_monitor_web STATIC ${assets} ${QORKEL_MONITOR_DIR}/mon_WebServer.cpp)
-    target_include_directories(qorkel_monitor_web PUBLIC
+    # The library's headers as a host sees them; the program that takes the page links the
+    # library itself.
+    target_include_directories(qorkel_monitor_web PUBLIC ${QORKEL_HOST_INCLUDE_ROOTS}
         $<TARGET_PROPERTY:EXPAT::EXPAT,INTERFACE_INCLUDE_DIRECTORIES>)
     target_link_libraries(qorkel_monitor_web PUBLIC PkgConfig::QORKEL_HTTPLIB ${QORKEL_JSON_LIBRARY}
-                          qorkel_objects)
+                          qorkel_monitor_headers)
     target_compile_definitions(qorkel_monitor_web PUBLIC QORKEL_MONITOR_WEB)
     qorkel_apply_options(qorkel_monitor_web)
 endif()
 
 # What every target built from the monitor's sources takes besides them.
 function(qorkel_monitor_features target)
-    target_link_libraries(${target} PRIVATE ${QORKEL_JSON_LIBRARY})
+    target_link_libraries(${target} PRIVATE ${QORKEL_JSON_LIBRARY} qorkel_monitor_headers)
     if(SQLite3_FOUND)
         target_sources(${target} PRIVATE ${QORKEL_MONITOR_DIR}/mon_History.cpp
                        ${QORKEL_MONITOR_DIR}/mon_HistoryReplay.cpp)

@@ -3,9 +3,6 @@
 include(${PROJECT_SOURCE_DIR}/monitor/monitor_sources.cmake)
 target_sources(test_monitor PRIVATE ${QORKEL_MONITOR_SOURCES})
 qorkel_monitor_features(test_monitor)
-if(WIN32)
-    target_link_libraries(test_monitor PRIVATE ws2_32)
-endif()
 
 find_program(QORKEL_BASH bash)
 if(QORKEL_BASH AND NOT WIN32)
