@@ -303,8 +303,11 @@ void ipm_JabberMechanism::announceToListener() {
 cow_String ipm_JabberMechanism::Encode(const char* type, const char* format, const int* integers,
                                        const double* reals, const char* const* texts,
                                        bool started) const {
-    return EncodePayload(ipm_PayloadEncoder::Jabber(), type, format, integers, reals, texts,
-                         started);
+    return EncodePayload(PayloadVariant(), type, format, integers, reals, texts, started);
+}
+
+const ipm_PayloadEncoder& ipm_JabberMechanism::PayloadVariant() const {
+    return ipm_PayloadEncoder::Jabber();
 }
 
 void ipm_JabberMechanism::Close() {

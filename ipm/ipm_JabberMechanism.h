@@ -57,6 +57,7 @@ public:
     bool Initialize() override;
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const override;
+    const ipm_PayloadEncoder& PayloadVariant() const override;
     // Tells the monitor this job is unavailable, then disconnects.
     void Close() override;
     // Sends the payload, then handles what has arrived (waiting 1 ms at most). Raises when the

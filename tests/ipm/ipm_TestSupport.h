@@ -158,6 +158,7 @@ public:
                       const double* reals, const char* const* texts, bool started) const override {
         return EncodePayload(variant, type, format, integers, reals, texts, started);
     }
+    const ipm_PayloadEncoder& PayloadVariant() const override { return variant; }
 
     void Close() override {
         std::lock_guard<std::mutex> lock(recording->mutex);
