@@ -1,6 +1,7 @@
 #ifndef IPM_IPM_MESSAGEBACKLOG_H
 #define IPM_IPM_MESSAGEBACKLOG_H
 
+#include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
 #include "ipm/ipm_ReportSink.h"
@@ -14,7 +15,7 @@
 // bound what the backlog can hold beyond it. Every report gets the next number of a sequence
 // when it is appended, so that a caller can tell the reports made before a moment from those
 // made after it. Not thread-safe: ipm_ReportRecorder calls it under its lock.
-class ipm_MessageBacklog : public ipm_ReportSink {
+class QORKEL_API ipm_MessageBacklog : public ipm_ReportSink {
 public:
     typedef std::uint64_t Sequence;
 

@@ -1,6 +1,7 @@
 #ifndef IPM_IPM_MESSAGEFILE_H
 #define IPM_IPM_MESSAGEFILE_H
 
+#include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "ipm/ipm_ReportSink.h"
 #include "platform/platform_Files.h"
@@ -13,7 +14,7 @@
 // the reports made meanwhile are counted as not written. The first failure to open, the first
 // failure to write, the first removal and the first time the file is made again are each told
 // to the user on standard error. Not thread-safe: ipm_ReportRecorder calls it under its lock.
-class ipm_MessageFile : public ipm_ReportSink {
+class QORKEL_API ipm_MessageFile : public ipm_ReportSink {
 public:
     ipm_MessageFile();
     ipm_MessageFile(const ipm_MessageFile&) = delete;

@@ -124,18 +124,6 @@ void ipm_MessageTransmit::SetMechanism(ipm_TransmissionMechanism* newMechanism) 
     transport.Replace(newMechanism);
 }
 
-bool ipm_MessageTransmit::InitializeMechanism() {
-    return transport.Initialize();
-}
-
-cow_String ipm_MessageTransmit::GetDestination() {
-    return transport.GetDestination();
-}
-
-cow_String ipm_MessageTransmit::GetFailureCause() {
-    return transport.GetFailureCause();
-}
-
 cow_String ipm_MessageTransmit::Encode(const char* type, const char* format, const int* integers,
                                        const double* reals, const char* const* texts,
                                        bool started) const {
@@ -162,44 +150,8 @@ ipm_MessageTransmit::DueNotices ipm_MessageTransmit::BufferReport(const cow_Stri
     return recorder.RecordAndClaimNotices(encoded, type);
 }
 
-void ipm_MessageTransmit::ClearMessageBuffer() {
-    recorder.Clear();
-}
-
-cow_List<cow_String> ipm_MessageTransmit::GetMessageBuffer() const {
-    return recorder.GetWaiting();
-}
-
-bool ipm_MessageTransmit::TakeNextMessage(cow_String& report) {
-    return recorder.TakeNext(report);
-}
-
-void ipm_MessageTransmit::MessageDelivered() {
-    recorder.Delivered();
-}
-
-void ipm_MessageTransmit::ReturnMessage() {
-    recorder.PutBack();
-}
-
 bool ipm_MessageTransmit::OpenMessageFile() {
     return enabled.load() && recorder.OpenMessageFile();
-}
-
-void ipm_MessageTransmit::TransmitMessage(const cow_String& encoded) {
-    transport.Transmit(encoded);
-}
-
-bool ipm_MessageTransmit::TransmitIfReady(const cow_String& encoded, Clock::time_point deadline) {
-    return transport.TransmitWithin(encoded, deadline);
-}
-
-void ipm_MessageTransmit::PollMechanism() {
-    transport.Poll();
-}
-
-void ipm_MessageTransmit::CloseMechanism() {
-    transport.Close();
 }
 
 void ipm_MessageTransmit::RequestStop() {
@@ -214,10 +166,6 @@ void ipm_MessageTransmit::requestStopBy(Clock::time_point deadline) {
 
 bool ipm_MessageTransmit::IsStopDeadlinePassed() const {
     return stop.IsDeadlinePassed(GetClock().Now());
-}
-
-bool ipm_MessageTransmit::WaitsForStop() {
-    return recorder.WaitsForStop();
 }
 
 void ipm_MessageTransmit::PauseDelivery(ipm_Clock::Duration duration) {
@@ -260,84 +208,4 @@ void ipm_MessageTransmit::ContinueInForkedChild() {
     recorder.ContinueInForkedChild();
     transport.ContinueInForkedChild();
     stop.ContinueInForkedChild();
-}
-
-bool ipm_MessageTransmit::IsInheritedByFork() const {
-    return transport.IsInheritedByFork();
-}
-
-int ipm_MessageTransmit::GetErrorCount() const {
-    return recorder.GetErrorCount();
-}
-
-int ipm_MessageTransmit::GetWarningCount() const {
-    return recorder.GetWarningCount();
-}
-
-int ipm_MessageTransmit::GetMaxErrorMessages() const {
-    return recorder.GetMaxErrors();
-}
-
-int ipm_MessageTransmit::GetMaxWarningMessages() const {
-    return recorder.GetMaxWarnings();
-}
-
-int ipm_MessageTransmit::GetMaxPendingMessages() const {
-    return recorder.GetBacklogBound();
-}
-
-bool ipm_MessageTransmit::IsMechanismReady() const {
-    return transport.IsReady();
-}
-
-bool ipm_MessageTransmit::HasMechanism() const {
-    return transport.HasTransport();
-}
-
-bool ipm_MessageTransmit::HasMessages() const {
-    return recorder.HasWaiting();
-}
-
-bool ipm_MessageTransmit::IsStopRequested() const {
-    return stop.IsRequested();
-}
-
-bool ipm_MessageTransmit::IsAbandoned() const {
-    return stop.IsAbandoned();
-}
-
-bool ipm_MessageTransmit::IsDisabled() const {
-    return !recorder.IsDelivering();
-}
-
-void ipm_MessageTransmit::Disable() {
-    recorder.StopDelivering();
-}
-
-int ipm_MessageTransmit::GetConnectionAttempts() const {
-    return transport.GetAttempts();
-}
-
-int ipm_MessageTransmit::GetPendingCount() {
-    return recorder.GetPending();
-}
-
-int ipm_MessageTransmit::GetUndeliveredCount() {
-    return recorder.GetDropped();
-}
-
-void ipm_MessageTransmit::UndeliveredTold(int count) {
-    recorder.ForgetDropped(count);
-}
-
-int ipm_MessageTransmit::GetUnloggedCount() {
-    return recorder.GetUnloggedCount();
-}
-
-cow_String ipm_MessageTransmit::GetMessageFilePath() {
-    return recorder.GetMessageFilePath();
-}
-
-bool ipm_MessageTransmit::IsMessageFileOpen() {
-    return recorder.IsMessageFileOpen();
 }

@@ -69,11 +69,11 @@ public:
     void SetMechanism(ipm_TransmissionMechanism* newMechanism);
     // Sets the transport up (connects, logs in); false when there is none or it is not
     // ready. Failures the transport raises pass through. The message task calls it.
-    bool InitializeMechanism();
+    bool InitializeMechanism() { return transport.Initialize(); }
     // Where the transport delivers, and why its last set-up answered false (empty when it did
     // not say), for the message task's lines about delivery. Empty without a transport.
-    cow_String GetDestination();
-    cow_String GetFailureCause();
+    cow_String GetDestination() { return transport.GetDestination(); }
+    cow_String GetFailureCause() { return transport.GetFailureCause(); }
 
     // The payload in the installed transport's variant; without one, in the variant every
     // transport can carry. Empty while reporting is off. Keeps the phase up to date.
@@ -85,29 +85,31 @@ public:
     // The same for an unforced report, with the limit notices that fall due with it.
     DueNotices BufferReport(const cow_String& encoded, const char* type);
     // Drops the reports waiting for delivery.
-    void ClearMessageBuffer();
+    void ClearMessageBuffer() { recorder.Clear(); }
     // A copy of the reports waiting for delivery.
-    cow_List<cow_String> GetMessageBuffer() const;
+    cow_List<cow_String> GetMessageBuffer() const { return recorder.GetWaiting(); }
 
     // For the message task: the oldest waiting report, taken out for delivery (false when none
     // waits); then either delivered, or put back first in line after a failure.
-    bool TakeNextMessage(cow_String& report);
-    void MessageDelivered();
-    void ReturnMessage();
+    bool TakeNextMessage(cow_String& report) { return recorder.TakeNext(report); }
+    void MessageDelivered() { recorder.Delivered(); }
+    void ReturnMessage() { recorder.PutBack(); }
 
     // These run one at a time on the transport and let its failures pass; a failure marks the
     // transport down, so that the message task sets it up again.
-    void TransmitMessage(const cow_String& encoded);
+    void TransmitMessage(const cow_String& encoded) { transport.Transmit(encoded); }
     // Hands the report to a transport that is up, on the caller's thread; one that is not up,
     // or is busy for more than a quarter of a second (a write that makes no progress), gets
     // nothing. A write still unfinished at the deadline fails, and the transport counts as
     // down. True when the report was handed over.
-    bool TransmitIfReady(const cow_String& encoded, Clock::time_point deadline);
+    bool TransmitIfReady(const cow_String& encoded, Clock::time_point deadline) {
+        return transport.TransmitWithin(encoded, deadline);
+    }
     // Does nothing until the transport is up. A "Kill" found here reaches the host's kill
     // hook while the poll holds the transport, so the hook must only record the request.
-    void PollMechanism();
+    void PollMechanism() { transport.Poll(); }
     // Closes the transport; the message task sets it up again unless it is ending.
-    void CloseMechanism();
+    void CloseMechanism() { transport.Close(); }
     // Opens the message file now rather than with the first report, so that a directory that
     // cannot take it is told at start-up; true when it is open.
     bool OpenMessageFile();
@@ -130,7 +132,7 @@ public:
     // ended within the deadline.
     bool StopDelivery();
     // A report that waited when the stop was requested still waits for delivery.
-    bool WaitsForStop();
+    bool WaitsForStop() { return recorder.WaitsForStop(); }
     // The stop's deadline has passed (false while no stop is requested).
     bool IsStopDeadlinePassed() const;
     // The message task's pause: ends after `duration` on the clock, or once the task is to give
@@ -144,7 +146,7 @@ public:
     void ReleaseAfterFork();
     void ContinueInForkedChild();
     // This is a forked child's copy, which records but never delivers.
-    bool IsInheritedByFork() const;
+    bool IsInheritedByFork() const { return transport.IsInheritedByFork(); }
 
     // The message task brackets its Run with these, so that shut-down knows
     // whether it must wait before destroying the transmitter.
@@ -152,40 +154,40 @@ public:
     void TaskLeft() { tasksRunning.fetch_sub(1); }
     bool IsTaskRunning() const { return tasksRunning.load() > 0; }
 
-    int GetErrorCount() const;
-    int GetWarningCount() const;
-    int GetMaxErrorMessages() const;
-    int GetMaxWarningMessages() const;
+    int GetErrorCount() const { return recorder.GetErrorCount(); }
+    int GetWarningCount() const { return recorder.GetWarningCount(); }
+    int GetMaxErrorMessages() const { return recorder.GetMaxErrors(); }
+    int GetMaxWarningMessages() const { return recorder.GetMaxWarnings(); }
     // MAX_PENDING_MESSAGES: the most reports that wait for delivery (beyond it the oldest
     // that may go is dropped).
-    int GetMaxPendingMessages() const;
+    int GetMaxPendingMessages() const { return recorder.GetBacklogBound(); }
     const cow_String& GetJobName() const { return jobName; }
     bool IsEnabled() const { return enabled.load(); }
     // The transport is up: set up and not failed since.
-    bool IsMechanismReady() const;
-    bool HasMechanism() const;
-    bool HasMessages() const;
-    bool IsStopRequested() const;
-    bool IsAbandoned() const;
+    bool IsMechanismReady() const { return transport.IsReady(); }
+    bool HasMechanism() const { return transport.HasTransport(); }
+    bool HasMessages() const { return recorder.HasWaiting(); }
+    bool IsStopRequested() const { return stop.IsRequested(); }
+    bool IsAbandoned() const { return stop.IsAbandoned(); }
     bool IsFinished() const { return finished.load(); }
-    bool IsDisabled() const;
+    bool IsDisabled() const { return !recorder.IsDelivering(); }
     // Reports are recorded but no longer queued for delivery.
-    void Disable();
+    void Disable() { recorder.StopDelivering(); }
     void SetFinished(bool value) { finished.store(value); }
 
     // Times the transport has been set up or tried to be, counted once each attempt is over.
-    int GetConnectionAttempts() const;
+    int GetConnectionAttempts() const { return transport.GetAttempts(); }
     // Reports waiting for delivery, the one being delivered included.
-    int GetPendingCount();
+    int GetPendingCount() { return recorder.GetPending(); }
     // Reports dropped for the backlog's bound and not yet told to the monitor.
-    int GetUndeliveredCount();
+    int GetUndeliveredCount() { return recorder.GetDropped(); }
     // The monitor has been told of `count` undelivered reports.
-    void UndeliveredTold(int count);
+    void UndeliveredTold(int count) { recorder.ForgetDropped(count); }
     // Reports that could not be written to the message file.
-    int GetUnloggedCount();
+    int GetUnloggedCount() { return recorder.GetUnloggedCount(); }
     // The message file's path once a report has tried to open it; empty before.
-    cow_String GetMessageFilePath();
-    bool IsMessageFileOpen();
+    cow_String GetMessageFilePath() { return recorder.GetMessageFilePath(); }
+    bool IsMessageFileOpen() { return recorder.IsMessageFileOpen(); }
 
     // Each transmitter has a number of its own, so that a task can tell whether the
     // transmitter it was made for is the one that exists now.

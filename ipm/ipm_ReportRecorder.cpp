@@ -68,41 +68,11 @@ bool ipm_ReportRecorder::openMessageFile() {
                                        : "the reports are neither recorded nor delivered");
 }
 
-bool ipm_ReportRecorder::IsMessageFileOpen() const {
-    Guard guard(lock);
-    return messageFile.IsOpen();
-}
-
-cow_String ipm_ReportRecorder::GetMessageFilePath() const {
-    Guard guard(lock);
-    return messageFile.GetPath();
-}
-
-int ipm_ReportRecorder::GetUnloggedCount() const {
-    Guard guard(lock);
-    return messageFile.GetFailedAppends();
-}
-
-void ipm_ReportRecorder::StopDelivering() {
-    Guard guard(lock);
-    delivering = false;
-}
-
-bool ipm_ReportRecorder::IsDelivering() const {
-    Guard guard(lock);
-    return delivering;
-}
-
 bool ipm_ReportRecorder::TakeNext(cow_String& report) {
     Guard guard(lock);
     const bool taken = backlog.TakeOldest(report);
     hasWaiting = !backlog.IsEmpty();
     return taken;
-}
-
-void ipm_ReportRecorder::Delivered() {
-    Guard guard(lock);
-    backlog.Delivered();
 }
 
 void ipm_ReportRecorder::PutBack() {
@@ -111,35 +81,10 @@ void ipm_ReportRecorder::PutBack() {
     hasWaiting = !backlog.IsEmpty();
 }
 
-bool ipm_ReportRecorder::HasWaiting() const {
-    Guard guard(lock);
-    return hasWaiting;
-}
-
-int ipm_ReportRecorder::GetPending() const {
-    Guard guard(lock);
-    return backlog.Pending();
-}
-
-cow_List<cow_String> ipm_ReportRecorder::GetWaiting() const {
-    Guard guard(lock);
-    return backlog.Waiting();
-}
-
 void ipm_ReportRecorder::Clear() {
     Guard guard(lock);
     backlog.Clear();
     hasWaiting = false;
-}
-
-int ipm_ReportRecorder::GetDropped() const {
-    Guard guard(lock);
-    return backlog.GetDropped();
-}
-
-void ipm_ReportRecorder::ForgetDropped(int count) {
-    Guard guard(lock);
-    backlog.ForgetDropped(count);
 }
 
 void ipm_ReportRecorder::MarkStop() {
@@ -148,29 +93,6 @@ void ipm_ReportRecorder::MarkStop() {
         return;
     stopMarked = true;
     stopAfter = backlog.LastAppended();
-}
-
-bool ipm_ReportRecorder::WaitsForStop() const {
-    Guard guard(lock);
-    return backlog.HoldsAnyUpTo(stopAfter);
-}
-
-int ipm_ReportRecorder::GetErrorCount() const {
-    Guard guard(lock);
-    return errors;
-}
-
-int ipm_ReportRecorder::GetWarningCount() const {
-    Guard guard(lock);
-    return warnings;
-}
-
-void ipm_ReportRecorder::HoldForFork() {
-    lock.lock();
-}
-
-void ipm_ReportRecorder::ReleaseAfterFork() {
-    lock.unlock();
 }
 
 // The child's only thread is the one that forked, and it holds the lock.

@@ -1,6 +1,7 @@
 #ifndef IPM_IPM_REPORTRECORDER_H
 #define IPM_IPM_REPORTRECORDER_H
 
+#include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
 #include "ipm/ipm_MessageBacklog.h"
@@ -18,7 +19,7 @@
 // run under it and take none of their own, and no caller ever holds it. So the message file
 // and the backlog see the reports in the same order, and the reports that the caps let through
 // are the first ones made.
-class ipm_ReportRecorder {
+class QORKEL_API ipm_ReportRecorder {
 public:
     typedef ipm_MessageBacklog::Sequence Sequence;
     // The path of the message file, asked when the file is to be opened.
@@ -45,46 +46,74 @@ public:
 
     // Opens the message file now; true when it is open.
     bool OpenMessageFile();
-    bool IsMessageFileOpen() const;
+    bool IsMessageFileOpen() const {
+        return locked([&] { return messageFile.IsOpen(); });
+    }
     // Empty until the file has been tried.
-    cow_String GetMessageFilePath() const;
+    cow_String GetMessageFilePath() const {
+        return locked([&] { return messageFile.GetPath(); });
+    }
     // Reports the message file could not take.
-    int GetUnloggedCount() const;
+    int GetUnloggedCount() const {
+        return locked([&] { return messageFile.GetFailedAppends(); });
+    }
 
     // From now on reports go into the message file only.
-    void StopDelivering();
-    bool IsDelivering() const;
+    void StopDelivering() {
+        locked([&] { delivering = false; });
+    }
+    bool IsDelivering() const {
+        return locked([&] { return delivering; });
+    }
 
     // The delivery side, for the message task: the oldest waiting report, taken out (false
     // when none waits); then delivered, or put back first in line.
     bool TakeNext(cow_String& report);
-    void Delivered();
+    void Delivered() {
+        locked([&] { backlog.Delivered(); });
+    }
     void PutBack();
     // Reports are waiting; set by every report that reaches the backlog, cleared once none waits.
-    bool HasWaiting() const;
+    bool HasWaiting() const {
+        return locked([&] { return hasWaiting; });
+    }
     // Waiting reports, the one out for delivery included.
-    int GetPending() const;
-    cow_List<cow_String> GetWaiting() const;
+    int GetPending() const {
+        return locked([&] { return backlog.Pending(); });
+    }
+    cow_List<cow_String> GetWaiting() const {
+        return locked([&] { return backlog.Waiting(); });
+    }
     void Clear();
     // Reports dropped for the backlog's bound and not yet told to the monitor.
-    int GetDropped() const;
-    void ForgetDropped(int count);
+    int GetDropped() const {
+        return locked([&] { return backlog.GetDropped(); });
+    }
+    void ForgetDropped(int count) {
+        locked([&] { backlog.ForgetDropped(count); });
+    }
 
     // The reports recorded up to now are the ones a stop waits for; only the first call counts.
     void MarkStop();
     // One of them still waits, or is out for delivery.
-    bool WaitsForStop() const;
+    bool WaitsForStop() const {
+        return locked([&] { return backlog.HoldsAnyUpTo(stopAfter); });
+    }
 
-    int GetErrorCount() const;
-    int GetWarningCount() const;
+    int GetErrorCount() const {
+        return locked([&] { return errors; });
+    }
+    int GetWarningCount() const {
+        return locked([&] { return warnings; });
+    }
     int GetMaxErrors() const { return maxErrors; }
     int GetMaxWarnings() const { return maxWarnings; }
     int GetBacklogBound() const { return backlog.GetBound(); }
 
     // Around fork(), on the forking thread: the lock is held across it. In the child the
     // recorder goes on into the message file only, with nothing waiting.
-    void HoldForFork();
-    void ReleaseAfterFork();
+    void HoldForFork() { lock.lock(); }
+    void ReleaseAfterFork() { lock.unlock(); }
     void ContinueInForkedChild();
 
 private:
@@ -103,6 +132,11 @@ private:
     bool stopMarked;
     Sequence stopAfter;
 
+    // Every public call runs in here.
+    template <class Call> auto locked(Call call) const -> decltype(call()) {
+        std::lock_guard<std::mutex> guard(lock);
+        return call();
+    }
     void record(const cow_String& report, const char* type, bool force);
     bool openMessageFile();
 };

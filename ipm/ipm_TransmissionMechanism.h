@@ -23,8 +23,10 @@ public:
     virtual cow_String Encode(const char* type, const char* format, const int* integers,
                               const double* reals, const char* const* texts,
                               bool started) const = 0;
-    // The variant the transmitter encodes this transport's reports in; it must outlive the
-    // transport. The default is the direct transport's.
+    // The variant the transmitter encodes this transport's reports in: one of the library's
+    // (ipm_PayloadEncoder::Direct, Jabber) or another that lasts as long as the process,
+    // since a report may still be encoded in it while the transport is replaced. The default
+    // is the direct transport's.
     virtual const ipm_PayloadEncoder& PayloadVariant() const;
     virtual void Close() = 0;
     virtual void Transmit(const cow_String& payload) = 0;

@@ -116,26 +116,11 @@ void ipm_TransportSlot::replaceInForkedChild(Held& held, ipm_TransmissionMechani
         delete old;
 }
 
-bool ipm_TransportSlot::HasTransport() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return transport != nullptr;
-}
-
-ipm_PayloadEncoder ipm_TransportSlot::GetVariant() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return variant;
-}
-
-void ipm_TransportSlot::markDown() {
-    std::lock_guard<std::mutex> guard(lock);
-    ready = false;
-}
-
 template <class Call> void ipm_TransportSlot::run(ipm_TransmissionMechanism& on, Call call) {
     try {
         call(on);
     } catch (...) {
-        markDown();
+        locked([&] { ready = false; });
         throw;
     }
 }
@@ -163,16 +148,6 @@ bool ipm_TransportSlot::Initialize() {
     current->failureCause = cow_String();
     attempt.result = current->Initialize();
     return attempt.result;
-}
-
-bool ipm_TransportSlot::IsReady() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return ready;
-}
-
-int ipm_TransportSlot::GetAttempts() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return attempts;
 }
 
 void ipm_TransportSlot::Transmit(const cow_String& payload) {
@@ -253,19 +228,6 @@ cow_String ipm_TransportSlot::GetFailureCause() {
     if (!inheritedByFork)
         Turn::WaitFor(*this, held);
     return transport ? transport->GetFailureCause() : cow_String();
-}
-
-void ipm_TransportSlot::HoldForFork() {
-    lock.lock();
-}
-
-void ipm_TransportSlot::ReleaseAfterFork() {
-    lock.unlock();
-}
-
-bool ipm_TransportSlot::IsInheritedByFork() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return inheritedByFork;
 }
 
 // The child's only thread is the one that forked, and it holds the lock. Threads of the parent

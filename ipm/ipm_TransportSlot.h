@@ -1,6 +1,7 @@
 #ifndef IPM_IPM_TRANSPORTSLOT_H
 #define IPM_IPM_TRANSPORTSLOT_H
 
+#include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "ipm/ipm_PayloadEncoder.h"
 
@@ -19,7 +20,7 @@ class ipm_TransmissionMechanism;
 // In a child made by fork() the transport is the parent's connection: the slot closes the
 // child's copy at once and from then on neither uses, shuts down nor destroys it, and delivers
 // nothing, whichever transport is installed later.
-class ipm_TransportSlot {
+class QORKEL_API ipm_TransportSlot {
 public:
     typedef std::chrono::steady_clock Clock;
 
@@ -32,16 +33,24 @@ public:
     // and, once the call that runs on it has returned, destroyed; the new one is down until
     // it is set up.
     void Replace(ipm_TransmissionMechanism* incoming);
-    bool HasTransport() const;
+    bool HasTransport() const {
+        return locked([&] { return transport != nullptr; });
+    }
     // The payload variant the transport names; without one, the variant every transport can
     // carry.
-    ipm_PayloadEncoder GetVariant() const;
+    ipm_PayloadEncoder GetVariant() const {
+        return locked([&] { return variant; });
+    }
 
     // Sets the transport up; false without one. Counted as an attempt however it ends.
     bool Initialize();
     // Set up and not failed since.
-    bool IsReady() const;
-    int GetAttempts() const;
+    bool IsReady() const {
+        return locked([&] { return ready; });
+    }
+    int GetAttempts() const {
+        return locked([&] { return attempts; });
+    }
     // Waits for its turn, however long the call before it takes.
     void Transmit(const cow_String& payload);
     // For a reporting thread: a transport that is up, and free within a quarter of a second
@@ -60,10 +69,12 @@ public:
 
     // Around fork(), on the forking thread: the slot's lock is held across it (never a call on
     // the transport, which may run on another thread).
-    void HoldForFork();
-    void ReleaseAfterFork();
+    void HoldForFork() { lock.lock(); }
+    void ReleaseAfterFork() { lock.unlock(); }
     void ContinueInForkedChild();
-    bool IsInheritedByFork() const;
+    bool IsInheritedByFork() const {
+        return locked([&] { return inheritedByFork; });
+    }
 
 private:
     class Turn;
@@ -83,7 +94,10 @@ private:
 
     void replaceInForkedChild(std::unique_lock<std::mutex>& held,
                               ipm_TransmissionMechanism* incoming);
-    void markDown();
+    template <class Call> auto locked(Call call) const -> decltype(call()) {
+        std::lock_guard<std::mutex> guard(lock);
+        return call();
+    }
     // Runs a call on the transport; a failure marks it down and passes on.
     template <class Call> void run(ipm_TransmissionMechanism& on, Call call);
 };
