@@ -27,7 +27,8 @@ namespace ipm_test {
 //
 // Before it skips, every waiting participant looks again whether what it waits for has come,
 // so that none misses a moment: waiting threads are woken whenever a thread starts to wait or
-// a waited-for condition is notified.
+// a waited-for condition is notified. Nor does real time carry the clock past a moment that a
+// participant waits for before that participant has run: what it does then comes first.
 //
 // While it lives it is the active clock: Clock::now, Eventually and SecondsSince read it, and
 // the transmitters that ReportingJob and DirectHost make keep it.
@@ -167,13 +168,24 @@ private:
     unsigned long epoch = 1;
     std::map<std::thread::id, Participant> participants;
     std::multiset<TimePoint> deadlines;
+    // The moments participants wait for: the clock does not pass one until its waiter has run.
+    std::multiset<TimePoint> participantDeadlines;
+    mutable TimePoint told = TimePoint::min();
 
     static std::atomic<DrivenClock*>& active() {
         static std::atomic<DrivenClock*> clock{nullptr};
         return clock;
     }
 
-    TimePoint nowLocked() const { return std::chrono::steady_clock::now() + skipped; }
+    // Never earlier than a moment already told: a hold set after it does not turn it back.
+    TimePoint nowLocked() const {
+        const TimePoint running = std::chrono::steady_clock::now() + skipped;
+        const TimePoint held = participantDeadlines.empty()
+                                   ? running
+                                   : std::min(running, *participantDeadlines.begin());
+        told = std::max(told, held);
+        return told;
+    }
 
     Participant* me() {
         const auto found = participants.find(std::this_thread::get_id());
@@ -195,9 +207,9 @@ private:
         if (deadlines.empty())
             return;
         const TimePoint next = *deadlines.begin();
-        const TimePoint now = nowLocked();
-        if (next > now)
-            skipped += next - now;
+        const TimePoint running = std::chrono::steady_clock::now() + skipped;
+        if (next > running)
+            skipped += next - running;
         worldChanged();
     }
 
@@ -228,17 +240,36 @@ private:
     }
 
     // `lock` (when given) is held on entry and on return and let go while waiting; `giveUp`
-    // (when given) ends the wait after that much real time, looking again every 10 ms.
+    // (when given) ends the wait after that much real time, looking again every 10 ms. A
+    // participant holds the clock at its moment from the start of the wait until it has looked
+    // at its condition for the last time.
     bool wait(std::unique_lock<std::mutex>* lock, TimePoint until, const Condition& done,
               const std::chrono::steady_clock::time_point* giveUp) {
+        typedef std::chrono::steady_clock Real;
+        const bool bounded = until != TimePoint::max();
+        std::unique_lock<std::mutex> held(mutex);
+        const bool holdsTheClock = bounded && me() != nullptr;
+        const auto deadline = bounded ? deadlines.insert(until) : deadlines.end();
+        const auto hold =
+            holdsTheClock ? participantDeadlines.insert(until) : participantDeadlines.end();
+        held.unlock();
         bool first = true;
         for (;;) {
             const bool met = done();
-            std::unique_lock<std::mutex> held(mutex);
+            held.lock();
             Participant* p = me();
-            const bool realTimeOver = giveUp && std::chrono::steady_clock::now() >= *giveUp;
-            if (met || nowLocked() >= until || realTimeOver)
+            const bool realTimeOver = giveUp && Real::now() >= *giveUp;
+            if (met || nowLocked() >= until || realTimeOver) {
+                if (bounded)
+                    deadlines.erase(deadline);
+                if (holdsTheClock) {
+                    participantDeadlines.erase(hold);
+                    // Held here, the clock now runs on for everyone.
+                    if (Real::now() + skipped >= until)
+                        worldChanged();
+                }
                 return met;
+            }
             // The caller ran until now: what it did may be what others wait for.
             if (first)
                 worldChanged();
@@ -248,25 +279,22 @@ private:
                 p->waiting = true;
                 p->checked = seen;
             }
-            const bool bounded = until != TimePoint::max();
-            const auto deadline = bounded ? deadlines.insert(until) : deadlines.end();
             skipIfAllWait();
             if (lock)
                 lock->unlock();
-            // Real time runs on between skips: a waiter is due when it reaches its moment.
-            std::chrono::steady_clock::time_point wake =
-                std::chrono::steady_clock::time_point::max();
-            if (bounded)
+            // Real time runs on between skips: a waiter is due when it reaches its moment. One
+            // that real time has reached while another participant holds the clock short of it
+            // is due once that one lets the clock go, which changes the world.
+            Real::time_point wake = Real::time_point::max();
+            if (bounded && until - skipped > Real::now())
                 wake = until - skipped;
             if (giveUp)
-                wake = std::min(wake, std::min(*giveUp, std::chrono::steady_clock::now() +
-                                                            std::chrono::milliseconds(10)));
-            if (wake == std::chrono::steady_clock::time_point::max())
+                wake =
+                    std::min(wake, std::min(*giveUp, Real::now() + std::chrono::milliseconds(10)));
+            if (wake == Real::time_point::max())
                 moved.wait(held, [&] { return epoch != seen; });
             else
                 moved.wait_until(held, wake, [&] { return epoch != seen; });
-            if (bounded)
-                deadlines.erase(deadline);
             // Running again until it waits again: the clock does not skip meanwhile.
             if ((p = me()) != nullptr)
                 p->waiting = false;
