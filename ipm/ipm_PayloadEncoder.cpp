@@ -4,7 +4,6 @@
 #include "base/utl_HostName.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_PayloadWriter.h"
-#include "ipm/ipm_ReportPhase.h"
 #include "ipm/ipm_WellFormedText.h"
 #include "ipm/ipm_XmlName.h"
 
