@@ -72,12 +72,14 @@
 #include "jcl/jcl_TextCache.h"
 
 // Reporting
+#include "ipm/ipm_Clock.h"
 #include "ipm/ipm_DirectMechanism.h"
 #include "ipm/ipm_JabberMechanism.h"
 #include "ipm/ipm_MessageTask.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_Modules.h"
 #include "ipm/ipm_PayloadEncoder.h"
+#include "ipm/ipm_ReportPhase.h"
 #include "ipm/ipm_ReportingScope.h"
 #include "ipm/ipm_TransmissionMechanism.h"
 

@@ -7,7 +7,6 @@
 // is measured in rounds of 4000 calls per thread (compare the medians), and the memory that
 // each buffered report holds is printed as counters of its own benchmark.
 #include "base/thr_GlobalSingleton.h"
-#include "base/thr_LockGuard.h"
 #include "base/utl_CommandLine.h"
 #include "ipm/ipm_DirectMechanism.h"
 #include "ipm/ipm_MessageTransmit.h"
@@ -78,9 +77,7 @@ const char* const format = "step=%i load=%r message=%s phase=%e";
 void drainNowAndThen(std::int64_t iteration) {
     if ((iteration & 1023) != 1023)
         return;
-    ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
-    thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
-    transmitter.ClearMessageBuffer();
+    ipm_MessageTransmit::Instance().ClearMessageBuffer();
 }
 
 void BM_ipm_sendMessage(benchmark::State& state) {
@@ -230,10 +227,7 @@ bool StartTransmitter() {
     transmitter.SetMechanism(new ipm_DirectMechanism);
     transmitter.InitializeMechanism();
     ipm_sendMessage("Step", format, integers, reals, texts);
-    {
-        thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
-        transmitter.ClearMessageBuffer();
-    }
+    transmitter.ClearMessageBuffer();
     char expected[512];
     const int length = FloorPayload(expected, sizeof expected);
     const cow_String encoded = transmitter.Encode("Step", format, integers, reals, texts, false);

@@ -117,8 +117,11 @@ cow_String ipm_DirectMechanism::Destination() const {
 cow_String ipm_DirectMechanism::Encode(const char* type, const char* format, const int* integers,
                                        const double* reals, const char* const* texts,
                                        bool started) const {
-    return EncodePayload(ipm_PayloadEncoder::Direct(), type, format, integers, reals, texts,
-                         started);
+    return EncodePayload(PayloadVariant(), type, format, integers, reals, texts, started);
+}
+
+const ipm_PayloadEncoder& ipm_DirectMechanism::PayloadVariant() const {
+    return ipm_PayloadEncoder::Direct();
 }
 
 void ipm_DirectMechanism::Close() {

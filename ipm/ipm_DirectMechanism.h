@@ -24,6 +24,7 @@ public:
     bool Initialize() override;
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const override;
+    const ipm_PayloadEncoder& PayloadVariant() const override;
     // Shuts the connection down in both directions; quiet when there is none.
     void Close() override;
     // Writes the whole payload; raises when the connection has failed, or when a write makes

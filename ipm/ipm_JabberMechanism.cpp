@@ -237,7 +237,16 @@ bool ipm_JabberMechanism::logIn(int port) {
     }
     settings.user = Account();
     settings.resource = GetJobName();
-    const bool onLoopback = connection.GetPeerAddress().getIpAddress().isLoopback();
+    // A server that is gone again has no address left to tell where it is; the password
+    // hint would send the user the wrong way.
+    const csp_SocketAddress server = connection.GetPeerAddress();
+    if (!server.isDefined()) {
+        fail("cannot log in as " + ipm_shown(settings.user) +
+             ": the server closed the connection before the log-in");
+        disconnectQuietly();
+        return false;
+    }
+    const bool onLoopback = server.getIpAddress().isLoopback();
     if (!Password(onLoopback, settings.password)) {
         fail(std::string("the server is not on this machine: set ") + passwordVariable +
              " to the password of " + ipm_shown(settings.user) +
@@ -293,8 +302,11 @@ void ipm_JabberMechanism::announceToListener() {
 cow_String ipm_JabberMechanism::Encode(const char* type, const char* format, const int* integers,
                                        const double* reals, const char* const* texts,
                                        bool started) const {
-    return EncodePayload(ipm_PayloadEncoder::Jabber(), type, format, integers, reals, texts,
-                         started);
+    return EncodePayload(PayloadVariant(), type, format, integers, reals, texts, started);
+}
+
+const ipm_PayloadEncoder& ipm_JabberMechanism::PayloadVariant() const {
+    return ipm_PayloadEncoder::Jabber();
 }
 
 void ipm_JabberMechanism::Close() {

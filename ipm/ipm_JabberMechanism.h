@@ -48,14 +48,16 @@ public:
 
     // Connects (on a fresh socket, whatever came before), logs in and tells the monitor's
     // address that the job is there, so that the server tells it when the job's session
-    // ends. False when the transport was interrupted, when "msgserver" or the environment is
-    // not valid, when there is no password for a server elsewhere, or when the log-in failed
-    // (each cause said once on standard error, in one line; the stream is then closed). A
-    // refused registration is no failure: the account may exist. Lookup and connection
-    // failures raise, with the server, its port and the cause in their text (said once too).
+    // ends. A refused registration is no failure: the account may exist. Every failure is
+    // told one way: false, with its cause in GetFailureCause (which the message task's line
+    // about delivery gives), and the stream closed. That is when the transport was
+    // interrupted (no cause), when "msgserver" or the environment is not valid (said once on
+    // standard error too), when there is no password for a server elsewhere, when the server
+    // cannot be looked up or reached, or when it ends the stream or the log-in fails.
     bool Initialize() override;
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const override;
+    const ipm_PayloadEncoder& PayloadVariant() const override;
     // Tells the monitor this job is unavailable, then disconnects.
     void Close() override;
     // Sends the payload, then handles what has arrived (waiting 1 ms at most). Raises when the

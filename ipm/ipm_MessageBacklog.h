@@ -1,8 +1,10 @@
 #ifndef IPM_IPM_MESSAGEBACKLOG_H
 #define IPM_IPM_MESSAGEBACKLOG_H
 
+#include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
+#include "ipm/ipm_ReportSink.h"
 
 #include <cstdint>
 #include <deque>
@@ -12,8 +14,8 @@
 // counted; an "Error", a "Warning" or a limit notice is kept, so the error and warning caps
 // bound what the backlog can hold beyond it. Every report gets the next number of a sequence
 // when it is appended, so that a caller can tell the reports made before a moment from those
-// made after it. Not thread-safe: the transmitter guards it with its buffer lock.
-class ipm_MessageBacklog {
+// made after it. Not thread-safe: ipm_ReportRecorder calls it under its lock.
+class QORKEL_API ipm_MessageBacklog : public ipm_ReportSink {
 public:
     typedef std::uint64_t Sequence;
 
@@ -21,6 +23,7 @@ public:
 
     // keep: never dropped for the bound.
     void Append(const cow_String& report, bool keep);
+    void Take(const cow_String& report, bool keep) override { Append(report, keep); }
     // Takes the oldest waiting report out for delivery; false when none waits. It counts
     // against the bound until it is delivered or put back, and is never dropped meanwhile.
     bool TakeOldest(cow_String& report);

@@ -1,7 +1,9 @@
 #ifndef IPM_IPM_MESSAGEFILE_H
 #define IPM_IPM_MESSAGEFILE_H
 
+#include "base/base_Export.h"
 #include "base/cow_String.h"
+#include "ipm/ipm_ReportSink.h"
 #include "platform/platform_Files.h"
 
 // The job's message file: every buffered report, appended as it is made, one write each, so
@@ -11,13 +13,13 @@
 // directory) is noticed at the next report and made again at its path as soon as it can be;
 // the reports made meanwhile are counted as not written. The first failure to open, the first
 // failure to write, the first removal and the first time the file is made again are each told
-// to the user on standard error.
-class ipm_MessageFile {
+// to the user on standard error. Not thread-safe: ipm_ReportRecorder calls it under its lock.
+class QORKEL_API ipm_MessageFile : public ipm_ReportSink {
 public:
     ipm_MessageFile();
     ipm_MessageFile(const ipm_MessageFile&) = delete;
     ipm_MessageFile& operator=(const ipm_MessageFile&) = delete;
-    ~ipm_MessageFile();
+    ~ipm_MessageFile() override;
 
     // Opens the file for appending (an existing file is never truncated); true when open.
     // A failed open may be tried again; it is told only the first time, with its
@@ -28,6 +30,8 @@ public:
     const cow_String& GetPath() const { return path; }
     // Writes the text's bytes unchanged, or none of them; false when they are not in the file.
     bool Append(const cow_String& text);
+    // Every report goes in, whether it is kept for delivery or not.
+    void Take(const cow_String& report, bool) override { Append(report); }
     // Reports that could not be written since the file was opened.
     int GetFailedAppends() const { return failedAppends; }
 

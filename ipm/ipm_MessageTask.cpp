@@ -8,23 +8,22 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
 
 namespace {
 
-typedef std::chrono::steady_clock Clock;
+typedef ipm_Clock Clock;
 
-const Clock::duration idlePause = std::chrono::milliseconds(100);
-const Clock::duration reportSpacing = std::chrono::milliseconds(60);
-const Clock::duration firstRetry = std::chrono::seconds(1);
-const Clock::duration longestRetry = std::chrono::seconds(10);
+const Clock::Duration idlePause = std::chrono::milliseconds(100);
+const Clock::Duration reportSpacing = std::chrono::milliseconds(60);
+const Clock::Duration firstRetry = std::chrono::seconds(1);
+const Clock::Duration longestRetry = std::chrono::seconds(10);
 // While a stop waits for delivery, a transport that is down is tried this often, so that a
 // monitor that comes back is reached at once.
-const Clock::duration stopRetry = std::chrono::milliseconds(250);
+const Clock::Duration stopRetry = std::chrono::milliseconds(250);
 // The wire carries at most one notice in this time; the next one tells the sum.
-const Clock::duration noticeInterval = std::chrono::seconds(5);
-// How often a pause looks whether the task is to end.
-const Clock::duration pauseSlice = std::chrono::milliseconds(20);
+const Clock::Duration noticeInterval = std::chrono::seconds(5);
+// While a report waits for its spacing, the transport is polled at least this often.
+const Clock::Duration spacingPoll = std::chrono::milliseconds(20);
 
 // The transmitter this thread's Run serves; alive for as long as Run is.
 thread_local ipm_MessageTransmit* servedTransmitter = nullptr;
@@ -41,7 +40,7 @@ std::string reportsText(int count) {
 class Delivery {
 public:
     explicit Delivery(ipm_MessageTransmit& transmitter)
-        : transmitter(transmitter), status(transmitter) {}
+        : transmitter(transmitter), clock(transmitter.GetClock()), status(transmitter) {}
 
     void Serve() {
         while (!transmitter.IsAbandoned() && (transmitter.IsMechanismReady() ? deliver() : setUp()))
@@ -50,12 +49,13 @@ public:
 
 private:
     ipm_MessageTransmit& transmitter;
+    Clock& clock;
     ipm_DeliveryStatus status;
-    Clock::duration retryDelay = firstRetry;
-    Clock::time_point nextAttempt = Clock::now();
-    Clock::time_point lastAttempt = Clock::now() - stopRetry;
-    Clock::time_point lastTransmission = Clock::now() - reportSpacing;
-    Clock::time_point lastNotice = Clock::now() - noticeInterval;
+    Clock::Duration retryDelay = firstRetry;
+    Clock::TimePoint nextAttempt = clock.Now();
+    Clock::TimePoint lastAttempt = clock.Now() - stopRetry;
+    Clock::TimePoint lastTransmission = clock.Now() - reportSpacing;
+    Clock::TimePoint lastNotice = clock.Now() - noticeInterval;
     bool everUp = false;
     bool reconnectionToTell = false;
 
@@ -74,11 +74,11 @@ private:
             pause(idlePause);
             return true;
         }
-        const Clock::time_point now = Clock::now();
-        const Clock::time_point due =
+        const Clock::TimePoint now = clock.Now();
+        const Clock::TimePoint due =
             stopping ? std::min(nextAttempt, lastAttempt + stopRetry) : nextAttempt;
         if (now < due) {
-            pause(std::min<Clock::duration>(due - now, idlePause));
+            pause(std::min<Clock::Duration>(due - now, idlePause));
             return true;
         }
         lastAttempt = now;
@@ -88,7 +88,7 @@ private:
             retryLater();
             return true;
         }
-        status.Up();
+        status.Up(clock.Now());
         retryDelay = firstRetry;
         reconnectionToTell = everUp;
         everUp = true;
@@ -109,11 +109,11 @@ private:
     // A transport that shut-down gave up on has not failed.
     void tellDown(const std::string& cause) {
         if (!transmitter.IsAbandoned())
-            status.Down(cause);
+            status.Down(cause, clock.Now());
     }
 
     void retryLater() {
-        nextAttempt = Clock::now() + retryDelay;
+        nextAttempt = clock.Now() + retryDelay;
         retryDelay = std::min(retryDelay * 2, longestRetry);
     }
 
@@ -133,10 +133,9 @@ private:
             const bool finishing = stopping && !transmitter.WaitsForStop();
             if (finishing && !noticeWaiting())
                 return false;
-            const Clock::time_point now = Clock::now();
+            const Clock::TimePoint now = clock.Now();
             if (now < lastTransmission + reportSpacing) {
-                pause(
-                    std::min<Clock::duration>(lastTransmission + reportSpacing - now, pauseSlice));
+                pause(std::min(lastTransmission + reportSpacing - now, spacingPoll));
                 return true;
             }
             if (finishing) {
@@ -170,7 +169,7 @@ private:
             throw;
         }
         transmitter.MessageDelivered();
-        lastTransmission = Clock::now();
+        lastTransmission = clock.Now();
     }
 
     // Goes on the wire only: the message file holds every report already.
@@ -185,7 +184,7 @@ private:
             transmitter.TransmitMessage(notice);
         transmitter.UndeliveredTold(undelivered);
         reconnectionToTell = false;
-        lastTransmission = Clock::now();
+        lastTransmission = clock.Now();
         lastNotice = lastTransmission;
     }
 
@@ -212,22 +211,9 @@ private:
         return text;
     }
 
-    // Sleeps, but not past the moment the task gives up, nor past a stop request: a stop
-    // changes how soon the transport is tried again.
-    void pause(Clock::duration duration) {
-        const Clock::time_point end = Clock::now() + duration;
-        const bool stoppingAlready = transmitter.IsStopRequested();
-        for (;;) {
-            if (transmitter.IsAbandoned())
-                return;
-            if (!stoppingAlready && transmitter.IsStopRequested())
-                return;
-            const Clock::time_point now = Clock::now();
-            if (now >= end)
-                return;
-            std::this_thread::sleep_for(std::min<Clock::duration>(end - now, pauseSlice));
-        }
-    }
+    // Not past the moment the task gives up, nor past a stop request: a stop changes how soon
+    // the transport is tried again.
+    void pause(Clock::Duration duration) { transmitter.PauseDelivery(duration); }
 };
 
 } // namespace
@@ -256,6 +242,9 @@ void ipm_MessageTask::Run(int) {
         ipm_TaskRegistry::Leave(served);
         return;
     }
+    // Outlives the transmitter, which shut-down may destroy once the task has left.
+    ipm_Clock& clock = transmitter->GetClock();
+    clock.TaskEntered();
     transmitter->TaskEntered();
     transmitter->SetFinished(false);
     servedTransmitter = transmitter;
@@ -270,4 +259,5 @@ void ipm_MessageTask::Run(int) {
     transmitter->TaskLeft();
     // The last touch: shut-down may destroy the transmitter from here on.
     ipm_TaskRegistry::Leave(served);
+    clock.TaskLeft();
 }

@@ -16,7 +16,8 @@
 // those made later) and returns; while the transport is down it tries it again every quarter
 // of a second until the stop's deadline (IPM_SHUTDOWN_SECONDS) has passed. It also returns as
 // soon as shut-down gives up on it. A Run that starts after the library has shut down, or in a
-// child made by fork(), returns at once. Nothing escapes Run.
+// child made by fork(), returns at once. Nothing escapes Run. Its pace, retries and pauses keep
+// the time of the transmitter's clock (ipm_MessageTransmit::SetClock).
 class QORKEL_API ipm_MessageTask : public QORBasTixThreadTask {
 public:
     // Registers the task, so that shut-down waits for a Run that has not begun yet: with the

@@ -4,29 +4,27 @@
 #include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "base/thr_GlobalSingleton.h"
-#include "base/thr_Mutex.h"
 #include "cow/cow_List.h"
-#include "ipm/ipm_MessageBacklog.h"
-#include "ipm/ipm_MessageFile.h"
+#include "ipm/ipm_Clock.h"
+#include "ipm/ipm_DeliveryStop.h"
+#include "ipm/ipm_ReportPhase.h"
+#include "ipm/ipm_ReportRecorder.h"
+#include "ipm/ipm_TransportSlot.h"
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
-#include <shared_mutex>
 
 class ipm_TransmissionMechanism;
 
-// The one process-wide object every report passes through: it encodes through the
-// installed transport, appends to the message file, applies the error and warning
-// caps and keeps the backlog the message task delivers. The reporting calls never wait
-// on the network: the message task alone sets the transport up, and does it again
-// after a failure.
+// The one process-wide object every report passes through: it encodes in the variant of the
+// installed transport, has the recorder put the report into the message file and, within the
+// error and warning caps, into the backlog the message task delivers. The reporting calls never
+// wait on the network: the message task alone sets the transport up, and does it again after a
+// failure.
 //
-// Locks: bufferLock guards the backlog, the counters, the notice claims and the message
-// file; the transport lock serialises everything done on the transport; the swap lock
-// keeps a transport that Encode uses from being deleted under it. No two of them are
-// ever taken the other way round: the transport lock may be held while the swap lock is
-// taken, bufferLock is never held with either.
+// Each part keeps its own lock inside its own calls, and no caller holds one: the recorder (the
+// message file and the backlog), the transport slot (the transport, one call at a time), the
+// phase, and the stop. None of them calls another while it holds its lock.
 //
 // In a child made by fork() the transmitter goes on recording reports to the message file, but
 // delivers none: its message task is not there, and its transport's connection is the parent's.
@@ -35,6 +33,7 @@ class ipm_TransmissionMechanism;
 class QORKEL_API ipm_MessageTransmit {
 public:
     typedef std::chrono::steady_clock Clock;
+    typedef ipm_ReportRecorder::DueNotices DueNotices;
 
     // The ranges the environment's settings are taken from (see ipm_EnvironmentSetting).
     static const int longestCap = 1000000000;
@@ -59,62 +58,66 @@ public:
     void ReadCommandLineAgain();
     OptionVerdict GetOptionVerdict() const { return optionVerdict.load(); }
 
+    // The clock that delivery keeps: the message task's pace and retries, the stop's deadline
+    // and shut-down's wait for it. Steady unless a test hands over one it drives, before the
+    // message task runs; it must outlive the transmitter, or be replaced before it goes.
+    void SetClock(ipm_Clock& newClock) { clock.store(&newClock); }
+    ipm_Clock& GetClock() const { return *clock.load(); }
+
     // Takes ownership; a transport installed earlier is interrupted and destroyed once no
     // call uses it any more, and the message task sets the new one up. Safe at any time.
     void SetMechanism(ipm_TransmissionMechanism* newMechanism);
     // Sets the transport up (connects, logs in); false when there is none or it is not
     // ready. Failures the transport raises pass through. The message task calls it.
-    bool InitializeMechanism();
+    bool InitializeMechanism() { return transport.Initialize(); }
     // Where the transport delivers, and why its last set-up answered false (empty when it did
     // not say), for the message task's lines about delivery. Empty without a transport.
-    cow_String GetDestination();
-    cow_String GetFailureCause();
+    cow_String GetDestination() { return transport.GetDestination(); }
+    cow_String GetFailureCause() { return transport.GetFailureCause(); }
 
-    // The payload of the installed transport; without one, the payload every transport
-    // can carry. Empty while reporting is off.
+    // The payload in the installed transport's variant; without one, in the variant every
+    // transport can carry. Empty while reporting is off. Keeps the phase up to date.
     cow_String Encode(const char* type, const char* format, const int* integers,
                       const double* reals, const char* const* texts, bool started) const;
-    // Logs, counts and queues one report. Call with bufferLock held.
+    // Records one report (see ipm_ReportRecorder::Record); nothing while reporting is off.
     void BufferMessage(const cow_String& encoded, const cow_String& type, bool force);
     void BufferMessage(const cow_String& encoded, const char* type, bool force);
-    // Drops the reports waiting for delivery. Call with bufferLock held.
-    void ClearMessageBuffer();
-    // A copy of the reports waiting for delivery. Call with bufferLock held.
-    cow_List<cow_String> GetMessageBuffer() const;
+    // The same for an unforced report, with the limit notices that fall due with it.
+    DueNotices BufferReport(const cow_String& encoded, const char* type);
+    // Drops the reports waiting for delivery.
+    void ClearMessageBuffer() { recorder.Clear(); }
+    // A copy of the reports waiting for delivery.
+    cow_List<cow_String> GetMessageBuffer() const { return recorder.GetWaiting(); }
 
-    // For the message task, each taking bufferLock itself: the oldest waiting report, taken
-    // out for delivery (false when none waits); then either delivered, or put back first in
-    // line after a failure.
-    bool TakeNextMessage(cow_String& report);
-    void MessageDelivered();
-    void ReturnMessage();
+    // For the message task: the oldest waiting report, taken out for delivery (false when none
+    // waits); then either delivered, or put back first in line after a failure.
+    bool TakeNextMessage(cow_String& report) { return recorder.TakeNext(report); }
+    void MessageDelivered() { recorder.Delivered(); }
+    void ReturnMessage() { recorder.PutBack(); }
 
-    // These serialise on the transport lock and let the transport's failures pass; a failure
-    // marks the transport down, so that the message task sets it up again.
-    void TransmitMessage(const cow_String& encoded);
+    // These run one at a time on the transport and let its failures pass; a failure marks the
+    // transport down, so that the message task sets it up again.
+    void TransmitMessage(const cow_String& encoded) { transport.Transmit(encoded); }
     // Hands the report to a transport that is up, on the caller's thread; one that is not up,
     // or is busy for more than a quarter of a second (a write that makes no progress), gets
     // nothing. A write still unfinished at the deadline fails, and the transport counts as
     // down. True when the report was handed over.
-    bool TransmitIfReady(const cow_String& encoded, Clock::time_point deadline);
+    bool TransmitIfReady(const cow_String& encoded, Clock::time_point deadline) {
+        return transport.TransmitWithin(encoded, deadline);
+    }
     // Does nothing until the transport is up. A "Kill" found here reaches the host's kill
-    // hook inside the transport lock, so the hook must only record the request.
-    void PollMechanism();
+    // hook while the poll holds the transport, so the hook must only record the request.
+    void PollMechanism() { transport.Poll(); }
     // Closes the transport; the message task sets it up again unless it is ending.
-    void CloseMechanism();
+    void CloseMechanism() { transport.Close(); }
     // Opens the message file now rather than with the first report, so that a directory that
     // cannot take it is told at start-up; true when it is open.
     bool OpenMessageFile();
 
-    void SetPhase(const cow_String& newPhase);
+    void SetPhase(const cow_String& newPhase) { phase.Set(newPhase); }
     // The same for a caller's text; a phase that stays as it was costs no new string.
-    void SetPhase(const char* newPhase);
-    cow_String GetPhase() const;
-
-    // True once per process, for the caller that finds the count at its cap; the
-    // claim is what makes the limit notice appear exactly once. Call with bufferLock held.
-    bool ClaimErrorNotice();
-    bool ClaimWarningNotice();
+    void SetPhase(const char* newPhase) { phase.Set(newPhase); }
+    cow_String GetPhase() const { return phase.Get(); }
 
     // Asks the message task to deliver the reports that wait now, then end; reports made later
     // are recorded but not waited for. A transport that is down is tried again in short steps
@@ -129,9 +132,12 @@ public:
     // ended within the deadline.
     bool StopDelivery();
     // A report that waited when the stop was requested still waits for delivery.
-    bool WaitsForStop();
+    bool WaitsForStop() { return recorder.WaitsForStop(); }
     // The stop's deadline has passed (false while no stop is requested).
     bool IsStopDeadlinePassed() const;
+    // The message task's pause: ends after `duration` on the clock, or once the task is to give
+    // up, or at a stop request when none was made before.
+    void PauseDelivery(ipm_Clock::Duration duration);
 
     // Around fork(), on the forking thread: holds the locks a report is recorded under, so that
     // the child inherits none held by a thread it does not have, then lets them go on each side.
@@ -140,7 +146,7 @@ public:
     void ReleaseAfterFork();
     void ContinueInForkedChild();
     // This is a forked child's copy, which records but never delivers.
-    bool IsInheritedByFork() const { return inheritedByFork.load(); }
+    bool IsInheritedByFork() const { return transport.IsInheritedByFork(); }
 
     // The message task brackets its Run with these, so that shut-down knows
     // whether it must wait before destroying the transmitter.
@@ -148,97 +154,62 @@ public:
     void TaskLeft() { tasksRunning.fetch_sub(1); }
     bool IsTaskRunning() const { return tasksRunning.load() > 0; }
 
-    int GetErrorCount() const { return errorCount.load(); }
-    int GetWarningCount() const { return warningCount.load(); }
-    int GetMaxErrorMessages() const { return maxErrorMessages; }
-    int GetMaxWarningMessages() const { return maxWarningMessages; }
+    int GetErrorCount() const { return recorder.GetErrorCount(); }
+    int GetWarningCount() const { return recorder.GetWarningCount(); }
+    int GetMaxErrorMessages() const { return recorder.GetMaxErrors(); }
+    int GetMaxWarningMessages() const { return recorder.GetMaxWarnings(); }
     // MAX_PENDING_MESSAGES: the most reports that wait for delivery (beyond it the oldest
     // that may go is dropped).
-    int GetMaxPendingMessages() const { return maxPendingMessages; }
+    int GetMaxPendingMessages() const { return recorder.GetBacklogBound(); }
     const cow_String& GetJobName() const { return jobName; }
     bool IsEnabled() const { return enabled.load(); }
     // The transport is up: set up and not failed since.
-    bool IsMechanismReady() const { return mechanismReady.load(); }
-    bool HasMechanism() const { return mechanism.load() != nullptr; }
-    bool HasMessages() const { return hasMessages.load(); }
-    bool IsStopRequested() const { return stopRequested.load(); }
-    bool IsAbandoned() const { return abandoned.load(); }
+    bool IsMechanismReady() const { return transport.IsReady(); }
+    bool HasMechanism() const { return transport.HasTransport(); }
+    bool HasMessages() const { return recorder.HasWaiting(); }
+    bool IsStopRequested() const { return stop.IsRequested(); }
+    bool IsAbandoned() const { return stop.IsAbandoned(); }
     bool IsFinished() const { return finished.load(); }
-    bool IsDisabled() const { return disabled.load(); }
+    bool IsDisabled() const { return !recorder.IsDelivering(); }
     // Reports are recorded but no longer queued for delivery.
-    void Disable() { disabled.store(true); }
+    void Disable() { recorder.StopDelivering(); }
     void SetFinished(bool value) { finished.store(value); }
-    thr_Mutex& GetBufferLock() { return bufferLock; }
 
     // Times the transport has been set up or tried to be, counted once each attempt is over.
-    int GetConnectionAttempts() const { return connectionAttempts.load(); }
+    int GetConnectionAttempts() const { return transport.GetAttempts(); }
     // Reports waiting for delivery, the one being delivered included.
-    int GetPendingCount();
+    int GetPendingCount() { return recorder.GetPending(); }
     // Reports dropped for the backlog's bound and not yet told to the monitor.
-    int GetUndeliveredCount();
+    int GetUndeliveredCount() { return recorder.GetDropped(); }
     // The monitor has been told of `count` undelivered reports.
-    void UndeliveredTold(int count);
+    void UndeliveredTold(int count) { recorder.ForgetDropped(count); }
     // Reports that could not be written to the message file.
-    int GetUnloggedCount();
+    int GetUnloggedCount() { return recorder.GetUnloggedCount(); }
     // The message file's path once a report has tried to open it; empty before.
-    cow_String GetMessageFilePath();
-    bool IsMessageFileOpen();
+    cow_String GetMessageFilePath() { return recorder.GetMessageFilePath(); }
+    bool IsMessageFileOpen() { return recorder.IsMessageFileOpen(); }
 
     // Each transmitter has a number of its own, so that a task can tell whether the
     // transmitter it was made for is the one that exists now.
     unsigned long GetGeneration() const { return generation; }
 
 private:
-    std::atomic<ipm_TransmissionMechanism*> mechanism;
     std::atomic<bool> enabled;
     std::atomic<OptionVerdict> optionVerdict;
-    int maxErrorMessages;
-    int maxWarningMessages;
-    int maxPendingMessages;
-    std::atomic<int> errorCount;
-    std::atomic<int> warningCount;
-    std::atomic<bool> mechanismReady;
     std::atomic<bool> finished;
-    cow_String jobName;
-    cow_String phase;
-    ipm_MessageFile logFile;
-    ipm_MessageBacklog backlog;
-    std::atomic<bool> hasMessages;
-    std::atomic<bool> stopRequested;
-    // Guarded by bufferLock: the last report the stop waits for.
-    ipm_MessageBacklog::Sequence stopAfter;
-    std::atomic<Clock::rep> stopDeadline;
-    std::atomic<bool> abandoned;
-    std::atomic<bool> inheritedByFork;
-    // The transport a forked child inherited: never used or destroyed in the child.
-    ipm_TransmissionMechanism* inheritedTransport;
-    bool logToFile;
-    std::atomic<bool> disabled;
-    thr_Mutex bufferLock;
-    thr_Mutex mechanismLock;
-    mutable std::shared_mutex swapLock;
-    std::mutex replaceLock;
-    mutable thr_Mutex phaseLock;
-    bool errorNoticeClaimed;
-    bool warningNoticeClaimed;
     std::atomic<int> tasksRunning;
-    std::atomic<int> connectionAttempts;
-    std::atomic<int> directCallersWaiting;
+    std::atomic<ipm_Clock*> clock;
+    cow_String jobName;
+    // Encoding keeps it up to date, also through the const Encode.
+    mutable ipm_ReportPhase phase;
+    ipm_ReportRecorder recorder;
+    ipm_TransportSlot transport;
+    ipm_DeliveryStop stop;
     const unsigned long generation;
 
-    void readSettings();
-    void requestStopBy(Clock::time_point deadline);
-    Clock::time_point getStopDeadline() const;
-    // Keeps a transport this process inherited through fork out of reach, alive.
-    static void keepInherited(ipm_TransmissionMechanism* transport);
     void readCommandLine();
-    bool openMessageFile();
-    void logReport(const cow_String& encoded);
-    void letDirectCallersGoFirst() const;
-    bool lockTransportForCaller(Clock::time_point callDeadline);
-    void replaceInForkedChild(ipm_TransmissionMechanism* newMechanism);
-    // Runs a call on the transport under the transport lock; a failure marks it down.
-    template <class Call> void onTransport(Call call);
+    cow_String messageFilePath() const;
+    void requestStopBy(Clock::time_point deadline);
 };
 
 extern template class QORKEL_API thr_GlobalSingletonBase<ipm_MessageTransmit>;

@@ -166,6 +166,13 @@ bool isPhaseKey(const Field& field) {
     return field.keyLength == 5 && std::memcmp(field.key, "phase", 5) == 0;
 }
 
+// The phase as the two callers keep it.
+struct TransmitterPhase {
+    ipm_MessageTransmit& transmitter;
+    void Set(const char* phase) { transmitter.SetPhase(phase); }
+    cow_String Get() const { return transmitter.GetPhase(); }
+};
+
 } // namespace
 
 ipm_PayloadEncoder::ipm_PayloadEncoder(const char* const* escapedKeys, int escapedKeyCount,
@@ -204,10 +211,25 @@ double ipm_PayloadEncoder::ReportedReal(double value) const {
     return value;
 }
 
+cow_String ipm_PayloadEncoder::Encode(ipm_ReportPhase& phase, const cow_String& jobName,
+                                      const char* type, const char* format, const int* integers,
+                                      const double* reals, const char* const* texts,
+                                      bool started) const {
+    return encode(phase, jobName, type, format, integers, reals, texts, started);
+}
+
 cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const cow_String& jobName,
                                       const char* type, const char* format, const int* integers,
                                       const double* reals, const char* const* texts,
                                       bool started) const {
+    TransmitterPhase phase{transmitter};
+    return encode(phase, jobName, type, format, integers, reals, texts, started);
+}
+
+template <class Phase>
+cow_String ipm_PayloadEncoder::encode(Phase& phase, const cow_String& jobName, const char* type,
+                                      const char* format, const int* integers, const double* reals,
+                                      const char* const* texts, bool started) const {
     ipm_PayloadWriter out;
     // Only names and texts that need repair go through it.
     std::string scratch;
@@ -254,7 +276,7 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
             const char* text = values.NextText();
             appendText(out, scratch, text, false, textForm);
             if (phaseSeen)
-                transmitter.SetPhase(text);
+                phase.Set(text);
         }
         }
         out.AppendLiteral("</");
@@ -264,7 +286,7 @@ cow_String ipm_PayloadEncoder::Encode(ipm_MessageTransmit& transmitter, const co
 
     if (!phaseSeen) {
         out.AppendLiteral("<phase type=\"symconst\">");
-        appendText(out, scratch, transmitter.GetPhase(), textForm);
+        appendText(out, scratch, phase.Get(), textForm);
         out.AppendLiteral("</phase>");
     }
     out.AppendLiteral("<jobName type=\"string\">");

@@ -5,6 +5,7 @@
 #include "base/cow_String.h"
 
 class ipm_MessageTransmit;
+class ipm_ReportPhase;
 
 // Turns a report into its one-line XML payload. The transports share this one
 // encoding and differ only in which string fields are escaped, whether reals are
@@ -40,8 +41,12 @@ public:
     // The Jabber variant: two escaped keys, reals unchanged, markup a server takes.
     static const ipm_PayloadEncoder& Jabber();
 
-    // Reads and updates the transmitter's phase. A null type is the empty name, a
-    // null format the empty field list, a null array or text entry an empty value.
+    // Reads and updates the phase. A null type is the empty name, a null format the empty
+    // field list, a null array or text entry an empty value.
+    cow_String Encode(ipm_ReportPhase& phase, const cow_String& jobName, const char* type,
+                      const char* format, const int* integers, const double* reals,
+                      const char* const* texts, bool started) const;
+    // The same with the transmitter's phase.
     cow_String Encode(ipm_MessageTransmit& transmitter, const cow_String& jobName, const char* type,
                       const char* format, const int* integers, const double* reals,
                       const char* const* texts, bool started) const;
@@ -50,6 +55,11 @@ public:
     double ReportedReal(double value) const;
 
 private:
+    template <class Phase>
+    cow_String encode(Phase& phase, const cow_String& jobName, const char* type, const char* format,
+                      const int* integers, const double* reals, const char* const* texts,
+                      bool started) const;
+
     const char* const* escapedKeys;
     int escapedKeyCount;
     RealForm realForm;

@@ -20,7 +20,18 @@ struct Registry {
     // Made while no transmitter existed, waiting for Run.
     int unbound = 0;
     int running = 0;
+    // The clock WaitUntilIdle waits on, told of every change while it does.
+    ipm_Clock* waitingClock = nullptr;
+    int waitingOnClock = 0;
 };
+
+// Called with the registry's lock held.
+void notifyWaiters(Registry& r) {
+    if (r.waitingClock != nullptr)
+        r.waitingClock->Notify(r.changed);
+    else
+        r.changed.notify_all();
+}
 
 // Never destroyed: a task may be destroyed during the host's static destruction.
 Registry& registry() {
@@ -59,8 +70,8 @@ void ipm_TaskRegistry::Deregister(unsigned long generation, unsigned long epoch)
             --r.unbound;
         else if (generation != 0 && generation == r.openGeneration && r.registered > 0)
             --r.registered;
+        notifyWaiters(r);
     }
-    r.changed.notify_all();
 }
 
 unsigned long ipm_TaskRegistry::Enter(unsigned long generation, unsigned long epoch,
@@ -94,17 +105,23 @@ void ipm_TaskRegistry::Leave(unsigned long generation) {
         if (generation != r.openGeneration || r.running == 0)
             return;
         --r.running;
+        notifyWaiters(r);
     }
-    r.changed.notify_all();
 }
 
-bool ipm_TaskRegistry::WaitUntilIdle(unsigned long generation, Clock::time_point deadline) {
+bool ipm_TaskRegistry::WaitUntilIdle(unsigned long generation, Clock::time_point deadline,
+                                     ipm_Clock& clock) {
     Registry& r = registry();
     std::unique_lock<std::mutex> lock(r.mutex);
-    return r.changed.wait_until(lock, deadline, [&] {
+    r.waitingClock = &clock;
+    ++r.waitingOnClock;
+    const bool idle = clock.WaitUntil(lock, r.changed, deadline, [&] {
         return generation != r.openGeneration ||
                (r.registered == 0 && r.unbound == 0 && r.running == 0);
     });
+    if (--r.waitingOnClock == 0)
+        r.waitingClock = nullptr;
+    return idle;
 }
 
 bool ipm_TaskRegistry::Close(unsigned long generation) {
@@ -153,6 +170,8 @@ void ipm_TaskRegistry::ContinueInForkedChild() {
     r.registered = 0;
     r.unbound = 0;
     r.running = 0;
+    r.waitingClock = nullptr;
+    r.waitingOnClock = 0;
     ++r.epoch;
     r.mutex.unlock();
 }

@@ -1,6 +1,8 @@
 #ifndef IPM_IPM_TASKREGISTRY_H
 #define IPM_IPM_TASKREGISTRY_H
 
+#include "ipm/ipm_Clock.h"
+
 #include <chrono>
 
 // Which message tasks shut-down must wait for. A task registers when it is constructed: for
@@ -28,8 +30,9 @@ public:
     static void Leave(unsigned long generation);
 
     // Waits until no task of the generation (nor one waiting for a transmitter) is registered
-    // or running, or the deadline passes; true when none is.
-    static bool WaitUntilIdle(unsigned long generation, Clock::time_point deadline);
+    // or running, or the deadline passes on the clock; true when none is.
+    static bool WaitUntilIdle(unsigned long generation, Clock::time_point deadline,
+                              ipm_Clock& clock);
     // Closes the generation for Enter; answers whether some of its tasks are still in Run.
     static bool Close(unsigned long generation);
     // Waits until the closed generation's tasks have left Run, then forgets it.

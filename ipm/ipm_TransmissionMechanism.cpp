@@ -2,7 +2,7 @@
 
 #include "ipm/ipm_MessageTransmit.h"
 
-ipm_TransmissionMechanism::ipm_TransmissionMechanism() : transmitter(nullptr) {}
+ipm_TransmissionMechanism::ipm_TransmissionMechanism() = default;
 
 ipm_TransmissionMechanism::~ipm_TransmissionMechanism() = default;
 
@@ -29,12 +29,14 @@ bool ipm_TransmissionMechanism::ParsePort(const cow_String& text, int& port) {
     return true;
 }
 
-// An installed transport encodes for its own transmitter, which may be on its way out (its
-// singleton slot already empty) while a last notice is encoded.
+const ipm_PayloadEncoder& ipm_TransmissionMechanism::PayloadVariant() const {
+    return ipm_PayloadEncoder::Direct();
+}
+
 cow_String ipm_TransmissionMechanism::EncodePayload(const ipm_PayloadEncoder& variant,
                                                     const char* type, const char* format,
                                                     const int* integers, const double* reals,
                                                     const char* const* texts, bool started) const {
-    ipm_MessageTransmit& owner = transmitter ? *transmitter : ipm_MessageTransmit::Instance();
-    return variant.Encode(owner, jobName, type, format, integers, reals, texts, started);
+    return variant.Encode(ipm_MessageTransmit::Instance(), jobName, type, format, integers, reals,
+                          texts, started);
 }

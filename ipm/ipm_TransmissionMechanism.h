@@ -5,12 +5,10 @@
 #include "base/cow_String.h"
 #include "ipm/ipm_PayloadEncoder.h"
 
-class ipm_MessageTransmit;
-
 // A transport that carries report payloads to the monitor and watches for its
-// commands. The transmitter owns it and serialises Initialize, Transmit, Poll and
-// Close on one lock; Encode runs on the reporting threads without that lock, and
-// Interrupt on whichever thread gives up on the transport.
+// commands. The transmitter owns it and runs Initialize, Transmit, Poll and Close one at
+// a time; Interrupt runs on whichever thread gives up on the transport. The transmitter
+// encodes the reports itself, in the variant the transport names.
 class QORKEL_API ipm_TransmissionMechanism {
 public:
     ipm_TransmissionMechanism();
@@ -25,6 +23,11 @@ public:
     virtual cow_String Encode(const char* type, const char* format, const int* integers,
                               const double* reals, const char* const* texts,
                               bool started) const = 0;
+    // The variant the transmitter encodes this transport's reports in: one of the library's
+    // (ipm_PayloadEncoder::Direct, Jabber) or another that lasts as long as the process,
+    // since a report may still be encoded in it while the transport is replaced. The default
+    // is the direct transport's.
+    virtual const ipm_PayloadEncoder& PayloadVariant() const;
     virtual void Close() = 0;
     virtual void Transmit(const cow_String& payload) = 0;
     // Looks for commands from the monitor. May throw.
@@ -64,12 +67,11 @@ protected:
                              const char* const* texts, bool started) const;
 
 private:
-    friend class ipm_MessageTransmit;
+    // Clears the failure cause before each set-up.
+    friend class ipm_TransportSlot;
 
     cow_String jobName;
     cow_String failureCause;
-    // The transmitter that installed this transport; null until then.
-    ipm_MessageTransmit* transmitter;
 };
 
 #endif

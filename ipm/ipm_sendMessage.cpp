@@ -1,7 +1,6 @@
 #include "ipm/ipm_sendMessage.h"
 
 #include "base/cow_String.h"
-#include "base/thr_LockGuard.h"
 #include "ipm/ipm_MessageTransmit.h"
 
 #include <chrono>
@@ -34,7 +33,6 @@ void bufferLimitNotice(ipm_MessageTransmit& transmitter, const char* type, const
     const char* const texts[] = {text};
     const cow_String notice =
         transmitter.Encode(type, "message=%s", integers, reals, texts, started);
-    thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
     transmitter.BufferMessage(notice, type, true);
 }
 
@@ -44,17 +42,10 @@ void sendMessage(const char* type, const char* format, const int* integers, cons
     ipm_MessageTransmit& transmitter = ipm_MessageTransmit::Instance();
     const cow_String encoded =
         transmitter.Encode(report.name, format, integers, reals, texts, report.started);
-    bool errorNoticeDue;
-    bool warningNoticeDue;
-    {
-        thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
-        transmitter.BufferMessage(encoded, report.name, false);
-        errorNoticeDue = transmitter.ClaimErrorNotice();
-        warningNoticeDue = transmitter.ClaimWarningNotice();
-    }
-    if (errorNoticeDue)
+    const ipm_MessageTransmit::DueNotices due = transmitter.BufferReport(encoded, report.name);
+    if (due.error)
         bufferLimitNotice(transmitter, "Error", errorLimitText, integers, reals, report.started);
-    if (warningNoticeDue)
+    if (due.warning)
         bufferLimitNotice(transmitter, "Warning", warningLimitText, integers, reals,
                           report.started);
 }

@@ -72,14 +72,15 @@ protected:
 };
 
 TEST_F(ipm_ConcurrentReports, EveryReportIsLoggedOnceWholeAndInOrderAndTheBufferedOnesDelivered) {
+    DrivenClock clock;
     ScopedEnv errors("MAX_ERROR_MESSAGES", "20");
     const int reportsPerThread = 12;
     ReportingJob job;
     ipm_MessageTask task;
-    std::thread delivery([&] { task.Run(0); });
+    std::thread delivery = clock.Thread([&] { task.Run(0); });
     ReportFromThreads(reportsPerThread);
     job.Transmitter().RequestStop();
-    delivery.join();
+    clock.Join(delivery);
 
     const std::vector<std::string> lines = Reports(job.MessageFileText());
     ASSERT_EQ(int(lines.size()), threadCount * reportsPerThread + 1);

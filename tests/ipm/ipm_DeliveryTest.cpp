@@ -164,6 +164,7 @@ TEST(ipm_MessageBacklog, DropsAndDeliversAsAPlainListWouldAndDropsInConstantTime
 }
 
 TEST_F(ipm_Delivery, SetUpIsTriedAgainAfterOneThenTwoSecondsAndNothingMadeMeanwhileIsLost) {
+    DrivenClock clock;
     struct Case {
         const char* transport;
         std::function<void(Recording&)> failTwice;
@@ -195,6 +196,7 @@ TEST_F(ipm_Delivery, SetUpIsTriedAgainAfterOneThenTwoSecondsAndNothingMadeMeanwh
 }
 
 TEST_F(ipm_Delivery, ATransportThatNeverAnswersHoldsNeitherTheHostNorShutDownPastItsDeadline) {
+    DrivenClock clock;
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "1");
     int modules = 0;
     QORKelCommunications_initialize(modules);
@@ -218,6 +220,7 @@ TEST_F(ipm_Delivery, ATransportThatNeverAnswersHoldsNeitherTheHostNorShutDownPas
 }
 
 TEST_F(ipm_Delivery, ShutDownGivesUpOnAMonitorThatNeverReadsOnceItsDeadlineHasPassed) {
+    DrivenClock clock;
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "1");
     int modules = 0;
     QORKelCommunications_initialize(modules);
@@ -236,6 +239,7 @@ TEST_F(ipm_Delivery, ShutDownGivesUpOnAMonitorThatNeverReadsOnceItsDeadlineHasPa
 }
 
 TEST_F(ipm_Delivery, OverTheBoundTheOldestReportsThatMayGoAreDroppedAndTheNoticeCountsThem) {
+    DrivenClock clock;
     ScopedEnv bound("MAX_PENDING_MESSAGES", "5");
     ReportingJob job;
     job.recording->initializeResult = false;
@@ -269,6 +273,7 @@ TEST_F(ipm_Delivery, OverTheBoundTheOldestReportsThatMayGoAreDroppedAndTheNotice
 }
 
 TEST_F(ipm_Delivery, ReportsDroppedWhileConnectedAreToldAheadOfTheNextReport) {
+    DrivenClock clock;
     ScopedEnv bound("MAX_PENDING_MESSAGES", "3");
     ReportingJob job;
     TaskThread task;
@@ -297,12 +302,16 @@ TEST_F(ipm_Delivery, ADirectReportNeitherWaitsForAStuckTransportNorForOneThatIsD
     job.recording->holdTransmit = true;
     ReportInfo("r1");
     ASSERT_TRUE(Eventually([&] { return job.recording->TransmitCalls() == 1; }));
+    // The stuck write goes on once the direct report has come back, or after 3 s if that
+    // report waits for it.
+    std::atomic<bool> directReturned{false};
     std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+        Eventually([&] { return directReturned.load(); }, 3000);
         job.recording->Release();
     });
     const Clock::time_point stuck = Clock::now();
     ipm_sendMessageDirect("Direct", "", nullptr, nullptr, nullptr);
+    directReturned = true;
     EXPECT_LT(SecondsSince(stuck), 1.0) << "the direct report waited for the stuck write";
     release.join();
     ASSERT_TRUE(Eventually([&] { return job.recording->Transmitted().size() == 1; }));
@@ -314,6 +323,7 @@ TEST_F(ipm_Delivery, ADirectReportNeitherWaitsForAStuckTransportNorForOneThatIsD
 // stop tries it every quarter of a second, whatever the back-off had reached, until its
 // deadline; with nothing waiting it does not wait at all.
 TEST_F(ipm_Delivery, AStopTriesAMonitorThatIsAwayEveryQuarterSecondUntilItsDeadline) {
+    DrivenClock clock;
     struct Case {
         const char* monitor;
         int reports;
@@ -336,17 +346,17 @@ TEST_F(ipm_Delivery, AStopTriesAMonitorThatIsAwayEveryQuarterSecondUntilItsDeadl
         TaskThread task;
         // Past the first attempt and into a back-off of 2 s.
         ASSERT_TRUE(Eventually([&] { return job.recording->InitializeCalls() >= 2; })) << c.monitor;
-        std::thread monitor([&] {
+        std::thread monitor = clock.Thread([&] {
             if (c.backAfterMilliseconds < 0)
                 return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.backAfterMilliseconds));
+            clock.SleepFor(std::chrono::milliseconds(c.backAfterMilliseconds));
             job.recording->initializeResult = true;
         });
         const int attemptsBefore = job.recording->InitializeCalls();
         const Clock::time_point stop = Clock::now();
         const bool ended = job.Transmitter().StopDelivery();
         const double took = SecondsSince(stop);
-        monitor.join();
+        clock.Join(monitor);
         task.Join();
         EXPECT_EQ(ended, c.delivered) << c.monitor;
         EXPECT_GE(took, c.shortest) << c.monitor;
@@ -368,6 +378,7 @@ TEST_F(ipm_Delivery, AStopTriesAMonitorThatIsAwayEveryQuarterSecondUntilItsDeadl
 // Threads that go on reporting while the job stops do not hold the stop: it delivers what
 // waited when it began and ends, and the later reports are recorded.
 TEST_F(ipm_Delivery, AStopDeliversWhatWaitedWhenItBeganNotWhatIsMadeAfter) {
+    DrivenClock clock;
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "20");
     ScopedEnv bound("MAX_PENDING_MESSAGES", "100000");
     ReportingJob job;
@@ -380,7 +391,7 @@ TEST_F(ipm_Delivery, AStopDeliversWhatWaitedWhenItBeganNotWhatIsMadeAfter) {
         ReportInfo("r" + std::to_string(n));
     const Clock::time_point stop = Clock::now();
     std::atomic<bool> stopped{false};
-    std::thread stopper([&] {
+    std::thread stopper = clock.Thread([&] {
         EXPECT_TRUE(job.Transmitter().StopDelivery());
         stopped = true;
     });
@@ -394,7 +405,7 @@ TEST_F(ipm_Delivery, AStopDeliversWhatWaitedWhenItBeganNotWhatIsMadeAfter) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     job.recording->Release();
-    stopper.join();
+    clock.Join(stopper);
     EXPECT_LT(SecondsSince(stop), 5.0) << "it waited for the reports made after it began";
     reporter.join();
     task.Join();
@@ -408,6 +419,7 @@ TEST_F(ipm_Delivery, AStopDeliversWhatWaitedWhenItBeganNotWhatIsMadeAfter) {
 // Over an overloaded wire the notices are few: one at once, then at most one every 5 s, and
 // every report made is either delivered or counted in one of them.
 TEST_F(ipm_Delivery, OneNoticeAtMostEveryFiveSecondsCarriesTheSumOfWhatWasDropped) {
+    DrivenClock clock;
     ScopedEnv bound("MAX_PENDING_MESSAGES", "2");
     ReportingJob job;
     TaskThread task;
@@ -415,7 +427,7 @@ TEST_F(ipm_Delivery, OneNoticeAtMostEveryFiveSecondsCarriesTheSumOfWhatWasDroppe
     const int reports = 600;
     for (int n = 1; n <= reports; ++n) {
         ReportInfo("r" + std::to_string(n));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        clock.SleepFor(std::chrono::milliseconds(5));
     }
     const std::vector<std::string> beforeStop = job.recording->Transmitted();
     EXPECT_TRUE(job.Transmitter().StopDelivery());
@@ -438,12 +450,13 @@ TEST_F(ipm_Delivery, OneNoticeAtMostEveryFiveSecondsCarriesTheSumOfWhatWasDroppe
 }
 
 TEST_F(ipm_Delivery, ShutDownWaitsForATaskWhoseRunHasNotBegunAndItDeliversEverything) {
+    DrivenClock clock;
     int modules = 0;
     QORKelCommunications_initialize(modules);
     ReportingJob job;
     ipm_MessageTask task;
-    std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::thread late = clock.Thread([&] {
+        clock.SleepFor(std::chrono::milliseconds(300));
         task.Run(0);
     });
     TimedReporter host;
@@ -452,7 +465,7 @@ TEST_F(ipm_Delivery, ShutDownWaitsForATaskWhoseRunHasNotBegunAndItDeliversEveryt
     QORKelCommunications_finalize(modules);
     EXPECT_EQ(job.recording->Transmitted(), Payloads(Range(1, 3)));
     EXPECT_TRUE(job.recording->Destroyed());
-    late.join(); // a task that went on for ever would hang here
+    clock.Join(late); // a task that went on for ever would hang here
     EXPECT_EQ(thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance(), nullptr);
 }
 
@@ -529,6 +542,7 @@ TEST_F(ipm_Delivery, ReplacingTheTransportWhileThreadsReportLosesNothingFromTheR
 }
 
 TEST_F(ipm_Delivery, AKillReachesTheHookBetweenTwoReportsOfALongBacklog) {
+    DrivenClock clock;
     ReportingJob job;
     TimedReporter host;
     host.ReportRange(1, 1000);

@@ -24,14 +24,16 @@ int FreePort() {
     return csp_test::loopbackListenerOn(0).name().getPort();
 }
 
+// The task waits on the network throughout: the clock does not wait for it.
 TEST(DirectDelivery, AMonitorThatNeverAcceptsHoldsNeitherTheHostNorShutDown) {
+    DrivenClock clock(DrivenClock::taskNotAwaited);
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "2");
     csp_test::FullListener full;
     DirectHost host("127.0.0.1", full.Port());
     TimedReporter job;
     for (int n = 1; n <= 30; ++n) {
         job.Report(n);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        clock.SleepFor(std::chrono::milliseconds(30));
     }
     EXPECT_FALSE(host.Transmitter().IsMechanismReady());
     const double shutDown = host.ShutDown();
@@ -43,7 +45,10 @@ TEST(DirectDelivery, AMonitorThatNeverAcceptsHoldsNeitherTheHostNorShutDown) {
     RecordProperty("shutdown_ms", int(shutDown * 1000));
 }
 
+// More than the connection's buffers take, so that the task is always still writing when the
+// job stops: the write that makes no progress is what shut-down gives up on.
 TEST(DirectDelivery, AMonitorThatNeverReadsHoldsNeitherTheHostNorShutDown) {
+    DrivenClock clock(DrivenClock::taskNotAwaited);
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "2");
     csp_TcpSocket listener(csp_TcpSocket::doNotBind);
     listener.setReceiveBufferSize(2048);
@@ -52,14 +57,14 @@ TEST(DirectDelivery, AMonitorThatNeverReadsHoldsNeitherTheHostNorShutDown) {
     DirectHost host("127.0.0.1", listener.name().getPort());
     csp_TcpSocket monitor = listener.acceptConnection();
     TimedReporter job;
-    const std::string large(8000, 'x');
+    const std::string large(160000, 'x');
     for (int n = 1; n <= 60; ++n) {
         const std::string text = "r" + std::to_string(n) + " " + large;
         const char* texts[] = {text.c_str()};
         const Clock::time_point start = Clock::now();
         ipm_sendMessage("Info", "message=%s", nullptr, nullptr, texts);
         EXPECT_LT(SecondsSince(start), 0.2) << n;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        clock.SleepFor(std::chrono::milliseconds(20));
     }
     const double shutDown = host.ShutDown();
     EXPECT_LT(shutDown, 5.0) << "the write that makes no progress is given up on";
@@ -111,16 +116,20 @@ TEST(DirectDelivery, ADirectReportHoldsItsCallerAtMostFiveSecondsHoweverSlowlyTh
 }
 
 TEST(DirectDelivery, AMonitorThatStartsLateGetsEveryReportMadeBeforeIt) {
+    DrivenClock clock;
     const int port = FreePort();
     CapturedWarnings said;
     DirectHost host("127.0.0.1", port);
     TimedReporter job;
     job.ReportRange(1, 10);
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    clock.SleepFor(std::chrono::seconds(3));
     const Clock::time_point started = Clock::now();
     csp_TcpSocket listener = csp_test::loopbackListenerOn(port);
     // The job tries again 1, 2, 4 ... seconds apart; the next try may be a few seconds off.
-    ASSERT_EQ(wsa::waitUntilReadable(listener.getDescriptor(), 70 * 1000000L), 1);
+    {
+        const DrivenClock::Idle waitingForTheJob(&clock);
+        ASSERT_EQ(wsa::waitUntilReadable(listener.getDescriptor(), 70 * 1000000L), 1);
+    }
     host.monitor = listener.acceptConnection();
     const std::string first = ReadUntil(host.monitor, InfoPayload("r1"));
     const double waited = SecondsSince(started);
@@ -145,6 +154,7 @@ TEST(DirectDelivery, AMonitorThatStartsLateGetsEveryReportMadeBeforeIt) {
 }
 
 TEST(DirectDelivery, AKillDuringAThousandReportBacklogReachesTheHookAtOnce) {
+    DrivenClock clock;
     ScopedEnv deadline("IPM_SHUTDOWN_SECONDS", "0");
     DirectHost host;
     host.Accept();

@@ -6,6 +6,7 @@ using namespace ipm_test;
 
 namespace {
 
+// On the real clock, at the real pace, from start to kill.
 TEST(DirectFlow, InstallStartTheTaskThenReportDeliversEveryReportAndTakesTheKill) {
     DirectHost host;
     // The task polls the installed but unconnected transport for a while: nothing may end.
@@ -33,6 +34,7 @@ TEST(DirectFlow, InstallStartTheTaskThenReportDeliversEveryReportAndTakesTheKill
 }
 
 TEST(DirectFlow, AListenerThatDiesAndComesBackGetsTheJobAgainAndTheFileKeepsEveryReport) {
+    DrivenClock clock;
     for (const bool reset : {false, true}) {
         DirectHost host;
         const int port = host.listener.name().getPort();
@@ -54,7 +56,10 @@ TEST(DirectFlow, AListenerThatDiesAndComesBackGetsTheJobAgainAndTheFileKeepsEver
         EXPECT_FALSE(host.Transmitter().IsFinished()) << "the task goes on";
 
         csp_TcpSocket listener = csp_test::loopbackListenerOn(port);
-        host.monitor = listener.acceptConnection();
+        {
+            const DrivenClock::Idle waitingForTheJob(&clock);
+            host.monitor = listener.acceptConnection();
+        }
         const std::string lastPayload = Lines(host.MessageFileText()).back() + "\n";
         const std::string received = ReadUntil(host.monitor, lastPayload);
         EXPECT_EQ(received.rfind("beam<Notice>", 0), 0u) << "the job name first, then the notice";

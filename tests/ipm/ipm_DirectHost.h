@@ -18,6 +18,7 @@ namespace ipm_test {
 
 // Everything that arrives on the connection until `size` bytes are in or it stays quiet.
 inline std::string ReadUpTo(csp_TcpSocket& monitor, std::size_t size) {
+    const DrivenClock::Idle waitingForTheJob(DrivenClock::Active());
     std::string received;
     char buffer[4096];
     while (received.size() < size &&
@@ -32,6 +33,7 @@ inline std::string ReadUpTo(csp_TcpSocket& monitor, std::size_t size) {
 
 // What arrives until the text holds `needle` or nothing comes for a few seconds.
 inline std::string ReadUntil(csp_TcpSocket& monitor, const std::string& needle) {
+    const DrivenClock::Idle waitingForTheJob(DrivenClock::Active());
     std::string received;
     char buffer[4096];
     while (received.find(needle) == std::string::npos &&
@@ -56,7 +58,8 @@ inline void Report(const char* type, const std::string& message) {
 }
 
 // A host's start-up order: the library up, the direct transport installed, the message task
-// running on a thread of its own; reports come after.
+// running on a thread of its own; reports come after. Under a DrivenClock the transmitter keeps
+// its time.
 class DirectHost {
 public:
     // With a listener of its own on a free port, which may be listened on again once it has gone.
@@ -71,7 +74,7 @@ public:
         if (!shutDown) {
             Transmitter().RequestStop();
             if (thread.joinable())
-                thread.join();
+                JoinTask();
             // The monitor goes first, so that the transport's orderly end finds it gone.
             monitor.close();
             DestroyTransmitter();
@@ -83,14 +86,21 @@ public:
     ipm_MessageTransmit& Transmitter() { return ipm_MessageTransmit::Instance(); }
     std::string MessageFile() const { return dir.File("beam.ipm"); }
     std::string MessageFileText() const { return ReadFile(MessageFile()); }
-    void Accept() { monitor = listener.acceptConnection(); }
+    void Accept() {
+        const DrivenClock::Idle waitingForTheJob(DrivenClock::Active());
+        monitor = listener.acceptConnection();
+    }
+    void JoinTask() {
+        const DrivenClock::Idle joining(DrivenClock::Active());
+        thread.join();
+    }
 
     // The library's shut-down, as the host ends; answers how long it took.
     double ShutDown() {
         const Clock::time_point start = Clock::now();
         QORKelCommunications_finalize(modules);
         const double took = SecondsSince(start);
-        thread.join();
+        JoinTask();
         shutDown = true;
         return took;
     }
@@ -111,9 +121,15 @@ private:
         QORKelCommunications_initialize(modules);
         SetCommandLine({"-job", "beam", "-message", "on", "-indir", dir.Path(), "-listener_name",
                         listenerName, "-direct_port", std::to_string(port)});
+        DrivenClock* driven = DrivenClock::Active();
+        if (driven)
+            ipm_MessageTransmit::Instance().SetClock(*driven);
         ipm_MessageTransmit::Instance().SetMechanism(new ipm_DirectMechanism);
         task.reset(new ipm_MessageTask);
-        thread = std::thread([this] { task->Run(0); });
+        if (driven && driven->AwaitsTask())
+            thread = driven->Thread([this] { task->Run(0); });
+        else
+            thread = std::thread([this] { task->Run(0); });
     }
 };
 

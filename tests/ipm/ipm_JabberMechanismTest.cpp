@@ -4,6 +4,7 @@
 #include "base/utl_HostName.h"
 #include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_JabberMechanism.h"
+#include "ipm/ipm_Warning.h"
 #include "jcl/ScriptedServer.h"
 #include "jcl/jcl_Connection.h"
 #include "jcl/jcl_DocumentParser.h"
@@ -83,6 +84,12 @@ TEST(JabberMechanism, WithoutAMonitorNameNobodyCanKill) {
     EXPECT_FALSE(ipm_JabberMechanism::IsKillCommand(message, "@localhost"));
 }
 
+int presencesSeen = 0;
+
+void CountPresence(jcl_Connection&, jcl_Entity&) {
+    ++presencesSeen;
+}
+
 TEST(JabberMechanism, AKillThatArrivesTogetherWithOtherStanzasIsHandled) {
     const std::string header =
         "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
@@ -100,8 +107,11 @@ TEST(JabberMechanism, AKillThatArrivesTogetherWithOtherStanzasIsHandled) {
         const cow_String monitor("monitor@localhost");
         connection.SetHandlerContext(const_cast<cow_String*>(&monitor));
         connection.SetMessageHandler(ipm_JabberMechanism::HandleKill);
+        // Without the monitor's kill, the script ends with its second presence.
+        presencesSeen = 0;
+        connection.SetPresenceHandler(CountPresence);
         ASSERT_TRUE(connection.Connect("127.0.0.1", server.Port()));
-        for (int k = 0; k < 20 && !eli_getkillsig(); ++k)
+        for (int k = 0; k < 20 && !eli_getkillsig() && presencesSeen < 2; ++k)
             connection.Receive(100);
         EXPECT_EQ(eli_getkillsig(), monitorSends);
         connection.Disconnect();
@@ -206,6 +216,41 @@ TEST(JabberMechanism, AServerThatCannotBeReachedIsNamedWithItsPortAndTheCause) {
               "the monitor monitor@127.0.0.1/console through the Jabber server 127.0.0.1:" +
                   std::to_string(unusedPort));
     EXPECT_EQ(warnings.Text(), "") << "the message task's line about delivery tells it";
+}
+
+// Initialize tells a failure one way: false, with its cause for the task's line about delivery.
+TEST(JabberMechanism, AServerThatGoesAwayAtAnyStepFailsInitializeWithACauseAndRaisesNothing) {
+    const std::string header =
+        "<?xml version='1.0'?><stream:stream xmlns:stream='http://etherx.jabber.org/streams' "
+        "xmlns='jabber:client' from='127.0.0.1' id='s1'>";
+    const ScriptedServer::Step greeted{"xmlns=\"jabber:client\">", header};
+    const ScriptedServer::Step registered{"jabber:iq:register", "<iq type='result' id='jcl1'/>"};
+    const ScriptedServer::Step garbled{"xmlns=\"jabber:client\">", header + "<<"};
+    struct Case {
+        const char* name;
+        std::vector<ScriptedServer::Step> steps;
+        ScriptedServer::Ending ending;
+    };
+    const Case cases[] = {
+        {"closed before the stream", {}, ScriptedServer::closeAtOnce},
+        {"reset before the stream", {}, ScriptedServer::resetAtOnce},
+        {"closed after the stream header", {greeted}, ScriptedServer::closeAtOnce},
+        {"reset after the stream header", {greeted}, ScriptedServer::resetAtOnce},
+        {"reset after the registration", {greeted, registered}, ScriptedServer::resetAtOnce},
+        {"what cannot be read as XML", {garbled}, ScriptedServer::resetAtOnce},
+    };
+    const std::string refused = "cannot log in as " + ipm_shown(ipm_JabberMechanism::Account());
+    for (const Case& c : cases) {
+        ScriptedServer server(c.steps, c.ending);
+        SetCommandLine({"-msgserver", "127.0.0.1:" + std::to_string(server.Port()),
+                        "-listener_name", "monitor", "-listener_resource", "console"});
+        ipm_JabberMechanism mechanism;
+        bool initialized = true;
+        EXPECT_NO_THROW(initialized = mechanism.Initialize()) << c.name;
+        EXPECT_FALSE(initialized) << c.name;
+        EXPECT_EQ(std::string(mechanism.GetFailureCause().c_str()).rfind(refused, 0), 0u)
+            << c.name << ": " << mechanism.GetFailureCause().c_str();
+    }
 }
 
 TEST(JabberMechanism, ThePasswordsDefaultServesOnlyAServerOnThisMachine) {

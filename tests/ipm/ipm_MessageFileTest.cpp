@@ -87,11 +87,13 @@ TEST_F(ipm_MessageFileTest, AnIndirThatCannotTakeTheFileIsToldOnceAndDeliveryGoe
     { std::ofstream(notADirectory) << "x"; }
     const std::pair<std::string, std::string> cases[] = {{root.File("missing"), "missing"},
                                                          {notADirectory, "plain"}};
+    DrivenClock clock;
     for (const auto& [indir, lastName] : cases) {
         CapturedWarnings warnings;
         SetCommandLine({"-job", "beam", "-message", "on", "-indir", indir});
         DestroyTransmitter();
         auto recording = std::make_shared<Recording>();
+        ipm_MessageTransmit::Instance().SetClock(clock);
         ipm_MessageTransmit::Instance().SetMechanism(new RecordingMechanism(recording));
         for (int n = 1; n <= 3; ++n)
             ReportInfo("r" + std::to_string(n));

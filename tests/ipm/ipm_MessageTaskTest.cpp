@@ -54,6 +54,7 @@ protected:
 };
 
 TEST_F(ipm_MessageTaskTest, DeliversABatchInBufferingOrderAboutSixtyMillisecondsApart) {
+    DrivenClock clock;
     ReportingJob job;
     ReportRange(1, 10);
     {
@@ -70,6 +71,7 @@ TEST_F(ipm_MessageTaskTest, DeliversABatchInBufferingOrderAboutSixtyMilliseconds
 }
 
 TEST_F(ipm_MessageTaskTest, ReportsMadeWhileTheTaskRunsArriveInLaterBatches) {
+    DrivenClock clock;
     ReportingJob job;
     TaskThread task;
     ReportRange(1, 3);
@@ -82,6 +84,7 @@ TEST_F(ipm_MessageTaskTest, ReportsMadeWhileTheTaskRunsArriveInLaterBatches) {
 }
 
 TEST_F(ipm_MessageTaskTest, AStopRequestEndsTheTaskOnlyAfterTheBufferIsDrained) {
+    DrivenClock clock;
     ReportingJob job;
     ReportRange(1, 3);
     job.Transmitter().RequestStop();
@@ -93,6 +96,7 @@ TEST_F(ipm_MessageTaskTest, AStopRequestEndsTheTaskOnlyAfterTheBufferIsDrained) 
 }
 
 TEST_F(ipm_MessageTaskTest, AFailedTransmissionIsSentAgainOnANewConnectionAfterANotice) {
+    DrivenClock clock;
     ReportingJob job;
     job.recording->failTransmitNumber = 2;
     ReportRange(1, 3);
@@ -112,6 +116,7 @@ TEST_F(ipm_MessageTaskTest, AFailedTransmissionIsSentAgainOnANewConnectionAfterA
 }
 
 TEST_F(ipm_MessageTaskTest, AFailingPollSetsTheTransportUpAgainBeforeDelivering) {
+    DrivenClock clock;
     ReportingJob job;
     job.recording->failPoll = true;
     ReportRange(1, 2);
@@ -152,11 +157,12 @@ TEST_F(ipm_MessageTaskTest, TheTransportSeesOneCallAtATime) {
 }
 
 TEST_F(ipm_MessageTaskTest, TheTaskPollsOnlyATransportItHasSetUp) {
+    DrivenClock clock;
     ReportingJob job;
     job.recording->initializeResult = false;
     TaskThread task;
     ASSERT_TRUE(WaitUntil([&] { return job.recording->InitializeCalls() >= 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    clock.SleepFor(std::chrono::milliseconds(250));
     EXPECT_EQ(job.recording->Polls(), 0);
     job.recording->initializeResult = true;
     ASSERT_TRUE(WaitUntil([&] { return job.recording->Polls() > 0; }));
@@ -200,6 +206,7 @@ TEST_F(ipm_LibraryLifecycle, FinalisingWithoutReportsReturnsAndLeavesNoTransmitt
 }
 
 TEST_F(ipm_LibraryLifecycle, FinalisingWaitsForTheTaskToDeliverEverythingAndLeave) {
+    DrivenClock clock;
     int counter = 0;
     QORKelCommunications_initialize(counter);
     {

@@ -1,7 +1,6 @@
 #include "ipm_TestSupport.h"
 
 #include "base/omi_AlertListener.h"
-#include "base/thr_LockGuard.h"
 #include "base/utl_HostName.h"
 #include "ipm/ipm_EnvironmentSetting.h"
 #include "ipm/ipm_sendMessage.h"
@@ -15,7 +14,6 @@ using namespace ipm_test;
 namespace {
 
 std::vector<std::string> Buffered(ipm_MessageTransmit& transmitter) {
-    thr_LockGuard<thr_Mutex> lock(transmitter.GetBufferLock());
     const cow_List<cow_String> buffer = transmitter.GetMessageBuffer();
     std::vector<std::string> reports;
     for (int i = 0; i < buffer.Count(); ++i)
@@ -168,12 +166,9 @@ TEST_F(ipm_Reporting, BothNoticesDueInOneCallComeErrorFirst) {
     ScopedEnv errors("MAX_ERROR_MESSAGES", "1");
     ScopedEnv warnings("MAX_WARNING_MESSAGES", "2");
     ReportingJob job;
-    {
-        // Two forced warnings reach the cap without a notice of their own.
-        thr_LockGuard<thr_Mutex> lock(job.Transmitter().GetBufferLock());
-        job.Transmitter().BufferMessage("w\n", "Warning", true);
-        job.Transmitter().BufferMessage("w\n", "Warning", true);
-    }
+    // Two forced warnings reach the cap without a notice of their own.
+    job.Transmitter().BufferMessage("w\n", "Warning", true);
+    job.Transmitter().BufferMessage("w\n", "Warning", true);
     Report("Error", "e1");
     EXPECT_EQ(job.MessageFileText(),
               "w\nw\n" + Payload("Error", "e1") + errorNotice + warningNotice);
@@ -186,10 +181,7 @@ TEST_F(ipm_Reporting, BothNoticesDueInOneCallComeErrorFirst) {
 TEST_F(ipm_Reporting, ANoticeThatCouldNotBeCountedIsStillProducedOnlyOnce) {
     ScopedEnv warnings("MAX_WARNING_MESSAGES", "1");
     ReportingJob job;
-    {
-        thr_LockGuard<thr_Mutex> lock(job.Transmitter().GetBufferLock());
-        job.Transmitter().BufferMessage("w\n", "Warning", true);
-    }
+    job.Transmitter().BufferMessage("w\n", "Warning", true);
     // With transmission off the notice is not counted, so the count stays at its cap.
     job.Transmitter().Disable();
     Report("Info", "a");
@@ -203,7 +195,6 @@ TEST_F(ipm_Reporting, AForcedReportPastTheCapIsBufferedAndCounted) {
     ScopedEnv errors("MAX_ERROR_MESSAGES", "1");
     ReportingJob job;
     Report("Error", "e1");
-    thr_LockGuard<thr_Mutex> lock(job.Transmitter().GetBufferLock());
     job.Transmitter().BufferMessage("unforced\n", "Error", false);
     job.Transmitter().BufferMessage("forced\n", "Error", true);
     const cow_List<cow_String> buffer = job.Transmitter().GetMessageBuffer();

@@ -310,6 +310,10 @@ TEST_F(ipm_StartReporting, StopKeepsItsDeadlineWithAMonitorThatNeverReads) {
     listener.setReceiveBufferSize(2048);
     listener.bind(csp_test::loopback(0));
     listener.listen(4);
+    // The delivery thread waits on the network; the stop's deadline is the clock's to skip to.
+    DrivenClock clock(DrivenClock::taskNotAwaited);
+    SetCommandLine(DirectTo(dir, listener));
+    ipm_MessageTransmit::Instance().SetClock(clock);
     ASSERT_EQ(Start(DirectTo(dir, listener)), IPM_REPORTING_ON);
     csp_TcpSocket monitor = listener.acceptConnection();
     const std::string large(8000, 'x');

@@ -9,6 +9,7 @@
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_TransmissionMechanism.h"
 #include "ipm/ipm_sendMessage.h"
+#include "ipm_DrivenClock.h"
 
 #include <atomic>
 #include <chrono>
@@ -47,7 +48,16 @@ inline char* mkdtemp(char* pattern) {
 }
 #endif
 
-using Clock = std::chrono::steady_clock;
+// The test's time: the active DrivenClock's, otherwise the steady clock's.
+struct Clock {
+    typedef std::chrono::steady_clock::duration duration;
+    typedef std::chrono::steady_clock::time_point time_point;
+
+    static time_point now() {
+        const DrivenClock* driven = DrivenClock::Active();
+        return driven ? driven->Now() : std::chrono::steady_clock::now();
+    }
+};
 
 // What a RecordingMechanism saw and how it is to behave. Shared, so that a test
 // can read it after the transmitter has destroyed the mechanism. The knobs are atomic, so
@@ -144,6 +154,7 @@ public:
         ++recording->initializeCalls;
         recording->initializeTimes.push_back(Clock::now());
         if (recording->initializeHangs) {
+            const DrivenClock::Idle silentNetwork(DrivenClock::Active());
             recording->interrupted.wait(lock, [this] { return isInterrupted; });
             return false;
         }
@@ -158,6 +169,7 @@ public:
                       const double* reals, const char* const* texts, bool started) const override {
         return EncodePayload(variant, type, format, integers, reals, texts, started);
     }
+    const ipm_PayloadEncoder& PayloadVariant() const override { return variant; }
 
     void Close() override {
         std::lock_guard<std::mutex> lock(recording->mutex);
@@ -173,6 +185,7 @@ public:
         recording->interrupted.wait(lock,
                                     [this] { return !recording->holdTransmit || isInterrupted; });
         if (recording->transmitHangs) {
+            const DrivenClock::Idle silentNetwork(DrivenClock::Active());
             recording->interrupted.wait(lock, [this] { return isInterrupted; });
             throw std::runtime_error("interrupted");
         }
@@ -225,19 +238,23 @@ private:
 };
 
 // Runs the message task on a thread of its own, as a host does; the task is made now, for
-// the transmitter that exists now.
+// the transmitter that exists now. Under a DrivenClock that awaits the task, the clock waits
+// for the thread from its start.
 class TaskThread {
 public:
-    TaskThread() : task(new ipm_MessageTask), thread([this] { task->Run(0); }) {}
+    TaskThread() : task(new ipm_MessageTask), thread(start()) {}
     ~TaskThread() {
         if (thread.joinable()) {
             if (ipm_MessageTransmit* transmitter =
                     thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
                 transmitter->RequestStop();
-            thread.join();
+            Join();
         }
     }
-    void Join() { thread.join(); }
+    void Join() {
+        const DrivenClock::Idle joining(DrivenClock::Active());
+        thread.join();
+    }
     bool Joinable() const { return thread.joinable(); }
     // Makes the task give up on what still waits for delivery, as shut-down does past its
     // deadline, and waits for it to end.
@@ -245,12 +262,19 @@ public:
         if (ipm_MessageTransmit* transmitter =
                 thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
             transmitter->Abandon();
-        thread.join();
+        Join();
     }
 
 private:
     std::unique_ptr<ipm_MessageTask> task;
     std::thread thread;
+
+    std::thread start() {
+        DrivenClock* driven = DrivenClock::Active();
+        if (driven && driven->AwaitsTask())
+            return driven->Thread([this] { task->Run(0); });
+        return std::thread([this] { task->Run(0); });
+    }
 };
 
 // A fresh directory for message files, removed with everything in it.
@@ -333,6 +357,8 @@ public:
         : recording(std::make_shared<Recording>()), job(job) {
         DestroyTransmitter();
         SetCommandLine({"-job", job, "-message", "on", "-indir", dir.Path()});
+        if (DrivenClock* driven = DrivenClock::Active())
+            ipm_MessageTransmit::Instance().SetClock(*driven);
         ipm_MessageTransmit::Instance().SetMechanism(new RecordingMechanism(recording, variant));
     }
     ~ReportingJob() { DestroyTransmitter(); }
@@ -358,11 +384,16 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// Asks every 10 ms, for at most the given time; a generous bound, not a measurement.
+// Asks every 10 ms, for at most the given time; a generous bound, not a measurement. On a
+// DrivenClock's participant the clock may skip meanwhile.
 inline bool Eventually(const std::function<bool()>& condition, int milliseconds = 10000) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    DrivenClock* driven = DrivenClock::Active();
+    if (driven && driven->IsParticipant())
+        return driven->WaitFor(condition, milliseconds);
+    const std::chrono::steady_clock::time_point deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!condition()) {
-        if (Clock::now() > deadline)
+        if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -242,7 +242,9 @@ done
 bash "$script" stop "$state"
 sleep 1
 bash "$script" start "$state" >/dev/null
-for _ in $(seq 300); do
+# The monitor tries again after 1, 2, 4, 8 and then every 10 s: under load the server can miss
+# the attempt at 7 s, and the next one comes at 15 s.
+for _ in $(seq 600); do
     grep -q -- "-- logged in again as monitor@localhost/console" "$work/restarted.out" && break
     sleep 0.05
 done
