@@ -243,7 +243,7 @@ bool ipm_JabberMechanism::logIn(int port) {
     if (!server.isDefined()) {
         fail("cannot log in as " + ipm_shown(settings.user) +
              ": the server closed the connection before the log-in");
-        disconnectQuietly();
+        connection.Disconnect();
         return false;
     }
     const bool onLoopback = server.getIpAddress().isLoopback();
