@@ -3,7 +3,7 @@
 
 /* Everything the library exports, for hosts that want it all in one include.
  * One line per header, grouped by module; a new exported header adds one line.
- * (The platform socket headers come in through csp/.) A C host, or a C++ host that needs
+ * (The socket API stays inside the library.) A C host, or a C++ host that needs
  * nothing but the C calls, gets those alone: the part a C compiler reads is C89. The C++
  * part needs C++17. */
 
@@ -46,6 +46,9 @@
 #include "cow/cow_ListConstruct.h"
 #include "cow/cow_ListIter.h"
 
+// XML text: escaping and the characters XML carries
+#include "xml/xml_Text.h"
+
 // Sockets and addresses
 #include "csp/csp_Host.h"
 #include "csp/csp_IpAddress.h"
@@ -67,7 +70,6 @@
 #include "jcl/jcl_Stream.h"
 #include "jcl/jcl_StreamReader.h"
 #include "jcl/jcl_TextCache.h"
-#include "jcl/jcl_XmlText.h"
 
 // Reporting
 #include "ipm/ipm_Clock.h"

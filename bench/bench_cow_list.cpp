@@ -1,5 +1,7 @@
 // cow_List side by side with std::deque and std::vector: building by append and prepend,
-// random and sequential reads, copying, and the first write after a copy.
+// random and sequential reads, copying, and the first write after a copy. Each container is
+// reached through an adapter of the same few calls, and every measurement is one case of the
+// table at the end.
 #include "base/mem_Memory.h"
 #include "cow/cow_List.h"
 #include "cow/cow_ListIter.h"
@@ -25,126 +27,125 @@ std::vector<int> RandomIndices(int size, int count) {
     return indices;
 }
 
-cow_List<int> CowOf(int size) {
+// The adapters: build, read one element, walk them all, write one.
+struct Cow {
+    Cow() = default;
+    explicit Cow(int expected) : list(cow_ListSized, expected) {}
     cow_List<int> list;
-    for (int k = 0; k < size; ++k)
-        list.Append(k);
-    return list;
-}
-
-void BM_Append_Cow(benchmark::State& state) {
-    for (auto _ : state) {
-        cow_List<int> list;
-        for (int k = 0; k < kMillion; ++k)
-            list.Append(k);
-        benchmark::DoNotOptimize(list.Count());
+    void Append(int v) { list.Append(v); }
+    void Prepend(int v) { list.Prepend(v); }
+    int Read(int i) const { return list.ConstGet(i); }
+    int Count() const { return list.Count(); }
+    void Write(int i, int v) { list.Get(i) = v; }
+    std::int64_t Sum() const {
+        std::int64_t sum = 0;
+        for (int j = 0; j < list.Count(); ++j)
+            sum += list.ConstGet(j);
+        return sum;
     }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_Append_Deque(benchmark::State& state) {
-    for (auto _ : state) {
-        std::deque<int> list;
-        for (int k = 0; k < kMillion; ++k)
-            list.push_back(k);
-        benchmark::DoNotOptimize(list.size());
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_Append_Vector(benchmark::State& state) {
-    for (auto _ : state) {
-        std::vector<int> list;
-        for (int k = 0; k < kMillion; ++k)
-            list.push_back(k);
-        benchmark::DoNotOptimize(list.size());
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
+};
 
 // Sized for the million up front, the list uses blocks of 2^16 elements.
-void BM_Append_CowSized(benchmark::State& state) {
-    for (auto _ : state) {
-        cow_List<int> list(cow_ListSized, kMillion);
+struct CowSized : Cow {
+    CowSized() : Cow(kMillion) {}
+};
+
+// The same list walked by its iterator instead of by index.
+struct CowIter : Cow {
+    std::int64_t Sum() const {
+        std::int64_t sum = 0;
+        for (cow_ListIter<int> it(list); it.IsValid(); it.Next())
+            sum += it.ConstGet();
+        return sum;
+    }
+};
+
+template <class Container> struct Std {
+    Container list;
+    void Append(int v) { list.push_back(v); }
+    void Prepend(int v) { list.push_front(v); }
+    int Read(int i) const { return list[i]; }
+    int Count() const { return static_cast<int>(list.size()); }
+    void Write(int i, int v) { list[i] = v; }
+    std::int64_t Sum() const {
+        std::int64_t sum = 0;
+        for (int value : list)
+            sum += value;
+        return sum;
+    }
+};
+typedef Std<std::deque<int>> Deque;
+typedef Std<std::vector<int>> Vector;
+
+template <class C> C Filled(int size) {
+    C container;
+    for (int k = 0; k < size; ++k)
+        container.Append(k);
+    return container;
+}
+
+// A million items per iteration, whatever the body does with them.
+template <class Body> void PerMillion(benchmark::State& state, Body body) {
+    for (auto _ : state)
+        body();
+    state.SetItemsProcessed(state.iterations() * kMillion);
+}
+
+template <class C> void Append(benchmark::State& state) {
+    PerMillion(state, [] { benchmark::DoNotOptimize(Filled<C>(kMillion).Count()); });
+}
+
+template <class C> void Prepend(benchmark::State& state) {
+    PerMillion(state, [] {
+        C container;
         for (int k = 0; k < kMillion; ++k)
-            list.Append(k);
-        benchmark::DoNotOptimize(list.Count());
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
+            container.Prepend(k);
+        benchmark::DoNotOptimize(container.Count());
+    });
 }
 
-void BM_Prepend_Cow(benchmark::State& state) {
-    for (auto _ : state) {
-        cow_List<int> list;
-        for (int k = 0; k < kMillion; ++k)
-            list.Prepend(k);
-        benchmark::DoNotOptimize(list.Count());
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_Prepend_Deque(benchmark::State& state) {
-    for (auto _ : state) {
-        std::deque<int> list;
-        for (int k = 0; k < kMillion; ++k)
-            list.push_front(k);
-        benchmark::DoNotOptimize(list.size());
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_RandomRead_Cow(benchmark::State& state) {
-    const cow_List<int> list = CowOf(kMillion);
+template <class C> void RandomRead(benchmark::State& state) {
+    const C container = Filled<C>(kMillion);
     const std::vector<int> indices = RandomIndices(kMillion, kMillion);
-    for (auto _ : state) {
+    PerMillion(state, [&] {
         std::int64_t sum = 0;
         for (int index : indices)
-            sum += list.ConstGet(index);
+            sum += container.Read(index);
         benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
+    });
 }
 
-void BM_RandomRead_CowSized(benchmark::State& state) {
-    cow_List<int> list(cow_ListSized, kMillion);
-    for (int k = 0; k < kMillion; ++k)
-        list.Append(k);
-    const std::vector<int> indices = RandomIndices(kMillion, kMillion);
-    for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (int index : indices)
-            sum += list.ConstGet(index);
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
+template <class C> void Iterate(benchmark::State& state) {
+    const C container = Filled<C>(kMillion);
+    PerMillion(state, [&] { benchmark::DoNotOptimize(container.Sum()); });
 }
 
-void BM_RandomRead_Deque(benchmark::State& state) {
-    std::deque<int> list;
-    for (int k = 0; k < kMillion; ++k)
-        list.push_back(k);
-    const std::vector<int> indices = RandomIndices(kMillion, kMillion);
+// Copy and destroy the copy; the argument is the number of elements.
+template <class C> void Copy(benchmark::State& state) {
+    const C container = Filled<C>(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (int index : indices)
-            sum += list[index];
-        benchmark::DoNotOptimize(sum);
+        C copy(container);
+        benchmark::DoNotOptimize(copy.Count());
     }
-    state.SetItemsProcessed(state.iterations() * kMillion);
 }
 
-void BM_RandomRead_Vector(benchmark::State& state) {
-    std::vector<int> list;
-    for (int k = 0; k < kMillion; ++k)
-        list.push_back(k);
-    const std::vector<int> indices = RandomIndices(kMillion, kMillion);
+// The directory's size, shown beside the first write after a copy; none for the others.
+template <class C> void ShowDirectory(benchmark::State&, const C&) {}
+void ShowDirectory(benchmark::State& state, const Cow& list) {
+    state.counters["directory"] = list.list.BlockSlots();
+}
+
+// Copy, write one element of the copy, destroy the copy: the list's copy takes its own
+// directory and one block, and gives both back.
+template <class C> void FirstWriteAfterCopy(benchmark::State& state) {
+    const C container = Filled<C>(static_cast<int>(state.range(0)));
+    const int middle = container.Count() / 2;
     for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (int index : indices)
-            sum += list[index];
-        benchmark::DoNotOptimize(sum);
+        C copy(container);
+        copy.Write(middle, -1);
+        benchmark::DoNotOptimize(copy.Read(middle));
     }
-    state.SetItemsProcessed(state.iterations() * kMillion);
+    ShowDirectory(state, container);
 }
 
 // What a random read costs in the list's layout, without the list: a directory of block
@@ -178,127 +179,36 @@ struct RecordLayout {
     }
 };
 
-void BM_RandomRead_RecordLayoutBaseline(benchmark::State& state) {
+void RecordLayoutRead(benchmark::State& state) {
     const RecordLayout layout(kMillion);
     const RecordLayout::Record* const* directory = layout.records.data();
     const std::vector<int> indices = RandomIndices(kMillion, kMillion);
-    for (auto _ : state) {
+    PerMillion(state, [&] {
         std::int64_t sum = 0;
         for (int index : indices)
             sum += directory[index >> 4]->items[index & 15];
         benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
+    });
 }
 
-void BM_RandomRead_DirectLayoutBaseline(benchmark::State& state) {
+void DirectLayoutRead(benchmark::State& state) {
     const RecordLayout layout(kMillion);
     int* const* directory = layout.items.data();
     const std::vector<int> indices = RandomIndices(kMillion, kMillion);
-    for (auto _ : state) {
+    PerMillion(state, [&] {
         std::int64_t sum = 0;
         for (int index : indices)
             sum += directory[index >> 4][index & 15];
         benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
+    });
 }
 
-void BM_Iterate_CowIter(benchmark::State& state) {
-    const cow_List<int> list = CowOf(kMillion);
-    for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (cow_ListIter<int> it(list); it.IsValid(); it.Next())
-            sum += it.ConstGet();
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_Iterate_CowIndex(benchmark::State& state) {
-    const cow_List<int> list = CowOf(kMillion);
-    for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (int j = 0; j < list.Count(); ++j)
-            sum += list.ConstGet(j);
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_Iterate_Deque(benchmark::State& state) {
-    std::deque<int> list;
-    for (int k = 0; k < kMillion; ++k)
-        list.push_back(k);
-    for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (int value : list)
-            sum += value;
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-void BM_Iterate_Vector(benchmark::State& state) {
-    std::vector<int> list;
-    for (int k = 0; k < kMillion; ++k)
-        list.push_back(k);
-    for (auto _ : state) {
-        std::int64_t sum = 0;
-        for (int value : list)
-            sum += value;
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations() * kMillion);
-}
-
-// Copy and destroy the copy; the argument is the number of elements.
-void BM_Copy_Cow(benchmark::State& state) {
-    const cow_List<int> list = CowOf(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        cow_List<int> copy(list);
-        benchmark::DoNotOptimize(copy.Count());
-    }
-}
-
-void BM_Copy_Deque(benchmark::State& state) {
-    std::deque<int> list;
-    for (int k = 0; k < state.range(0); ++k)
-        list.push_back(k);
-    for (auto _ : state) {
-        std::deque<int> copy(list);
-        benchmark::DoNotOptimize(copy.size());
-    }
-}
-
-void BM_Copy_Vector(benchmark::State& state) {
-    std::vector<int> list;
-    for (int k = 0; k < state.range(0); ++k)
-        list.push_back(k);
-    for (auto _ : state) {
-        std::vector<int> copy(list);
-        benchmark::DoNotOptimize(copy.size());
-    }
-}
-
-// Copy, write one element of the copy, destroy the copy: the copy takes its own directory
-// and one block, and gives both back.
-void BM_FirstWriteAfterCopy_Cow(benchmark::State& state) {
-    const cow_List<int> list = CowOf(static_cast<int>(state.range(0)));
-    const int middle = list.Count() / 2;
-    for (auto _ : state) {
-        cow_List<int> copy(list);
-        copy.Get(middle) = -1;
-        benchmark::DoNotOptimize(copy.ConstGet(middle));
-    }
-    state.counters["directory"] = list.BlockSlots();
-}
-
-// What that should cost: a directory of the same size copied with one counter raised in
-// each block it points at, one block of 16 elements copied, and both released again.
-void BM_DirectoryAndBlockCopy_Baseline(benchmark::State& state) {
-    const cow_List<int> list = CowOf(static_cast<int>(state.range(0)));
-    const int entries = list.BlockSlots();
+// What the first write after a copy should cost: a directory of the same size copied with one
+// counter raised in each block it points at, one block of 16 elements copied, and both
+// released again.
+void DirectoryAndBlockCopy(benchmark::State& state) {
+    const Cow list = Filled<Cow>(static_cast<int>(state.range(0)));
+    const int entries = list.list.BlockSlots();
     // Spaced like block records, each followed by its 16 elements.
     std::vector<std::int32_t*> counters(entries);
     std::vector<std::vector<int>> items(entries);
@@ -327,40 +237,52 @@ void BM_DirectoryAndBlockCopy_Baseline(benchmark::State& state) {
     state.counters["directory"] = entries;
 }
 
-void BM_FirstWriteAfterCopy_Deque(benchmark::State& state) {
-    std::deque<int> list;
-    for (int k = 0; k < state.range(0); ++k)
-        list.push_back(k);
-    for (auto _ : state) {
-        std::deque<int> copy(list);
-        copy[copy.size() / 2] = -1;
-        benchmark::DoNotOptimize(copy[copy.size() / 2]);
-    }
-}
+struct Case {
+    const char* name;
+    void (*run)(benchmark::State&);
+    benchmark::TimeUnit unit;
+    // Run once per element count, 16 and a million; otherwise once.
+    bool sized;
+};
+
+const Case cases[] = {
+    {"BM_Append_Cow", Append<Cow>, benchmark::kMillisecond, false},
+    {"BM_Append_CowSized", Append<CowSized>, benchmark::kMillisecond, false},
+    {"BM_Append_Deque", Append<Deque>, benchmark::kMillisecond, false},
+    {"BM_Append_Vector", Append<Vector>, benchmark::kMillisecond, false},
+    {"BM_Prepend_Cow", Prepend<Cow>, benchmark::kMillisecond, false},
+    {"BM_Prepend_Deque", Prepend<Deque>, benchmark::kMillisecond, false},
+    {"BM_RandomRead_Cow", RandomRead<Cow>, benchmark::kMillisecond, false},
+    {"BM_RandomRead_CowSized", RandomRead<CowSized>, benchmark::kMillisecond, false},
+    {"BM_RandomRead_Deque", RandomRead<Deque>, benchmark::kMillisecond, false},
+    {"BM_RandomRead_Vector", RandomRead<Vector>, benchmark::kMillisecond, false},
+    {"BM_RandomRead_RecordLayoutBaseline", RecordLayoutRead, benchmark::kMillisecond, false},
+    {"BM_RandomRead_DirectLayoutBaseline", DirectLayoutRead, benchmark::kMillisecond, false},
+    {"BM_Iterate_CowIter", Iterate<CowIter>, benchmark::kMillisecond, false},
+    {"BM_Iterate_CowIndex", Iterate<Cow>, benchmark::kMillisecond, false},
+    {"BM_Iterate_Deque", Iterate<Deque>, benchmark::kMillisecond, false},
+    {"BM_Iterate_Vector", Iterate<Vector>, benchmark::kMillisecond, false},
+    {"BM_Copy_Cow", Copy<Cow>, benchmark::kNanosecond, true},
+    {"BM_Copy_Deque", Copy<Deque>, benchmark::kMicrosecond, true},
+    {"BM_Copy_Vector", Copy<Vector>, benchmark::kMicrosecond, true},
+    {"BM_FirstWriteAfterCopy_Cow", FirstWriteAfterCopy<Cow>, benchmark::kMicrosecond, true},
+    {"BM_DirectoryAndBlockCopy_Baseline", DirectoryAndBlockCopy, benchmark::kMicrosecond, true},
+    {"BM_FirstWriteAfterCopy_Deque", FirstWriteAfterCopy<Deque>, benchmark::kMicrosecond, true},
+};
 
 } // namespace
 
-BENCHMARK(BM_Append_Cow)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Append_CowSized)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Append_Deque)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Append_Vector)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Prepend_Cow)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Prepend_Deque)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomRead_Cow)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomRead_CowSized)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomRead_Deque)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomRead_Vector)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomRead_RecordLayoutBaseline)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomRead_DirectLayoutBaseline)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Iterate_CowIter)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Iterate_CowIndex)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Iterate_Deque)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Iterate_Vector)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Copy_Cow)->Arg(16)->Arg(kMillion);
-BENCHMARK(BM_Copy_Deque)->Arg(16)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Copy_Vector)->Arg(16)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_FirstWriteAfterCopy_Cow)->Arg(16)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DirectoryAndBlockCopy_Baseline)->Arg(16)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_FirstWriteAfterCopy_Deque)->Arg(16)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    for (const Case& c : cases) {
+        benchmark::internal::Benchmark* registered =
+            benchmark::RegisterBenchmark(c.name, c.run)->Unit(c.unit);
+        if (c.sized)
+            registered->Arg(16)->Arg(kMillion);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

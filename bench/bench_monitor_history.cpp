@@ -2,9 +2,9 @@
 // process's CPU time counted (the history's writer thread included): 200 jobs, each report a
 // typical Step report, the loop handing over a round every ten reports. The history must
 // cost no more than the log that every monitor writes anyway.
-#include "mon_History.h"
-#include "mon_ReportPrinter.h"
-#include "mon_Roster.h"
+#include "monitor/mon_History.h"
+#include "monitor/mon_ReportPrinter.h"
+#include "monitor/mon_Roster.h"
 
 #include <benchmark/benchmark.h>
 

@@ -207,8 +207,7 @@ public:
     // What the server sends a job (its own presence, pings) is read now and then, so that
     // it never fills the socket's buffer.
     void Drain() {
-        while (connection.IsStreamOpen() &&
-               wsa::waitUntilReadable(connection.GetDescriptor(), 0) == 1)
+        while (connection.HasDataWaiting())
             connection.Receive(1);
     }
 

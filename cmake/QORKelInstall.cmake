@@ -17,13 +17,18 @@ install(TARGETS QORKelCommunications EXPORT QORKelCommunicationsTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# Globbed, so that every module's later headers are installed without a change here.
-foreach(folder base cow csp csp/impl jcl ipm platform)
+# Globbed, so that every module's later headers are installed without a change here. The
+# socket API and the socket layer's calls on it stay inside: no installed header needs them.
+foreach(folder base cow xml csp csp/impl jcl ipm)
     file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+    list(FILTER headers EXCLUDE REGEX "/csp_(SocketOps|HostLookup)\\.h$")
     if(headers)
         install(FILES ${headers} DESTINATION ${QORKEL_INSTALL_INCLUDEDIR}/${folder})
     endif()
 endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/platform/platform_Files.h
+    ${PROJECT_SOURCE_DIR}/platform/platform_Thread.h
+    DESTINATION ${QORKEL_INSTALL_INCLUDEDIR}/platform)
 install(FILES ${PROJECT_SOURCE_DIR}/QORKelCommunications.h DESTINATION ${QORKEL_INSTALL_INCLUDEDIR})
 # Fortran hosts compile the module's source with their own compiler, whose module files no
 # other compiler reads.

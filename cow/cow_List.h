@@ -138,7 +138,14 @@ public:
         return UncheckedConstGet(i);
     }
 
-    const T& UncheckedConstGet(int i) const { return *SlotAt(offset + i); }
+    // Each field read once, in unsigned arithmetic: a position is never negative, and an
+    // unsigned index needs no widening before it addresses the directory and the block.
+    const T& UncheckedConstGet(int i) const {
+        const unsigned position = static_cast<unsigned>(offset) + static_cast<unsigned>(i);
+        const unsigned blockShift = static_cast<unsigned>(shift);
+        const Block* const block = blocks[position >> blockShift];
+        return block->Items()[position & ((1u << blockShift) - 1u)];
+    }
 
     // Pads the list to n elements with copies of v; never changes existing elements.
     cow_List& Fill(int n, const T& v) {

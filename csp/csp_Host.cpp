@@ -32,29 +32,10 @@ int compareNames(const cow_String& left, const cow_String& right) {
     return left.length() - right.length();
 }
 
-} // namespace
-
-csp_Host::csp_Host() = default;
-
-csp_Host::csp_Host(const hostent& entry) {
-    fill(entry);
-}
-
-csp_Host::csp_Host(const cow_String& hostName) {
-    fillFromLookup(csp_HostLookup::byName(hostName.c_str(), lookupTimeoutMilliseconds),
-                   translatedDetail(hostName));
-}
-
-csp_Host::csp_Host(const csp_IpAddress& address) {
-    fillFromLookup(csp_HostLookup::byAddress(address.getInAddr(), lookupTimeoutMilliseconds),
-                   translatedDetail(address.toString()));
-}
-
-void csp_Host::setLookupGiveUpCheck(GiveUpCheck check) {
-    csp_HostLookup::setGiveUpCheck(check);
-}
-
-void csp_Host::fillFromLookup(const csp_HostLookup::Result& result, const cow_String& detail) {
+// A lookup's outcome into a record's fields, or raised.
+void fillFromLookup(cow_String& name, cow_List<cow_String>& aliases,
+                    cow_List<csp_IpAddress>& addresses, const csp_HostLookup::Result& result,
+                    const cow_String& detail) {
     if (result.outcome == csp_HostLookup::timedOut)
         csp_NetworkException::throwError(csp_NetworkException::system_call_timout, detail);
     if (result.outcome == csp_HostLookup::notFound)
@@ -64,6 +45,30 @@ void csp_Host::fillFromLookup(const csp_HostLookup::Result& result, const cow_St
         aliases.Append(cow_String(alias.c_str()));
     for (const in_addr& address : result.addresses)
         addresses.Append(csp_IpAddress(address));
+}
+
+} // namespace
+
+csp_Host::csp_Host() = default;
+
+csp_Host::csp_Host(const hostent& entry) {
+    fill(entry);
+}
+
+csp_Host::csp_Host(const cow_String& hostName) {
+    fillFromLookup(name, aliases, addresses,
+                   csp_HostLookup::byName(hostName.c_str(), lookupTimeoutMilliseconds),
+                   translatedDetail(hostName));
+}
+
+csp_Host::csp_Host(const csp_IpAddress& address) {
+    fillFromLookup(name, aliases, addresses,
+                   csp_HostLookup::byAddress(address.getInAddr(), lookupTimeoutMilliseconds),
+                   translatedDetail(address.toString()));
+}
+
+void csp_Host::setLookupGiveUpCheck(GiveUpCheck check) {
+    csp_HostLookup::setGiveUpCheck(check);
 }
 
 void csp_Host::fill(const hostent& entry) {

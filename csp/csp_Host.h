@@ -5,10 +5,9 @@
 #include "base/cow_String.h"
 #include "cow/cow_List.h"
 #include "csp/csp_IpAddress.h"
-#include "csp/impl/csp_HostLookup.h"
-#include "platform/platform_Sockets.h"
 
 class aio_ostream;
+struct hostent;
 
 // The list of a host's addresses is instantiated once, inside the library.
 // A Windows host makes its own: MinGW imports the inline members of an imported instantiation,
@@ -61,7 +60,6 @@ private:
     cow_List<csp_IpAddress> addresses;
 
     void fill(const hostent& entry);
-    void fillFromLookup(const csp_HostLookup::Result& result, const cow_String& detail);
 };
 
 QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_Host& host);

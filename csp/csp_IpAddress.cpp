@@ -4,6 +4,7 @@
 #include "base/atr_translate.h"
 #include "csp/csp_Host.h"
 #include "csp/impl/csp_NetworkEx.h"
+#include "platform/platform_Sockets.h"
 
 #include <atomic>
 #include <cstring>
@@ -97,6 +98,10 @@ csp_IpAddress csp_IpAddress::localAddress() {
     if (found.isDefined())
         cachedLocalAddress.store(found.address);
     return found;
+}
+
+cow_String csp_IpAddress::toDottedString() const {
+    return wsa::inet_ntoa(getInAddr());
 }
 
 bool csp_IpAddress::isLocal() const {

@@ -3,11 +3,11 @@
 
 #include "base/base_Export.h"
 #include "base/cow_String.h"
-#include "platform/platform_Sockets.h"
 
 #include <cstdint>
 
 class aio_ostream;
+struct in_addr;
 
 // One IPv4 address, kept in network byte order; 0 is the any-address.
 class QORKEL_API csp_IpAddress {
@@ -30,6 +30,8 @@ public:
 
     // "IpAddress( 10.0.0.7 )", or "IpAddress( ANY )" for 0.
     cow_String toString() const;
+    // "10.0.0.7"; "0.0.0.0" for the any-address.
+    cow_String toDottedString() const;
 
     // The machine's address (the first of the local host record), the any-address when it
     // cannot be found.

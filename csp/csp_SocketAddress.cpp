@@ -2,6 +2,7 @@
 
 #include "base/aio_ostream.h"
 #include "base/mem_Memory.h"
+#include "platform/platform_Sockets.h"
 
 #include <cstring>
 #include <new>

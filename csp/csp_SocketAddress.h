@@ -3,9 +3,9 @@
 
 #include "base/base_Export.h"
 #include "csp/csp_IpAddress.h"
-#include "platform/platform_Sockets.h"
 
 class aio_ostream;
+struct sockaddr_in;
 
 // An IPv4 address with a port, held in the platform's 16-byte sockaddr_in layout in a block
 // of its own (copies never share it).
@@ -26,7 +26,7 @@ public:
     static int getLength() { return 16; }
 
     short getFamily() const;
-    bool isInetFamily() const { return getFamily() == AF_INET; }
+    bool isInetFamily() const { return getFamily() == 2; } // AF_INET
     bool isUnixFamily() const { return getFamily() == 1; }
 
     // All zero, family AF_INET.

@@ -2,8 +2,7 @@
 
 #include "base/aio_ostream.h"
 #include "csp/impl/csp_NetworkEx.h"
-
-#include <cstring>
+#include "csp/impl/csp_SocketOps.h"
 
 csp_TcpSocket::csp_TcpSocket(int descriptor) : csp_ConnectableSocket(descriptor) {}
 
@@ -43,19 +42,42 @@ bool csp_TcpSocket::getKeepAlives() const {
 }
 
 int csp_TcpSocket::listen(int backlog) const {
-    return wsa::listen(descriptor, backlog);
+    csp_SocketError error;
+    return csp_SocketOps::listen(descriptor, backlog, error) ? 0 : SOCKET_ERROR;
 }
 
 csp_TcpSocket csp_TcpSocket::acceptConnection() const {
-    sockaddr_in peer;
-    std::memset(&peer, 0, sizeof peer);
-    int length = csp_SocketAddress::getLength();
-    const wsa::SOCKET accepted =
-        wsa::accept(descriptor, reinterpret_cast<sockaddr*>(&peer), &length);
-    if (accepted == INVALID_SOCKET) {
-        aio_cout << "accept error: " << wsa::WSAGetLastError() << "\n";
+    csp_SocketAddress peer(0);
+    csp_SocketError error;
+    csp_TcpSocket accepted = acceptConnection(peer, error);
+    if (error.failed()) {
+        aio_cout << "accept error: " << error.code() << "\n";
         aio_cout.flush();
-        return csp_TcpSocket(-1);
     }
-    return csp_TcpSocket(static_cast<int>(accepted));
+    return accepted;
+}
+
+csp_TcpSocket csp_TcpSocket::listenOn(const csp_SocketAddress& local, int backlog,
+                                      csp_SocketError& error) {
+    // The object first: it starts the platform's socket service, which the calls need.
+    csp_TcpSocket listener(-1);
+    listener.descriptor = csp_SocketOps::open(local.getFamily(), SOCK_STREAM, 0, error);
+    if (!listener.isOpen())
+        return listener;
+    const sockaddr_in block = local;
+    if (!csp_SocketOps::allowQuickRebind(listener.descriptor, error) ||
+        !csp_SocketOps::bind(listener.descriptor, reinterpret_cast<const sockaddr*>(&block),
+                             csp_SocketAddress::getLength(), error) ||
+        !csp_SocketOps::listen(listener.descriptor, backlog, error))
+        listener.close();
+    return listener;
+}
+
+csp_TcpSocket csp_TcpSocket::acceptConnection(csp_SocketAddress& peer,
+                                              csp_SocketError& error) const {
+    sockaddr_in block;
+    const int accepted = csp_SocketOps::accept(descriptor, block, error);
+    if (accepted != -1)
+        peer = block;
+    return csp_TcpSocket(accepted);
 }

@@ -36,6 +36,15 @@ public:
     // from the temporary would be closed when the temporary dies.
     csp_TcpSocket acceptConnection() const;
 
+    // A server's calls, raising nothing. A listener on the local address: a port whose old
+    // connections still linger is taken again, one that another listener holds is refused
+    // (addressInUse). Not open on failure.
+    static csp_TcpSocket listenOn(const csp_SocketAddress& local, int backlog,
+                                  csp_SocketError& error);
+    // The next connection and its peer's address; not open on failure (wouldBlock when none
+    // is waiting at a non-blocking listener), and nothing written anywhere.
+    csp_TcpSocket acceptConnection(csp_SocketAddress& peer, csp_SocketError& error) const;
+
 private:
     void bindOrClose(const csp_SocketAddress& local);
 };

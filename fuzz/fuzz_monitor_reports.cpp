@@ -4,10 +4,10 @@
 // them, and every text it hands on must show without a control character.
 #include "QORKelCommunications.h"
 #include "jcl/jcl_DocumentParser.h"
-#include "mon_ChatReports.h"
-#include "mon_Job.h"
-#include "mon_ReportStream.h"
-#include "mon_Text.h"
+#include "monitor/mon_ChatReports.h"
+#include "monitor/mon_Job.h"
+#include "monitor/mon_ReportStream.h"
+#include "monitor/mon_Text.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -8,14 +8,14 @@
 #include "csp/impl/csp_NetworkEx.h"
 #include "ipm/ipm_PayloadEncoder.h"
 #include "ipm/ipm_Warning.h"
-#include "platform/platform_Sockets.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
-const long pollWaitMicroseconds = 60000;
+const int pollWaitMilliseconds = 60;
 const int pollReadSize = 2000;
 const char killCommand[] = "Kill";
 
@@ -26,19 +26,16 @@ bool holdsKillCommand(const char* received, int count) {
     return std::search(received, end, killCommand, commandEnd) != end;
 }
 
-// Read at once after the failed connect, before another socket call replaces the error.
-const char* connectFailure(int error) {
-    switch (error) {
-    case WSAECONNREFUSED:
-        return "connection refused: nothing listens on that port";
-    case WSAETIMEDOUT:
+// The cause the socket layer kept as it raised.
+std::string connectFailure(const csp_NetworkException& failure) {
+    switch (failure.getSystemError().kind()) {
+    case csp_SocketError::refused:
+    case csp_SocketError::networkUnreachable:
+    case csp_SocketError::hostUnreachable:
+    case csp_SocketError::addressNotAvailable:
+        return failure.getSystemError().text();
+    case csp_SocketError::timedOut:
         return "no answer to the connection attempt";
-    case WSAENETUNREACH:
-        return "network unreachable";
-    case WSAEHOSTUNREACH:
-        return "host unreachable";
-    case WSAEADDRNOTAVAIL:
-        return "address not available";
     default:
         return "cannot connect";
     }
@@ -80,8 +77,11 @@ bool ipm_DirectMechanism::Initialize() {
         return false;
     try {
         socket.connectTo(listener);
+    } catch (const csp_NetworkException& failure) {
+        SetFailureCause(connectFailure(failure).c_str());
+        return false;
     } catch (...) {
-        SetFailureCause(connectFailure(wsa::WSAGetLastError()));
+        SetFailureCause("cannot connect");
         return false;
     }
     connected = true;
@@ -157,7 +157,7 @@ void ipm_DirectMechanism::Poll() {
     // Before the first report has connected the socket there is nothing to watch.
     if (!connected)
         return;
-    if (wsa::waitUntilReadable(socket.getDescriptor(), pollWaitMicroseconds) != 1)
+    if (!socket.waitReadable(pollWaitMilliseconds))
         return;
     char received[pollReadSize];
     const int count = socket.read(received, pollReadSize);

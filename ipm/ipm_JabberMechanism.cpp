@@ -70,10 +70,7 @@ ipm_JabberMechanism::ipm_JabberMechanism()
     : interrupted(false), serverRefusalTold(false), clearTextTold(false) {}
 
 ipm_JabberMechanism::~ipm_JabberMechanism() {
-    try {
-        connection.Disconnect();
-    } catch (...) {
-    }
+    connection.Disconnect();
 }
 
 cow_String ipm_JabberMechanism::Credential() {
@@ -235,7 +232,7 @@ bool ipm_JabberMechanism::logIn(int port) {
     std::string problem;
     if (!ReadSecurityPolicy(settings, problem)) {
         fail(problem);
-        disconnectQuietly();
+        connection.Disconnect();
         return false;
     }
     settings.user = Account();
@@ -246,7 +243,7 @@ bool ipm_JabberMechanism::logIn(int port) {
     if (!server.isDefined()) {
         fail("cannot log in as " + ipm_shown(settings.user) +
              ": the server closed the connection before the log-in");
-        disconnectQuietly();
+        connection.Disconnect();
         return false;
     }
     const bool onLoopback = server.getIpAddress().isLoopback();
@@ -254,7 +251,7 @@ bool ipm_JabberMechanism::logIn(int port) {
         fail(std::string("the server is not on this machine: set ") + passwordVariable +
              " to the password of " + ipm_shown(settings.user) +
              " (the built-in one serves only a server on this machine)");
-        disconnectQuietly();
+        connection.Disconnect();
         return false;
     }
     if (!connection.LogIn(settings)) {
@@ -280,13 +277,6 @@ bool ipm_JabberMechanism::logIn(int port) {
 void ipm_JabberMechanism::fail(const std::string& cause) {
     if (!interrupted.load())
         SetFailureCause(cause.c_str());
-}
-
-void ipm_JabberMechanism::disconnectQuietly() {
-    try {
-        connection.Disconnect();
-    } catch (const csp_NetworkException&) {
-    }
 }
 
 cow_String ipm_JabberMechanism::Destination() const {

@@ -43,8 +43,7 @@ public:
     static bool ServerOption(cow_String& host, int& port, bool tell);
 
     ipm_JabberMechanism();
-    // Disconnects; a server that has gone makes the disconnect fail, and that failure
-    // is dropped here rather than ending the process.
+    // Disconnects; a server that has gone only keeps the footer from arriving.
     ~ipm_JabberMechanism() override;
 
     // Connects (on a fresh socket, whatever came before), logs in and tells the monitor's
@@ -115,7 +114,6 @@ private:
     void announceToListener();
     // The cause that the message task's line about delivery gives.
     void fail(const std::string& cause);
-    void disconnectQuietly();
 
     jcl_Connection connection;
     cow_String serverName;

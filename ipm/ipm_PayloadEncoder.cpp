@@ -4,8 +4,8 @@
 #include "base/utl_HostName.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_PayloadWriter.h"
-#include "ipm/ipm_WellFormedText.h"
-#include "ipm/ipm_XmlName.h"
+#include "xml/xml_Name.h"
+#include "xml/xml_WellFormedText.h"
 
 #include <charconv>
 #include <cmath>
@@ -119,9 +119,9 @@ template <class Number> void appendNumber(ipm_PayloadWriter& out, Number value) 
     out.Commit(static_cast<std::size_t>(std::to_chars(at, at + room, value).ptr - at));
 }
 
-ipm_WellFormedText::Markup markupOf(ipm_PayloadEncoder::TextForm form) {
-    return form == ipm_PayloadEncoder::TextsStanzaSafe ? ipm_WellFormedText::stanzaMarkup
-                                                       : ipm_WellFormedText::anyMarkup;
+xml_WellFormedText::Markup markupOf(ipm_PayloadEncoder::TextForm form) {
+    return form == ipm_PayloadEncoder::TextsStanzaSafe ? xml_WellFormedText::stanzaMarkup
+                                                       : xml_WellFormedText::anyMarkup;
 }
 
 // A caller's text as the variant writes it; escaped says whether its key is escaped. Plain
@@ -129,15 +129,15 @@ ipm_WellFormedText::Markup markupOf(ipm_PayloadEncoder::TextForm form) {
 // out in scratch.
 void appendText(ipm_PayloadWriter& out, std::string& scratch, const char* text, std::size_t length,
                 bool escaped, ipm_PayloadEncoder::TextForm form) {
-    if (ipm_WellFormedText::IsPlain(text, length)) {
+    if (xml_WellFormedText::IsPlain(text, length)) {
         out.Append(text, length);
         return;
     }
     scratch.clear();
     if (escaped)
-        ipm_WellFormedText::AppendRepaired(scratch, text, length);
+        xml_WellFormedText::AppendRepaired(scratch, text, length);
     else
-        ipm_WellFormedText::Append(scratch, text, length, markupOf(form));
+        xml_WellFormedText::Append(scratch, text, length, markupOf(form));
     out.Append(scratch);
 }
 
@@ -153,12 +153,12 @@ void appendText(ipm_PayloadWriter& out, std::string& scratch, const cow_String& 
 
 void appendName(ipm_PayloadWriter& out, std::string& scratch, const char* name, std::size_t length,
                 const char* whenEmpty) {
-    if (ipm_XmlName::IsPlainAsciiName(name, length)) {
+    if (xml_Name::IsPlainAsciiName(name, length)) {
         out.Append(name, length);
         return;
     }
     scratch.clear();
-    ipm_XmlName::Append(scratch, name, length, whenEmpty);
+    xml_Name::Append(scratch, name, length, whenEmpty);
     out.Append(scratch);
 }
 

@@ -17,8 +17,8 @@ class ipm_ReportPhase;
 //   included, except under the escaped keys, whose "&", "<" and ">" are always
 //   escaped); any other value is written as text: "&", "<" and ">" escaped, bytes that
 //   are not UTF-8 read as Windows-1252, control characters other than tab, line feed
-//   and carriage return, U+FFFE and U+FFFF replaced by U+FFFD (ipm_WellFormedText);
-// - the type and the keys are written as XML names (ipm_XmlName): each character that
+//   and carriage return, U+FFFE and U+FFFF replaced by U+FFFD (xml_WellFormedText);
+// - the type and the keys are written as XML names (xml_Name): each character that
 //   cannot stand in a name, ":" included, becomes "_"; an empty type becomes "Report",
 //   an empty key "field".
 class QORKEL_API ipm_PayloadEncoder {

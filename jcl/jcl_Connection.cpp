@@ -7,8 +7,7 @@
 #include "jcl/jcl_Message.h"
 #include "jcl/jcl_Presence.h"
 #include "jcl/jcl_TlsFilter.h"
-#include "jcl/jcl_XmlText.h"
-#include "platform/platform_Sockets.h"
+#include "xml/xml_Text.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,22 +35,23 @@ bool isStreamFeatures(const cow_String& name) {
     return name == "features" || (length > 9 && name.Find(":features", length - 9) == length - 9);
 }
 
-// 1 when readable, 0 once the deadline has passed, SOCKET_ERROR when the wait fails.
-// Without a limit it waits for ever. Each platform wait is at most a second, which
-// keeps the microsecond count within a 32-bit long.
-int WaitForData(int descriptor, bool limited, Clock::time_point deadline) {
+// 1 when readable, 0 once the deadline has passed, -1 when the wait fails. Without a
+// limit it waits for ever, a second at a time.
+int WaitForData(const csp_TcpSocket& socket, bool limited, Clock::time_point deadline) {
     for (;;) {
-        long slice = 1000000L;
+        int slice = 1000;
         if (limited) {
             const long long left =
                 std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now())
                     .count();
             if (left <= 0)
                 return 0;
-            if (left < slice)
-                slice = static_cast<long>(left);
+            // Rounded up: a wait of less than a millisecond is still a wait.
+            if (left < slice * 1000LL)
+                slice = static_cast<int>((left + 999) / 1000);
         }
-        const int ready = wsa::waitUntilReadable(descriptor, slice);
+        csp_SocketError error;
+        const int ready = socket.waitReadable(slice, error);
         if (ready != 0)
             return ready;
     }
@@ -68,16 +68,13 @@ class jcl_Connection::Layers : public jcl_TlsFilter::Sink, public jcl_Negotiatio
 public:
     explicit Layers(jcl_Connection& connection) : connection(connection) {}
 
-    void TlsToNetwork(const char* data, int length) override {
-        if (!connection.WriteRaw(data, length))
-            connection.state = streamEnded;
-    }
+    void TlsToNetwork(const char* data, int length) override { connection.WriteRaw(data, length); }
     void TlsToApplication(const char* data, int length) override {
         connection.FeedReader(data, length);
     }
     void SendText(const cow_String& text) override {
-        if (connection.state == streamOpen && !connection.WriteAll(text))
-            connection.state = streamEnded;
+        if (connection.state == streamOpen)
+            connection.WriteAll(text);
     }
     void StartTls() override {
         jcl_Connection& c = connection;
@@ -105,9 +102,9 @@ private:
 jcl_Connection::jcl_Connection()
     : socket(csp_TcpSocket::bindToAnyPort), host(), messageHandler(IgnoreStanza),
       presenceHandler(IgnoreStanza), iqHandler(IgnoreStanza), answerTimeout(defaultAnswerTimeout),
-      reader(*this, 2), state(streamNotOpen), socketUsed(false), awaitingAnswer(false),
-      lastAnswer(answerNone), handlerContext(nullptr), idCounter(0), layers(new Layers(*this)),
-      logInSteps(-1), bytesSent(0), bytesReceived(0) {}
+      reader(*this, 2), state(streamNotOpen), endReason(notEnded), socketUsed(false),
+      awaitingAnswer(false), lastAnswer(answerNone), handlerContext(nullptr), idCounter(0),
+      layers(new Layers(*this)), logInSteps(-1), bytesSent(0), bytesReceived(0) {}
 
 jcl_Connection::~jcl_Connection() = default;
 
@@ -126,6 +123,8 @@ bool jcl_Connection::Connect(const cow_String& host, int port) {
         socket.reset();
     socketUsed = true;
     state = streamNotOpen;
+    endReason = notEnded;
+    endText.clear();
     lastAnswer = answerNone;
     idCounter = 0;
     earlyHeader = jcl_Node();
@@ -160,7 +159,7 @@ std::string jcl_Connection::DescribeConnectFailure(const csp_NetworkException& f
     if (failure.getCode() == csp_NetworkException::system_call_timout)
         return "no answer within " +
                std::to_string(csp_ConnectableSocket::connectTimeoutMilliseconds / 1000) + " s";
-    return csp_NetworkException::lastSystemErrorText().c_str();
+    return failure.getSystemError().text();
 }
 
 void jcl_Connection::ResetLayers() {
@@ -173,10 +172,9 @@ void jcl_Connection::WriteHeader() {
     cow_String header("<?xml version=\"1.0\"?>\n<stream:stream xmlns:stream=\"");
     header.append("http://etherx.jabber.org/streams");
     header.append("\" to=\"");
-    jcl_XmlText::AppendEscaped(header, host);
+    xml_Text::AppendEscaped(header, host);
     header.append("\" version=\"1.0\" xmlns=\"jabber:client\">\n");
-    if (!WriteAll(header))
-        state = streamEnded;
+    WriteAll(header);
 }
 
 cow_String jcl_Connection::NewId() {
@@ -206,27 +204,21 @@ bool jcl_Connection::LogInRunning() const {
 bool jcl_Connection::LogIn(const jcl_LogInSettings& settings) {
     BeginLogIn(settings);
     while (LogInRunning()) {
-        const int ready = WaitForData(socket.getDescriptor(), answerTimeout > 0, stepDeadline);
+        const int ready = WaitForData(socket, answerTimeout > 0, stepDeadline);
         if (ready == 0) {
             CheckLogInTime();
             break;
         }
-        if (ready != 1) {
+        csp_SocketError failure;
+        if (ready != 1 || !ReadAndDispatch(failure)) {
             negotiation->StreamEnded("the connection failed during the log-in");
-            break;
-        }
-        try {
-            ReadAndDispatch();
-        } catch (const csp_NetworkException&) {
-            negotiation->StreamEnded("the connection failed during the log-in");
+            if (ready != 1)
+                break;
         }
     }
     if (GetLogInOutcome() == loggedIn)
         return true;
-    try {
-        Disconnect();
-    } catch (const csp_NetworkException&) {
-    }
+    Disconnect();
     return false;
 }
 
@@ -235,8 +227,9 @@ void jcl_Connection::NoteLogInState() {
     if (!LogInRunning())
         return;
     if (state != streamOpen) {
-        negotiation->StreamEnded(reader.HasFailed()
-                                     ? "the server sent what cannot be read as XML"
+        negotiation->StreamEnded(reader.HasFailed() ? "the server sent what cannot be read as XML"
+                                 : endReason == readFailed
+                                     ? "the connection failed during the log-in"
                                      : "the server closed the connection during the log-in");
         return;
     }
@@ -330,11 +323,13 @@ bool jcl_Connection::AwaitAnswer(const cow_String& id) {
     awaitingAnswer = true;
     awaitedId = id;
     lastAnswer = answerNone;
+    csp_SocketError failure;
     try {
         reader.DeliverQueued();
         while (lastAnswer == answerNone && state == streamOpen &&
-               WaitForData(socket.getDescriptor(), limited, deadline) == 1)
-            ReadAndDispatch();
+               WaitForData(socket, limited, deadline) == 1)
+            if (!ReadAndDispatch(failure))
+                RaiseReadFailure(failure);
     } catch (...) {
         awaitingAnswer = false;
         throw;
@@ -344,15 +339,8 @@ bool jcl_Connection::AwaitAnswer(const cow_String& id) {
 }
 
 bool jcl_Connection::Send(const jcl_Entity& stanza) {
-    if (state != streamOpen)
-        return true;
-    const cow_String text = stanza.Serialize();
-    try {
-        if (!WriteAll(text))
-            state = streamEnded;
-    } catch (...) {
-        state = streamEnded;
-    }
+    if (state == streamOpen)
+        WriteAll(stanza.Serialize());
     return true;
 }
 
@@ -360,8 +348,10 @@ bool jcl_Connection::Send(const jcl_Entity& stanza) {
 bool jcl_Connection::WriteAll(const cow_String& text) {
     if (!tls)
         return WriteRaw(text.c_str(), text.length());
-    if (tls->GetState() != jcl_TlsFilter::established)
+    if (tls->GetState() != jcl_TlsFilter::established) {
+        EndStream(writeFailed, "TLS is not up to encrypt what is sent");
         return false;
+    }
     tls->ToNetwork(text.c_str(), text.length());
     return state == streamOpen && tls->GetState() == jcl_TlsFilter::established;
 }
@@ -370,9 +360,13 @@ bool jcl_Connection::WriteAll(const cow_String& text) {
 // connection can take no more.
 bool jcl_Connection::WriteRaw(const char* data, int left) {
     while (left > 0) {
-        const int written = socket.write(data, left);
-        if (written <= 0)
+        csp_SocketError error;
+        const int written = socket.write(data, left, error);
+        if (written <= 0) {
+            EndStream(writeFailed,
+                      error.failed() ? error.text() : std::string("the connection takes no more"));
             return false;
+        }
         bytesSent.fetch_add(written, std::memory_order_relaxed);
         data += written;
         left -= written;
@@ -381,33 +375,65 @@ bool jcl_Connection::WriteRaw(const char* data, int left) {
 }
 
 void jcl_Connection::Receive(int timeout) {
+    csp_SocketError failure;
+    if (!ReceiveOnce(timeout, failure))
+        RaiseReadFailure(failure);
+}
+
+bool jcl_Connection::TryReceive(int timeout) {
+    try {
+        csp_SocketError failure;
+        ReceiveOnce(timeout, failure);
+    } catch (...) {
+        // A handler's, which has no way out of here; the stanzas after its own wait for the
+        // next receive.
+    }
+    return state == streamOpen;
+}
+
+bool jcl_Connection::HasDataWaiting() const {
+    return state == streamOpen && socket.waitReadable(0);
+}
+
+bool jcl_Connection::ReceiveOnce(int timeout, csp_SocketError& failure) {
     reader.DeliverQueued();
     NoteLogInState();
     if (state != streamOpen)
-        return;
-    if (WaitForData(socket.getDescriptor(), timeout > 0, DeadlineIn(timeout)) != 1)
-        return;
-    ReadAndDispatch();
+        return true;
+    if (WaitForData(socket, timeout > 0, DeadlineIn(timeout)) != 1)
+        return true;
+    return ReadAndDispatch(failure);
 }
 
-void jcl_Connection::ReadAndDispatch() {
+// The read's own failure, raised as the socket layer raises it.
+void jcl_Connection::RaiseReadFailure(const csp_SocketError& failure) {
+    csp_NetworkException::throwError(csp_NetworkException::read_failed, "socket_error", failure);
+}
+
+void jcl_Connection::EndStream(EndReason reason, const std::string& text) {
+    if (state != streamOpen)
+        return;
+    state = streamEnded;
+    endReason = reason;
+    endText = text;
+}
+
+bool jcl_Connection::ReadAndDispatch(csp_SocketError& failure) {
     char buffer[readBufferSize];
-    int received;
-    try {
-        received = socket.read(buffer, readBufferSize);
-    } catch (...) {
-        state = streamEnded;
-        throw;
+    const int received = socket.read(buffer, readBufferSize, failure);
+    if (failure.failed()) {
+        EndStream(readFailed, failure.text());
+        return false;
     }
     if (received <= 0) {
-        state = streamEnded;
+        EndStream(serverClosed, "the server closed the connection");
         NoteLogInState();
-        return;
+        return true;
     }
     bytesReceived.fetch_add(received, std::memory_order_relaxed);
     if (!tls) {
         FeedReader(buffer, received);
-        return;
+        return true;
     }
     try {
         tls->FromNetwork(buffer, received);
@@ -416,6 +442,7 @@ void jcl_Connection::ReadAndDispatch() {
         throw;
     }
     NoteTlsState();
+    return true;
 }
 
 void jcl_Connection::FeedReader(const char* data, int length) {
@@ -429,8 +456,10 @@ void jcl_Connection::FeedReader(const char* data, int length) {
 }
 
 void jcl_Connection::NoteReaderState() {
-    if (reader.HasFailed() || reader.HasEnded())
-        state = streamEnded;
+    if (reader.HasFailed())
+        EndStream(unreadableInput, "the server sent what cannot be read as XML");
+    else if (reader.HasEnded())
+        EndStream(serverEndedStream, "the server ended the stream");
     NoteLogInState();
 }
 
@@ -447,8 +476,10 @@ void jcl_Connection::NoteTlsState() {
             negotiation->TlsFailed(tls->GetFailure() == jcl_TlsFilter::certificateUntrusted,
                                    tls->GetFailureText());
     }
-    if (tlsState == jcl_TlsFilter::failed || tlsState == jcl_TlsFilter::closed)
-        state = streamEnded;
+    if (tlsState == jcl_TlsFilter::failed)
+        EndStream(tlsFailed, "TLS failed: " + tls->GetFailureText());
+    else if (tlsState == jcl_TlsFilter::closed)
+        EndStream(serverEndedStream, "the server ended TLS");
     NoteLogInState();
 }
 
@@ -482,7 +513,12 @@ void jcl_Connection::HandleStanza(const jcl_Node& node) {
         }
         iqHandler(*this, iq);
     } else if (isStreamError(name)) {
-        state = streamEnded;
+        const cow_String condition =
+            node.children.Count() > 0 ? node.children.ConstGet(0).GetTagName() : cow_String();
+        EndStream(streamError, condition.IsEmpty()
+                                   ? std::string("the server ended the stream with an error")
+                                   : "the server ended the stream with an error (" +
+                                         std::string(condition.c_str()) + ")");
     }
 }
 
@@ -499,23 +535,26 @@ void jcl_Connection::SetIQHandler(Handler handler) {
 }
 
 bool jcl_Connection::Disconnect() {
-    const bool open = state == streamOpen;
+    bool inOrder = true;
     // A stream that has ended, or was never opened, has nothing to close.
-    if (open) {
+    if (state == streamOpen) {
         try {
             // While the stream is still open, so that TLS encrypts it.
             WriteAll(streamFooter);
             if (tls)
                 tls->Close();
         } catch (...) {
-            state = streamNotOpen;
-            socket.close();
-            throw;
+            EndStream(writeFailed, "the stream could not be closed");
+        }
+        inOrder = state == streamOpen;
+        if (inOrder) {
+            endReason = closedHere;
+            endText = "closed by this side";
         }
     }
     state = streamNotOpen;
     socket.close();
-    return true;
+    return inOrder;
 }
 
 csp_SocketAddress jcl_Connection::GetPeerAddress() const {

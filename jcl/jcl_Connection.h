@@ -93,14 +93,22 @@ public:
     bool Authorize(const cow_String& username, const cow_String& password,
                    const cow_String& resource);
     Answer GetLastAnswer() const { return lastAnswer; }
-    // Writes all of the stanza's XML while the stream is open (encrypted once TLS is up); a
-    // failed write is swallowed and ends the stream. Always true.
+    // Writes all of the stanza's XML while the stream is open (encrypted once TLS is up). A
+    // failed write raises nothing: it ends the stream, with its reason (GetEndReason). Always
+    // true.
     bool Send(const jcl_Entity& stanza);
     // Waits at most timeout milliseconds (without limit when 0 or less) for data,
     // reads once (at most 2000 bytes) and dispatches every stanza that is complete.
-    // A failing read raises; so does a handler, and the stanzas after the one whose
-    // handler raised are dispatched by the next Receive.
+    // A failing read ends the stream and raises; so does a handler, and the stanzas after
+    // the one whose handler raised are dispatched by the next Receive.
     void Receive(int timeout);
+    // Receive for a caller that must take no exception from the library (a Windows program
+    // whose runtime is its own cannot catch one that the library's DLL raises): a failing
+    // read ends the stream with its reason and raises nothing. Handlers must not raise.
+    // Answers whether the stream is still open.
+    bool TryReceive(int timeout);
+    // Whether the stream is open and data waits to be read now.
+    bool HasDataWaiting() const;
     // A null handler stands for the default, which does nothing.
     void SetMessageHandler(Handler handler);
     void SetPresenceHandler(Handler handler);
@@ -109,7 +117,8 @@ public:
     void SetHandlerContext(void* context) { handlerContext = context; }
     void* GetHandlerContext() const { return handlerContext; }
     // Writes the stream footer (while the stream is open), ends TLS and closes the socket.
-    // Always true; a failing footer write raises, the socket closed all the same.
+    // Raises nothing: false when the footer could not be written (the reason in
+    // GetEndText), the socket closed all the same.
     bool Disconnect();
 
     // Whether the socket reports a peer.
@@ -124,6 +133,23 @@ public:
     // Whether the stream ended in one of the ways that IsStreamOpen lists other than
     // Disconnect. Connect and Disconnect clear it.
     bool HasStreamEnded() const { return state == streamEnded; }
+
+    // How the last stream ended; every way goes through one place, the first one counts.
+    enum EndReason {
+        notEnded,
+        closedHere,
+        serverEndedStream,
+        serverClosed,
+        streamError,
+        unreadableInput,
+        readFailed,
+        writeFailed,
+        tlsFailed
+    };
+    EndReason GetEndReason() const { return endReason; }
+    // The reason in a few words: "the server closed the connection", "connection reset",
+    // "the server ended the stream with an error (conflict)". Empty until the stream ends.
+    const std::string& GetEndText() const { return endText; }
     // For another thread than the one using the connection: wakes a call blocked on the
     // network (which then ends the stream) and makes later ones fail, until the next
     // Connect.
@@ -154,7 +180,12 @@ private:
     void HandleStanza(const jcl_Node& stanza) override;
     void HandleStreamStart(const jcl_Node& header) override;
     bool AwaitAnswer(const cow_String& id);
-    void ReadAndDispatch();
+    bool ReceiveOnce(int timeout, csp_SocketError& failure);
+    // One read, fed on; false when the read failed (the stream has then ended).
+    bool ReadAndDispatch(csp_SocketError& failure);
+    [[noreturn]] static void RaiseReadFailure(const csp_SocketError& failure);
+    // The one way a stream ends, whatever ended it.
+    void EndStream(EndReason reason, const std::string& text);
     void FeedReader(const char* data, int length);
     bool WriteAll(const cow_String& text);
     bool WriteRaw(const char* data, int length);
@@ -174,6 +205,8 @@ private:
     int answerTimeout;
     jcl_StreamReader reader;
     StreamState state;
+    EndReason endReason;
+    std::string endText;
     // Whether the socket has been connected (or tried) since it was made.
     bool socketUsed;
     bool awaitingAnswer;

@@ -1,7 +1,7 @@
 #include "jcl/jcl_Entity.h"
 
 #include "jcl/jcl_Node.h"
-#include "jcl/jcl_XmlText.h"
+#include "xml/xml_Text.h"
 
 #include <cctype>
 #include <climits>
@@ -14,7 +14,7 @@ static void AppendAttribute(cow_String& out, const char* prefix, const cow_Strin
     if (value.IsEmpty())
         return;
     out.append(prefix);
-    jcl_XmlText::AppendEscaped(out, value);
+    xml_Text::AppendEscaped(out, value);
     out.append("\"");
 }
 
@@ -66,7 +66,7 @@ void jcl_Entity::AppendEscapedElement(cow_String& out, const char* name, const c
     out.append("<");
     out.append(name);
     out.append(">");
-    jcl_XmlText::AppendEscaped(out, value);
+    xml_Text::AppendEscaped(out, value);
     out.append("</");
     out.append(name);
     out.append(">");
@@ -78,6 +78,6 @@ void jcl_Entity::AppendError(cow_String& out, int code, const cow_String& error)
     out.append("<error code=\"");
     out.append(cow_String(code));
     out.append("\">");
-    jcl_XmlText::AppendEscaped(out, error);
+    xml_Text::AppendEscaped(out, error);
     out.append("</error>");
 }

@@ -1,7 +1,7 @@
 #include "jcl/jcl_IQ.h"
 
 #include "jcl/jcl_Node.h"
-#include "jcl/jcl_XmlText.h"
+#include "xml/xml_Text.h"
 
 jcl_IQ::jcl_IQ() : errorCode(0) {}
 
@@ -55,7 +55,7 @@ cow_String jcl_IQ::Serialize() const {
     cow_String out("<iq");
     WriteAttributes(out);
     out.append("><query xmlns=\"");
-    jcl_XmlText::AppendEscaped(out, queryNamespace);
+    xml_Text::AppendEscaped(out, queryNamespace);
     out.append("\">");
     AppendEscapedElement(out, "username", username);
     AppendEscapedElement(out, "password", password);

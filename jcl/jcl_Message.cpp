@@ -1,7 +1,7 @@
 #include "jcl/jcl_Message.h"
 
 #include "jcl/jcl_Node.h"
-#include "jcl/jcl_XmlText.h"
+#include "xml/xml_Text.h"
 
 jcl_Message::jcl_Message() : errorCode(0) {}
 
@@ -42,11 +42,11 @@ void jcl_Message::AppendX(const jcl_Node& element) {
         x.append(" ");
         x.append(attribute.Key());
         x.append("=\"");
-        jcl_XmlText::AppendParsedAttribute(x, attribute.Value());
+        xml_Text::AppendParsedAttribute(x, attribute.Value());
         x.append("\"");
     }
     x.append(">");
-    jcl_XmlText::AppendParsedText(x, element.text);
+    xml_Text::AppendParsedText(x, element.text);
     const int count = element.children.Count();
     for (int i = 0; i < count; ++i)
         AppendX(element.children.ConstGet(i));

@@ -2,7 +2,7 @@
 
 #include "jcl/jcl_Base64.h"
 #include "jcl/jcl_Node.h"
-#include "jcl/jcl_XmlText.h"
+#include "xml/xml_Text.h"
 
 #include <cstdlib>
 
@@ -113,7 +113,7 @@ void readIqError(const jcl_Node& iq, std::string& condition, std::string& explan
 
 cow_String escaped(const cow_String& value) {
     cow_String out;
-    jcl_XmlText::AppendEscaped(out, value);
+    xml_Text::AppendEscaped(out, value);
     return out;
 }
 

@@ -2,7 +2,6 @@
 
 #include "base/aio_ostream.h"
 #include "csp/csp_IpAddress.h"
-#include "platform/platform_Sockets.h"
 
 namespace {
 
@@ -59,8 +58,9 @@ void jcl_Stream::Feed(const char* data, int length) {
 
 void jcl_Stream::Process() {
     while (!reader.HasFailed() && !reader.HasEnded()) {
-        const int ready = wsa::waitUntilReadable(socket.getDescriptor(), 0);
-        if (ready == SOCKET_ERROR)
+        csp_SocketError error;
+        const int ready = socket.waitReadable(0, error);
+        if (ready < 0)
             return;
         if (ready > 0 && Read() <= 0)
             return;

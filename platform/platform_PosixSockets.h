@@ -163,6 +163,23 @@ QORKEL_API char* inet_ntoa(in_addr address);
 // (also above FD_SETSIZE), resuming after signals. A socket that is not connected is never
 // readable, as under Windows. Answers 1, 0 on time-out, or SOCKET_ERROR.
 QORKEL_API int waitUntilReadable(SOCKET socket, long microseconds);
+// The same for room to send; a connection that has ended reads as writable (the send fails).
+QORKEL_API int waitUntilWritable(SOCKET socket, long microseconds);
+
+// One wait over many descriptors (any descriptor here, not only sockets): sets readable[i]
+// for each one that is readable, has ended or has failed. A signal ends the wait early, so
+// that a program that catches it gets to look at once. Answers how many are set, 0 on
+// time-out or signal, or SOCKET_ERROR.
+QORKEL_API int waitUntilAnyReadable(const SOCKET* sockets, int count, bool* readable,
+                                    long microseconds);
+// How many sockets one waitUntilAnyReadable takes.
+QORKEL_API int mostSocketsPerWait();
+
+// Calls on the socket return at once (WSAEWOULDBLOCK) instead of waiting, or wait again.
+QORKEL_API int setNonBlocking(SOCKET socket, bool on);
+// A listener bound afterwards gets its port back while the old connections on it linger in
+// TIME_WAIT; a port that another listener holds is still refused.
+QORKEL_API int allowQuickRebind(SOCKET socket);
 
 // connect that gives up once the time has passed (WSAETIMEDOUT); the socket is then left
 // half-connected and must be reset before it is used again. The socket is blocking again

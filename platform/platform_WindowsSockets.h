@@ -48,6 +48,20 @@ QORKEL_API int closesocket(SOCKET s);
 // Waits in short slices, so that a socket that another thread interrupts reads as readable
 // at once: the read that follows fails. Windows' select copes with any socket value.
 QORKEL_API int waitUntilReadable(SOCKET s, long microseconds);
+// The same for room to send; an interrupted socket reads as writable (the send fails).
+QORKEL_API int waitUntilWritable(SOCKET s, long microseconds);
+
+// One select over many sockets, up to mostSocketsPerWait() of them; sets readable[i] for each
+// one that is readable, has ended or has failed. Answers how many are set, 0 on time-out, or
+// SOCKET_ERROR. Without sockets it waits out the time, as select would not.
+QORKEL_API int waitUntilAnyReadable(const SOCKET* sockets, int count, bool* readable,
+                                    long microseconds);
+QORKEL_API int mostSocketsPerWait();
+
+QORKEL_API int setNonBlocking(SOCKET s, bool on);
+// Nothing to do: Windows gives a lingering port back anyway, and its SO_REUSEADDR would let
+// two listeners share one.
+QORKEL_API int allowQuickRebind(SOCKET s);
 
 // The attempt runs non-blocking, so that select can bound it; the outcome is read back from
 // the socket's pending error. An interrupt from another thread ends it at once.

@@ -21,8 +21,7 @@ endif()
 
 # The demo job against the monitor, direct and over the XMPP server, as the Linux build runs
 # them: the same scripts, given wrappers that start the Windows programs through the emulator.
-if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_BUILD_TOOLS
-   AND EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_BUILD_TOOLS)
     # The examples, a host that forgets to stop reporting and one that unloads the library
     # under its delivery thread, built against the DLL as a Windows host's build would be.
     add_executable(c_example ${PROJECT_SOURCE_DIR}/examples/example.c)
@@ -39,7 +38,7 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
     qorkel_apply_options(unloading_host)
 
     list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " QORKEL_EMULATOR_COMMAND)
-    # The tools find the DLL through Wine's search path, as the drive Z: that Wine maps to /.
+    # The programs find the DLL through Wine's search path, as the drive Z: that Wine maps to /.
     string(REPLACE "/" "\\" dll_directory "Z:${PROJECT_BINARY_DIR}")
     foreach(tool ipm_monitor ipm_job c_example cpp_example forgetful_host unloading_host)
         file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/emulated/${tool}
@@ -48,10 +47,10 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
                 WORLD_READ WORLD_EXECUTE)
     endforeach()
     set(emulated ${CMAKE_CURRENT_BINARY_DIR}/emulated)
-    add_test(NAME windows_tools_demo
-        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_demo_test.sh
+    add_test(NAME windows_job_demo
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/job/job_demo_test.sh
             ${emulated}/ipm_monitor ${emulated}/ipm_job)
-    set_tests_properties(windows_tools_demo PROPERTIES TIMEOUT 240)
+    set_tests_properties(windows_job_demo PROPERTIES TIMEOUT 240)
     add_test(NAME windows_examples_c
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/examples/run_example.sh
             ${emulated}/ipm_monitor ${emulated}/c_example)
@@ -70,19 +69,19 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND QORKEL_B
     set_tests_properties(windows_examples_c windows_examples_cpp windows_forgotten_stop
         windows_unloading_host PROPERTIES TIMEOUT 300)
     if(TEST xmpp_server_start)
-        add_test(NAME windows_xmpp_tools_demo
-            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_jabber_test.sh
+        add_test(NAME windows_xmpp_job_demo
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/job/job_jabber_test.sh
                 ${emulated}/ipm_monitor ${emulated}/ipm_job)
-        set_tests_properties(windows_xmpp_tools_demo PROPERTIES
+        set_tests_properties(windows_xmpp_job_demo PROPERTIES
             FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_test_server TIMEOUT 300
             ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}")
     endif()
     # The server as Debian ships it: TLS through SChannel, SCRAM through BCrypt.
     if(TEST xmpp_shipped_server_start)
-        add_test(NAME windows_xmpp_shipped_tools_demo
-            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/tools_jabber_test.sh
+        add_test(NAME windows_xmpp_shipped_job_demo
+            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/job/job_jabber_test.sh
                 ${emulated}/ipm_monitor ${emulated}/ipm_job)
-        set_tests_properties(windows_xmpp_shipped_tools_demo PROPERTIES
+        set_tests_properties(windows_xmpp_shipped_job_demo PROPERTIES
             FIXTURES_REQUIRED xmpp_shipped_server RESOURCE_LOCK xmpp_shipped_server TIMEOUT 600
             ENVIRONMENT "${QORKEL_XMPP_SHIPPED_ENVIRONMENT}")
     endif()

@@ -52,6 +52,11 @@ public:
     // write has failed.
     int read(void* buffer, int size);
     int write(const void* data, int length);
+    // The same without raising: -1 with the cause in `error` (wouldBlock on a non-blocking
+    // socket that has nothing to read or no room to write, which is no failure); 0 from read
+    // at the end of the stream, whatever endOfStreamIsError says.
+    int read(void* buffer, int size, csp_SocketError& error);
+    int write(const void* data, int length, csp_SocketError& error);
     // Writes every byte, one write after another; raises write_failed (with the socket marked
     // failed) when a write fails or the connection takes nothing more, so that no caller can
     // leave half a message on the wire unnoticed.
@@ -74,7 +79,8 @@ protected:
     void connectTo(const sockaddr* address, int length);
 
 private:
-    int sendBefore(std::chrono::steady_clock::time_point deadline, const char* data, int length);
+    int sendBefore(std::chrono::steady_clock::time_point deadline, const char* data, int length,
+                   csp_SocketError& error);
 };
 
 QORKEL_API aio_ostream& operator<<(aio_ostream& stream, const csp_ConnectableSocket& socket);

@@ -2,13 +2,8 @@
 
 #include "base/atr_translate.h"
 #include "csp/csp_Host.h"
-#include "platform/platform_Sockets.h"
-
-#include <string>
 
 namespace {
-
-thread_local int rememberedError = 0;
 
 const char* const codeNames[] = {
     "invalid_address",     "invalid_host",       "invalid_network",      "invalid_service",
@@ -40,8 +35,9 @@ int useCount = 0;
 
 } // namespace
 
-csp_NetworkException::csp_NetworkException(int code, const cow_String& text)
-    : nex_TextException(text), code(code) {}
+csp_NetworkException::csp_NetworkException(int code, const cow_String& text,
+                                           const csp_SocketError& systemError)
+    : nex_TextException(text), code(code), systemError(systemError) {}
 
 csp_NetworkException::~csp_NetworkException() = default;
 
@@ -59,39 +55,14 @@ cow_String csp_NetworkException::getCodeMessage(int code) {
     return atr_translate(codeMessages[code]).Result();
 }
 
-void csp_NetworkException::throwError(int code, const cow_String& detail) {
+void csp_NetworkException::throwError(int code, const cow_String& detail,
+                                      const csp_SocketError& systemError) {
     atr_translate prefix("%d:");
     atr_SubstituteFormat(prefix, 1, code);
     cow_String text(prefix.Result());
     text.append(detail);
-    csp_NetworkException exception(code, text);
+    csp_NetworkException exception(code, text, systemError);
     exception.Throw("csp/impl/csp_NetworkEx", __LINE__);
-}
-
-void csp_NetworkException::rememberSystemError(int error) {
-    rememberedError = error;
-}
-
-cow_String csp_NetworkException::lastSystemErrorText() {
-    const int error = rememberedError;
-    switch (error) {
-    case WSAECONNREFUSED:
-        return "connection refused: nothing listens on that port";
-    case WSAETIMEDOUT:
-        return "no answer: timed out";
-    case WSAENETUNREACH:
-        return "network unreachable";
-    case WSAEHOSTUNREACH:
-        return "host unreachable";
-    case WSAECONNRESET:
-        return "connection reset";
-    case WSAEADDRNOTAVAIL:
-        return "address not available";
-    case WSAEACCES:
-        return "permission denied";
-    default:
-        return ("socket error " + std::to_string(error)).c_str();
-    }
 }
 
 nex_Exception* csp_NetworkException::Copy() const {

@@ -4,9 +4,11 @@
 #include "base/base_Export.h"
 #include "base/cow_String.h"
 #include "base/nex_TextException.h"
+#include "csp/impl/csp_SocketError.h"
 #include "csp/impl/omi_FatalError.h"
 
-// The one exception of the socket layer: a text and one of ten codes.
+// The one exception of the socket layer: a text and one of ten codes, with the platform's
+// error that the failing call left behind (none for a failure that no call reported).
 class QORKEL_API csp_NetworkException : public nex_TextException {
 public:
     enum csp_NetworkErrorCode {
@@ -22,10 +24,13 @@ public:
         system_call_timout = 9
     };
 
-    csp_NetworkException(int code, const cow_String& text);
+    csp_NetworkException(int code, const cow_String& text,
+                         const csp_SocketError& systemError = csp_SocketError());
     ~csp_NetworkException() override;
 
     int getCode() const { return code; }
+    // What the platform said of the call that failed, kept as the exception was raised.
+    const csp_SocketError& getSystemError() const { return systemError; }
     cow_String getMessage() const;
 
     // Null for a code outside 0..9.
@@ -33,21 +38,16 @@ public:
     // Empty for a code outside 0..9.
     static cow_String getCodeMessage(int code);
 
-    // What the system said of the last failed socket call this thread raised for, in a few
-    // words ("connection refused", "timed out"), for telling a user why a connection did not
-    // come about.
-    static cow_String lastSystemErrorText();
-    // Kept by the socket layer as it raises, before anything can clear the system's own.
-    static void rememberSystemError(int error);
-
     // Raises the code with the text "<code>:<detail>", reporting this module's source file.
-    [[noreturn]] static void throwError(int code, const cow_String& detail);
+    [[noreturn]] static void throwError(int code, const cow_String& detail,
+                                        const csp_SocketError& systemError = csp_SocketError());
 
     [[noreturn]] void Propagate() const override { throw *this; }
     nex_Exception* Copy() const override;
 
 private:
     int code;
+    csp_SocketError systemError;
 };
 
 // The socket module's start-up and shut-down; only the first initialisation and the last

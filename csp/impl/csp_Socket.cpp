@@ -3,6 +3,7 @@
 #include "base/aio_ostream.h"
 #include "base/atr_translate.h"
 #include "csp/impl/csp_NetworkEx.h"
+#include "csp/impl/csp_SocketOps.h"
 
 #include <cstring>
 
@@ -10,12 +11,26 @@ namespace {
 
 const long drainWaitMicroseconds = 5L * 1000 * 1000;
 const int drainBufferSize = 1024;
+// The platform's waits take a count of microseconds in a long, 32 bits on Windows.
+const int longestWaitSlice = 1000 * 1000;
 
-[[noreturn]] void raiseSystemCallFailure(const char* text, int line) {
-    csp_NetworkException::rememberSystemError(wsa::WSAGetLastError());
+[[noreturn]] void raiseSystemCallFailure(const char* text, int line, const csp_SocketError& error) {
     csp_NetworkException exception(csp_NetworkException::system_call_failure,
-                                   atr_translate(text).Result());
+                                   atr_translate(text).Result(), error);
     exception.Throw("csp/impl/csp_Socket", line);
+}
+
+// A wait of any length in slices the platform takes.
+int waitInSlices(int descriptor, int milliseconds, csp_SocketError& error,
+                 int (*wait)(int, long, csp_SocketError&)) {
+    int left = milliseconds < 0 ? 0 : milliseconds;
+    for (;;) {
+        const int slice = left < longestWaitSlice / 1000 ? left : longestWaitSlice / 1000;
+        const int ready = wait(descriptor, slice * 1000L, error);
+        left -= slice;
+        if (ready != 0 || left <= 0)
+            return ready;
+    }
 }
 
 // Windows' linger record.
@@ -49,10 +64,11 @@ csp_Socket::csp_Socket(int descriptor) : descriptor(descriptor), autoClose(true)
 
 csp_Socket::csp_Socket(int type, int family, int protocol)
     : descriptor(-1), autoClose(true), status(0) {
-    const wsa::SOCKET created = wsa::socket(family, type, protocol);
-    if (created == INVALID_SOCKET)
-        raiseSystemCallFailure("Error in csp_Socket constructor", __LINE__);
-    descriptor = static_cast<int>(created);
+    csp_SocketError error;
+    const int created = csp_SocketOps::open(family, type, protocol, error);
+    if (created == -1)
+        raiseSystemCallFailure("Error in csp_Socket constructor", __LINE__, error);
+    descriptor = created;
 }
 
 csp_Socket::csp_Socket(const csp_Socket& other)
@@ -98,8 +114,7 @@ void csp_Socket::letGoOfDescriptor(int incoming) {
 }
 
 void csp_Socket::closeDescriptor() {
-    if (descriptor != -1)
-        wsa::closesocket(descriptor);
+    csp_SocketOps::close(descriptor);
     descriptor = -1;
 }
 
@@ -110,8 +125,8 @@ void csp_Socket::close() {
 
 void csp_Socket::interrupt() {
     std::lock_guard<std::mutex> guard(descriptorGuard);
-    if (descriptor != -1)
-        wsa::interruptSocket(descriptor);
+    csp_SocketError ignored;
+    csp_SocketOps::interrupt(descriptor, ignored);
 }
 
 void csp_Socket::closeInheritedCopy() {
@@ -121,10 +136,11 @@ void csp_Socket::closeInheritedCopy() {
 void csp_Socket::reset(int type, int family, int protocol) {
     std::lock_guard<std::mutex> guard(descriptorGuard);
     closeDescriptor();
-    const wsa::SOCKET created = wsa::socket(family, type, protocol);
-    if (created == INVALID_SOCKET)
-        raiseSystemCallFailure("Error in csp_Socket::reset", __LINE__);
-    descriptor = static_cast<int>(created);
+    csp_SocketError error;
+    const int created = csp_SocketOps::open(family, type, protocol, error);
+    if (created == -1)
+        raiseSystemCallFailure("Error in csp_Socket::reset", __LINE__, error);
+    descriptor = created;
 }
 
 void csp_Socket::bind(const csp_SocketAddress& address) {
@@ -133,26 +149,33 @@ void csp_Socket::bind(const csp_SocketAddress& address) {
 }
 
 void csp_Socket::bind(const sockaddr* address, int length) {
-    if (wsa::bind(descriptor, address, length) == SOCKET_ERROR)
-        raiseSystemCallFailure("Error in csp_Socket::bind", __LINE__);
+    csp_SocketError error;
+    if (!csp_SocketOps::bind(descriptor, address, length, error))
+        raiseSystemCallFailure("Error in csp_Socket::bind", __LINE__, error);
+}
+
+bool csp_Socket::bind(const csp_SocketAddress& address, csp_SocketError& error) {
+    const sockaddr_in block = address;
+    return csp_SocketOps::bind(descriptor, reinterpret_cast<const sockaddr*>(&block),
+                               csp_SocketAddress::getLength(), error);
 }
 
 void csp_Socket::shutdown(csp_SocketShutdownMode mode) {
-    if (wsa::shutdown(descriptor, mode) == SOCKET_ERROR)
-        raiseSystemCallFailure("Error in csp_Socket::shutdown", __LINE__);
+    csp_SocketError error;
+    if (!csp_SocketOps::shutdown(descriptor, mode, error))
+        raiseSystemCallFailure("Error in csp_Socket::shutdown", __LINE__, error);
 }
 
 void csp_Socket::setOption(int option, const char* value, int length) {
-    if (wsa::setsockopt(descriptor, SOL_SOCKET, option, value, length) == SOCKET_ERROR)
-        raiseSystemCallFailure("Error in csp_Socket::setOption", __LINE__);
+    csp_SocketError error;
+    if (!csp_SocketOps::setOption(descriptor, option, value, length, error))
+        raiseSystemCallFailure("Error in csp_Socket::setOption", __LINE__, error);
 }
 
 void csp_Socket::getOption(int option, char* value, int& length) const {
-    int platformLength = length;
-    const int result = wsa::getsockopt(descriptor, SOL_SOCKET, option, value, &platformLength);
-    length = platformLength;
-    if (result == SOCKET_ERROR)
-        raiseSystemCallFailure("Error in csp_Socket::getOption()", __LINE__);
+    csp_SocketError error;
+    if (!csp_SocketOps::getOption(descriptor, option, value, length, error))
+        raiseSystemCallFailure("Error in csp_Socket::getOption()", __LINE__, error);
 }
 
 void csp_Socket::setIntOption(int option, int value) {
@@ -235,34 +258,47 @@ bool csp_Socket::getLinger(int& seconds) const {
 
 csp_SocketAddress csp_Socket::name() const {
     sockaddr_in block;
-    std::memset(&block, 0, sizeof block);
-    int length = csp_SocketAddress::getLength();
-    if (wsa::getsockname(descriptor, reinterpret_cast<sockaddr*>(&block), &length) == SOCKET_ERROR)
-        raiseSystemCallFailure("Error in csp_Socket::name", __LINE__);
+    csp_SocketError error;
+    if (!csp_SocketOps::localName(descriptor, block, error))
+        raiseSystemCallFailure("Error in csp_Socket::name", __LINE__, error);
     return csp_SocketAddress(block);
 }
 
+int csp_Socket::waitReadable(int milliseconds, csp_SocketError& error) const {
+    return waitInSlices(descriptor, milliseconds, error, csp_SocketOps::waitReadable);
+}
+
+int csp_Socket::waitWritable(int milliseconds, csp_SocketError& error) const {
+    return waitInSlices(descriptor, milliseconds, error, csp_SocketOps::waitWritable);
+}
+
+bool csp_Socket::waitReadable(int milliseconds) const {
+    csp_SocketError error;
+    return waitReadable(milliseconds, error) == 1;
+}
+
+bool csp_Socket::setNonBlocking(bool on, csp_SocketError& error) {
+    return csp_SocketOps::setNonBlocking(descriptor, on, error);
+}
+
 void csp_Socket::disconnect() {
-    try {
-        shutdown(shutdownSends);
-    } catch (const csp_NetworkException&) {
-        throw omi_FatalError{"shutdown", wsa::WSAGetLastError()};
-    }
+    csp_SocketError error;
+    if (!csp_SocketOps::shutdown(descriptor, shutdownSends, error))
+        throw omi_FatalError{"shutdown", error.code()};
     char buffer[drainBufferSize];
     for (;;) {
-        const int ready = wsa::waitUntilReadable(descriptor, drainWaitMicroseconds);
+        const int ready = csp_SocketOps::waitReadable(descriptor, drainWaitMicroseconds, error);
         if (ready == 0)
             return;
         if (ready < 0)
-            throw omi_FatalError{"select", wsa::WSAGetLastError()};
-        const int received = wsa::recv(descriptor, buffer, drainBufferSize, 0);
+            throw omi_FatalError{"select", error.code()};
+        const int received = csp_SocketOps::receive(descriptor, buffer, drainBufferSize, error);
         if (received == 0)
             return;
         if (received < 0) {
-            const int error = wsa::WSAGetLastError();
-            if (error == WSAECONNRESET || error == WSAESHUTDOWN)
+            if (error.kind() == csp_SocketError::reset || error.kind() == csp_SocketError::shutDown)
                 return;
-            throw omi_FatalError{"recv", error};
+            throw omi_FatalError{"recv", error.code()};
         }
     }
 }

@@ -3,17 +3,20 @@
 
 #include "base/base_Export.h"
 #include "csp/csp_SocketAddress.h"
-#include "platform/platform_Sockets.h"
+#include "csp/impl/csp_SocketError.h"
 
 #include <mutex>
 
 class aio_ostream;
+struct sockaddr;
 
 // Owns a platform socket descriptor (-1: not open). Copies refer to the same platform
 // socket, and whichever copy with autoClose set goes first closes it for all; a move hands
 // the descriptor over and leaves the source not open. Every object holds one start-up of
-// the platform's socket service. Failures raise csp_NetworkException, except disconnect,
-// which throws omi_FatalError.
+// the platform's socket service. Failures raise csp_NetworkException, carrying the
+// platform's error, except disconnect, which throws omi_FatalError; the calls that take a
+// csp_SocketError raise nothing and report there instead, for a caller that takes no
+// exception from the library (a Windows program with a runtime of its own).
 class QORKEL_API csp_Socket {
 public:
     enum csp_SocketShutdownMode { shutdownReceives = 0, shutdownSends = 1, shutdownBoth = 2 };
@@ -49,6 +52,7 @@ public:
     void reset(int type, int family, int protocol);
     void bind(const csp_SocketAddress& address);
     void bind(const sockaddr* address, int length);
+    bool bind(const csp_SocketAddress& address, csp_SocketError& error);
     void shutdown(csp_SocketShutdownMode mode);
     void shutdown() { shutdown(shutdownBoth); }
     void shutdownSocketReceives() { shutdown(shutdownReceives); }
@@ -78,6 +82,17 @@ public:
 
     // The local address; an unbound socket has none and raises.
     csp_SocketAddress name() const;
+
+    // Waits at most the time for data (or the end of the stream, or a failure) to read, or
+    // for room to write: 1 when there is, 0 when the time has passed, -1 when the wait
+    // itself failed. A socket another thread interrupted answers 1 at once.
+    int waitReadable(int milliseconds, csp_SocketError& error) const;
+    int waitWritable(int milliseconds, csp_SocketError& error) const;
+    // Whether data is there to read within the time; a failed wait answers false.
+    bool waitReadable(int milliseconds) const;
+    // Calls on a non-blocking socket return at once, failing with wouldBlock where they
+    // would wait.
+    bool setNonBlocking(bool on, csp_SocketError& error);
 
     // Orderly end of a connection: shuts down sending, then drains what the peer still
     // sends until it closes, resets, or stays silent for 5 seconds. Neither closes the

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -453,6 +455,50 @@ int waitUntilReadable(SOCKET s, long microseconds) {
     // and lets the time run out.
     sleepUntil(deadline);
     return 0;
+}
+
+int waitUntilWritable(SOCKET s, long microseconds) {
+    if (s < 0)
+        return failWith(WSAENOTSOCK);
+    short happened = 0;
+    const int result = pollOne(s, POLLOUT, happened, microseconds < 0 ? 0 : microseconds);
+    if (result < 0)
+        return failWithSystemError();
+    if (result == 0)
+        return 0;
+    if (happened & POLLNVAL)
+        return failWith(WSAENOTSOCK);
+    return 1;
+}
+
+int waitUntilAnyReadable(const SOCKET* sockets, int count, bool* readable, long microseconds) {
+    if (count < 0 || (count > 0 && (sockets == nullptr || readable == nullptr)))
+        return failWith(WSAEFAULT);
+    std::vector<pollfd> polled(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        polled[i] = pollfd{sockets[i], POLLIN, 0};
+    const int timeout = microseconds <= 0 ? 0 : static_cast<int>((microseconds + 999) / 1000);
+    const int result = ::poll(polled.data(), static_cast<nfds_t>(count), timeout);
+    for (int i = 0; i < count; ++i)
+        readable[i] = result > 0 && polled[i].revents != 0;
+    if (result < 0)
+        return errno == EINTR ? 0 : failWithSystemError();
+    return result;
+}
+
+int mostSocketsPerWait() {
+    return INT_MAX;
+}
+
+int setNonBlocking(SOCKET s, bool on) {
+    if (!setBlocking(s, !on))
+        return failWithSystemError();
+    return 0;
+}
+
+int allowQuickRebind(SOCKET s) {
+    const int on = 1;
+    return setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 int connectWithin(SOCKET s, const sockaddr* address, int length, long microseconds) {

@@ -109,6 +109,32 @@ int waitUntilReadable(SOCKET s, long microseconds) {
     }
 }
 
+int waitUntilWritable(SOCKET s, long microseconds) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
+    for (;;) {
+        if (isInterrupted(s))
+            return 1;
+        const long left = microsecondsUntil(deadline);
+        fd_set writeSet;
+        FD_ZERO(&writeSet);
+        FD_SET(s, &writeSet);
+        timeval timeout = timeoutOf(left < sliceMicroseconds ? left : sliceMicroseconds);
+        const int ready = ::select(0, nullptr, &writeSet, nullptr, &timeout);
+        if (ready != 0 || left <= sliceMicroseconds)
+            return ready;
+    }
+}
+
+int setNonBlocking(SOCKET s, bool on) {
+    u_long mode = on ? 1 : 0;
+    return ::ioctlsocket(s, FIONBIO, &mode);
+}
+
+int allowQuickRebind(SOCKET) {
+    return 0;
+}
+
 int connectWithin(SOCKET s, const sockaddr* address, int length, long microseconds) {
     u_long nonBlocking = 1;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) == SOCKET_ERROR)

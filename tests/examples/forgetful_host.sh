@@ -7,8 +7,8 @@ set -euo pipefail
 monitor=$1
 host=$2
 expect=$3
-# shellcheck source=../tools/tools_test_common.sh
-source "$(dirname "$0")/../tools/tools_test_common.sh"
+# shellcheck source=../monitor/monitor_test_common.sh
+source "$(dirname "$0")/../monitor/monitor_test_common.sh"
 mkdir -p "$work/in"
 
 reports_in() { grep -c '</jobName>' "$1" || true; }

@@ -11,8 +11,8 @@ monitor=$1
 program=$2
 transport=${3:-direct}
 late=${4:-}
-# shellcheck source=../tools/tools_test_common.sh
-source "$(dirname "$0")/../tools/tools_test_common.sh"
+# shellcheck source=../monitor/monitor_test_common.sh
+source "$(dirname "$0")/../monitor/monitor_test_common.sh"
 mkdir -p "$work/in"
 
 # Starts the monitor with the given options; sets monitor_pid and job_options, which point a

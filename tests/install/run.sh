@@ -43,7 +43,7 @@ LD_LIBRARY_PATH="$libdir" "$work/consumer-C/host"
 
 # The demo job and the monitor, run from the prefix as installed, finding the installed library
 # by themselves.
-if [ -x "$build/tools/ipm_job" ]; then
+if [ -x "$build/job/ipm_job" ]; then
     bin=$work/prefix/bin
     [ -x "$bin/ipm_job" ] && [ -x "$bin/ipm_monitor" ] || { echo "the programs are not installed"; exit 1; }
     libraries=$(env -u LD_LIBRARY_PATH ldd "$bin/ipm_job")

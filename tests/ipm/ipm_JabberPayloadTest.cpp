@@ -1,7 +1,7 @@
 #include "ipm_TestSupport.h"
 
 #include "ipm/ipm_PayloadEncoder.h"
-#include "ipm/ipm_WellFormedText.h"
+#include "xml/xml_WellFormedText.h"
 
 #include <gtest/gtest.h>
 
@@ -128,10 +128,10 @@ TEST_F(JabberPayloadTest, AnyTextGivesAWellFormedPayload) {
             const std::string format = std::string(key) + "=%s";
             const char* texts[] = {value.c_str()};
             const std::string payload = Encode(ipm_PayloadEncoder::Jabber(), format.c_str(), texts);
-            ASSERT_TRUE(ipm_WellFormedText::IsWellFormedContent(payload.data(), payload.size()))
+            ASSERT_TRUE(xml_WellFormedText::IsWellFormedContent(payload.data(), payload.size()))
                 << payload;
             const bool wellFormed =
-                ipm_WellFormedText::IsWellFormedContent(value.data(), value.size());
+                xml_WellFormedText::IsWellFormedContent(value.data(), value.size());
             if (wellFormed && std::string(key) == "message") {
                 EXPECT_EQ(payload, OneString(key, value));
                 ++keptWhole;

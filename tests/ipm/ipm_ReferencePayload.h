@@ -1,8 +1,8 @@
 #ifndef TESTS_IPM_IPM_REFERENCEPAYLOAD_H
 #define TESTS_IPM_IPM_REFERENCEPAYLOAD_H
 
-// The payload encoding written the plain way: every name and text through ipm_XmlName and
-// ipm_WellFormedText, every number through cow_String's constructors, a std::string grown
+// The payload encoding written the plain way: every name and text through xml_Name and
+// xml_WellFormedText, every number through cow_String's constructors, a std::string grown
 // as it goes. The encoder takes shortcuts for speed; its payloads must equal these byte for
 // byte, which the differential test and the payload fuzzer check.
 
@@ -12,8 +12,8 @@
 #include "base/utl_HostName.h"
 #include "ipm/ipm_MessageTransmit.h"
 #include "ipm/ipm_PayloadEncoder.h"
-#include "ipm/ipm_WellFormedText.h"
-#include "ipm/ipm_XmlName.h"
+#include "xml/xml_Name.h"
+#include "xml/xml_WellFormedText.h"
 
 #include <cstring>
 #include <string>
@@ -23,11 +23,11 @@ namespace ipm_reference {
 inline void appendText(std::string& out, const char* text, std::size_t length, bool escaped,
                        bool stanzaSafe) {
     if (escaped)
-        ipm_WellFormedText::AppendRepaired(out, text, length);
+        xml_WellFormedText::AppendRepaired(out, text, length);
     else
-        ipm_WellFormedText::Append(out, text, length,
-                                   stanzaSafe ? ipm_WellFormedText::stanzaMarkup
-                                              : ipm_WellFormedText::anyMarkup);
+        xml_WellFormedText::Append(out, text, length,
+                                   stanzaSafe ? xml_WellFormedText::stanzaMarkup
+                                              : xml_WellFormedText::anyMarkup);
 }
 
 inline void appendText(std::string& out, const cow_String& text, bool stanzaSafe) {
@@ -73,7 +73,7 @@ inline std::string Encode(const ipm_PayloadEncoder& variant, bool stanzaSafe,
     };
     const char* typeName = type ? type : "";
     std::string root;
-    ipm_XmlName::Append(root, typeName, std::strlen(typeName), "Report");
+    xml_Name::Append(root, typeName, std::strlen(typeName), "Report");
     std::string out = "<" + root + ">";
     bool phaseSeen = false;
     const std::string fields = format ? format : "";
@@ -93,7 +93,7 @@ inline std::string Encode(const ipm_PayloadEncoder& variant, bool stanzaSafe,
         if (key == "phase")
             phaseSeen = true;
         std::string name;
-        ipm_XmlName::Append(name, key.data(), key.size(), "field");
+        xml_Name::Append(name, key.data(), key.size(), "field");
         out += "<" + name + attribute;
         switch (field[percent + 1]) {
         case 'i':

@@ -2,8 +2,8 @@
 #include "ipm_XmlCheck.h"
 
 #include "ipm/ipm_PayloadEncoder.h"
-#include "ipm/ipm_WellFormedText.h"
 #include "ipm/ipm_sendMessage.h"
+#include "xml/xml_WellFormedText.h"
 
 #include <gtest/gtest.h>
 
@@ -308,8 +308,8 @@ TEST_F(WellFormedPayload, AnyTypeKeysAndTextsGiveOneElementWithOneChildPerField)
         }
         // A text that was already well-formed comes through unchanged.
         for (const char* text : texts) {
-            if (!ipm_WellFormedText::IsWellFormedContent(text, std::strlen(text),
-                                                         ipm_WellFormedText::anyMarkup))
+            if (!xml_WellFormedText::IsWellFormedContent(text, std::strlen(text),
+                                                         xml_WellFormedText::anyMarkup))
                 continue;
             const char* one[] = {text};
             EXPECT_EQ(Encode(ipm_PayloadEncoder::Direct(), "R", "note=%s", one),

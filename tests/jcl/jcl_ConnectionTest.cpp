@@ -228,24 +228,31 @@ TEST_F(jcl_ConnectionTest, AStanzaSplitOverTwoReadsIsDispatchedOnceWhole) {
 }
 
 // How a server may end the stream it sends, and whether a byte of the client's comes
-// after that (it must not: neither a stanza nor the footer).
+// after that (it must not: neither a stanza nor the footer); the reason the connection
+// records for each.
 struct EndingCase {
     const char* name;
     std::string serverSends;
     ScriptedServer::Ending ending;
+    jcl_Connection::EndReason reason;
+    const char* reasonText;
 };
 
 TEST_F(jcl_ConnectionTest, AStreamTheServerEndsIsNoticedAndNothingMoreIsWritten) {
     const std::vector<EndingCase> cases = {
         {"stream footer", "<iq type='result' id='1'/></stream:stream>",
-         ScriptedServer::waitForClientClose},
+         ScriptedServer::waitForClientClose, jcl_Connection::serverEndedStream,
+         "the server ended the stream"},
         {"stream error",
          "<iq type='result' id='1'/><stream:error><not-well-formed "
          "xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>",
-         ScriptedServer::waitForClientClose},
-        {"end of the TCP stream", "<iq type='result' id='1'/>", ScriptedServer::closeAtOnce},
+         ScriptedServer::waitForClientClose, jcl_Connection::streamError,
+         "the server ended the stream with an error (not-well-formed)"},
+        {"end of the TCP stream", "<iq type='result' id='1'/>", ScriptedServer::closeAtOnce,
+         jcl_Connection::serverClosed, "the server closed the connection"},
         {"unreadable input", "<iq type='result' id='1'/><message a='1' a='2'/>",
-         ScriptedServer::waitForClientClose},
+         ScriptedServer::waitForClientClose, jcl_Connection::unreadableInput,
+         "the server sent what cannot be read as XML"},
     };
     for (const EndingCase& c : cases) {
         seen.clear();
@@ -256,8 +263,11 @@ TEST_F(jcl_ConnectionTest, AStreamTheServerEndsIsNoticedAndNothingMoreIsWritten)
             connection.Receive(250);
         EXPECT_FALSE(connection.IsStreamOpen()) << c.name;
         EXPECT_TRUE(connection.HasStreamEnded()) << c.name;
+        EXPECT_EQ(connection.GetEndReason(), c.reason) << c.name;
+        EXPECT_EQ(connection.GetEndText(), c.reasonText) << c.name;
         EXPECT_EQ(seen, std::vector<std::string>{"iq|result|1|0"}) << c.name;
         EXPECT_TRUE(connection.Send(jcl_Presence())) << c.name;
+        EXPECT_EQ(connection.GetEndReason(), c.reason) << c.name << ": the first reason counts";
         EXPECT_NO_THROW(connection.Receive(10)) << c.name;
         EXPECT_TRUE(connection.Disconnect()) << c.name;
         EXPECT_FALSE(connection.HasStreamEnded()) << c.name;
@@ -379,6 +389,38 @@ TEST_F(jcl_ConnectionTest, APeerThatClosesIsTheEndOfTheStreamNotAFailure) {
     EXPECT_TRUE(connection.HasStreamEnded());
     for (int k = 0; k < 3; ++k)
         EXPECT_TRUE(connection.Send(jcl_Presence())) << "a write to a gone peer is swallowed";
+}
+
+// The monitor's way: nothing raised across the library's boundary, the reset told as the
+// stream's end; and a footer that meets a reset makes Disconnect answer false.
+TEST_F(jcl_ConnectionTest, AResetEndsTheStreamWithItsReasonWhereNothingMayRaise) {
+    ScriptedServer server({{clientHeader, serverHeader}}, ScriptedServer::resetAtOnce);
+    Open(server);
+    server.Finish();
+    bool open = true;
+    EXPECT_NO_THROW(open = connection.TryReceive(1000));
+    EXPECT_FALSE(open);
+    EXPECT_FALSE(connection.HasDataWaiting());
+    const jcl_Connection::EndReason reason = connection.GetEndReason();
+    if (RunningUnderWine()) {
+        // Wine reads a reset that arrives before recv as the end of the stream.
+        EXPECT_EQ(reason, jcl_Connection::serverClosed);
+    } else {
+        EXPECT_EQ(reason, jcl_Connection::readFailed);
+        EXPECT_EQ(connection.GetEndText(), "connection reset");
+    }
+    EXPECT_TRUE(connection.Disconnect()) << "an ended stream has nothing to close";
+    EXPECT_EQ(connection.GetEndReason(), reason) << "the first reason counts";
+
+    ScriptedServer gone({{clientHeader, serverHeader}}, ScriptedServer::resetAtOnce);
+    Open(gone);
+    gone.Finish();
+    // Nothing read since: the stream is open until the footer meets the reset.
+    bool inOrder = true;
+    EXPECT_NO_THROW(inOrder = connection.Disconnect());
+    EXPECT_FALSE(inOrder);
+    EXPECT_EQ(connection.GetEndReason(), jcl_Connection::writeFailed);
+    EXPECT_FALSE(connection.IsStreamOpen());
 }
 
 TEST_F(jcl_ConnectionTest, APeerThatResetsRaisesFromTheReadOnceThenReadsNothing) {

@@ -52,18 +52,17 @@ if(QORKEL_BASH AND xmpp_e2e_sources)
 endif()
 
 # The demo job against the monitor over the same server, both as built.
-if(QORKEL_BASH AND NOT WIN32 AND TARGET test_xmpp_e2e AND QORKEL_BUILD_TOOLS
-   AND EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
-    add_test(NAME xmpp_tools_demo
-        COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../tools/tools_jabber_test.sh
+if(QORKEL_BASH AND NOT WIN32 AND TARGET test_xmpp_e2e AND QORKEL_BUILD_TOOLS)
+    add_test(NAME xmpp_job_demo
+        COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../job/job_jabber_test.sh
                 $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
-    set_tests_properties(xmpp_tools_demo PROPERTIES
+    set_tests_properties(xmpp_job_demo PROPERTIES
         FIXTURES_REQUIRED xmpp_server RESOURCE_LOCK xmpp_test_server TIMEOUT 180
         ENVIRONMENT "${QORKEL_XMPP_TEST_ENVIRONMENT}")
-    add_test(NAME xmpp_shipped_tools_demo
-        COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../tools/tools_jabber_test.sh
+    add_test(NAME xmpp_shipped_job_demo
+        COMMAND ${QORKEL_BASH} ${CMAKE_CURRENT_LIST_DIR}/../job/job_jabber_test.sh
                 $<TARGET_FILE:ipm_monitor> $<TARGET_FILE:ipm_job>)
-    set_tests_properties(xmpp_shipped_tools_demo PROPERTIES
+    set_tests_properties(xmpp_shipped_job_demo PROPERTIES
         FIXTURES_REQUIRED xmpp_shipped_server RESOURCE_LOCK xmpp_shipped_server TIMEOUT 240
         ENVIRONMENT "${QORKEL_XMPP_SHIPPED_ENVIRONMENT}")
 endif()
