@@ -175,8 +175,10 @@ void ipm_MessageTransmit::PauseDelivery(ipm_Clock::Duration duration) {
 
 bool ipm_MessageTransmit::StopDelivery() {
     RequestStop();
+    // A task that ends as the deadline passes has given up on what it waited for: that is no
+    // success, whichever of the two the waiter sees first.
     if (ipm_TaskRegistry::WaitUntilIdle(generation, stop.GetDeadline(), GetClock()))
-        return true;
+        return !(IsStopDeadlinePassed() && WaitsForStop());
     Abandon();
     return false;
 }

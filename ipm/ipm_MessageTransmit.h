@@ -129,7 +129,7 @@ public:
     void Abandon();
     // Shut-down's part in delivery: requests the stop and waits for the task to end, also when
     // its Run has not begun yet; past the stop's deadline, makes it give up. True when the task
-    // ended within the deadline.
+    // ended within the deadline, not by giving up on reports at it.
     bool StopDelivery();
     // A report that waited when the stop was requested still waits for delivery.
     bool WaitsForStop() { return recorder.WaitsForStop(); }
