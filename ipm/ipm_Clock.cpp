@@ -1,6 +1,10 @@
 #include "ipm/ipm_Clock.h"
 
+#include <atomic>
+
 namespace {
+
+std::atomic<ipm_Clock*> forNewTransmitters{nullptr};
 
 class SteadyClock : public ipm_Clock {
 public:
@@ -23,6 +27,10 @@ public:
 
 ipm_Clock::~ipm_Clock() = default;
 
+bool ipm_Clock::WaitOutside(Duration longest, const std::function<bool(int)>& ready) {
+    return ready(int(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()));
+}
+
 void ipm_Clock::TaskEntered() {}
 
 void ipm_Clock::TaskLeft() {}
@@ -31,4 +39,13 @@ ipm_Clock& ipm_Clock::Steady() {
     // Never destroyed: a task may still wait on it while the host's statics go.
     static ipm_Clock* const steady = new SteadyClock;
     return *steady;
+}
+
+ipm_Clock& ipm_Clock::ForNewTransmitters() {
+    ipm_Clock* const chosen = forNewTransmitters.load();
+    return chosen != nullptr ? *chosen : Steady();
+}
+
+void ipm_Clock::SetForNewTransmitters(ipm_Clock* clock) {
+    forNewTransmitters.store(clock);
 }

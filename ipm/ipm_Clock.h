@@ -29,12 +29,22 @@ public:
     virtual bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
                            TimePoint until, const Condition& done) = 0;
     virtual void Notify(std::condition_variable& changed) = 0;
+    // Waits at most `longest` for something outside the clock, a socket say: `ready(bound)`
+    // waits at most `bound` real milliseconds for it and answers whether it came. The steady
+    // clock asks once, with the whole wait; a clock that skips time may ask in short slices
+    // and end the wait when it skips past it.
+    virtual bool WaitOutside(Duration longest, const std::function<bool(int milliseconds)>& ready);
     // Bracket the message task's Run, on its thread. The steady clock does nothing with them.
     virtual void TaskEntered();
     virtual void TaskLeft();
 
     // The system's steady clock, for everything that is not handed another.
     static ipm_Clock& Steady();
+    // The clock a transmitter keeps from its making: the steady clock, unless a test has put
+    // its own in place (until it puts nullptr back) for the transmitters that the library's
+    // start-up calls make.
+    static ipm_Clock& ForNewTransmitters();
+    static void SetForNewTransmitters(ipm_Clock* clock);
 };
 
 #endif

@@ -157,7 +157,8 @@ void ipm_DirectMechanism::Poll() {
     // Before the first report has connected the socket there is nothing to watch.
     if (!connected)
         return;
-    if (!socket.waitReadable(pollWaitMilliseconds))
+    if (!WaitForMonitor(pollWaitMilliseconds,
+                        [&](int bound) { return socket.waitReadable(bound); }))
         return;
     char received[pollReadSize];
     const int count = socket.read(received, pollReadSize);

@@ -56,7 +56,7 @@ bool isPlainFileName(const cow_String& name) {
 
 ipm_MessageTransmit::ipm_MessageTransmit()
     : enabled(false), optionVerdict(noJobOption), finished(true), tasksRunning(0),
-      clock(&ipm_Clock::Steady()), jobName("Unknown"),
+      clock(&ipm_Clock::ForNewTransmitters()), jobName("Unknown"),
       recorder(capFromEnvironment("MAX_ERROR_MESSAGES", defaultMaxErrorMessages),
                capFromEnvironment("MAX_WARNING_MESSAGES", defaultMaxWarningMessages),
                backlogBoundFromEnvironment(), [this] { return messageFilePath(); }),

@@ -107,7 +107,7 @@ public:
     }
     // Does nothing until the transport is up. A "Kill" found here reaches the host's kill
     // hook while the poll holds the transport, so the hook must only record the request.
-    void PollMechanism() { transport.Poll(); }
+    void PollMechanism() { transport.Poll(GetClock()); }
     // Closes the transport; the message task sets it up again unless it is ending.
     void CloseMechanism() { transport.Close(); }
     // Opens the message file now rather than with the first report, so that a directory that

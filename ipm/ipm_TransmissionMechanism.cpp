@@ -10,6 +10,11 @@ void ipm_TransmissionMechanism::Interrupt() {}
 
 void ipm_TransmissionMechanism::ForgetInheritedConnection() {}
 
+bool ipm_TransmissionMechanism::WaitForMonitor(int milliseconds,
+                                               const std::function<bool(int)>& ready) const {
+    return deliveryClock->WaitOutside(std::chrono::milliseconds(milliseconds), ready);
+}
+
 cow_String ipm_TransmissionMechanism::Destination() const {
     return "the monitor";
 }

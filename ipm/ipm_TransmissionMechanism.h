@@ -3,6 +3,7 @@
 
 #include "base/base_Export.h"
 #include "base/cow_String.h"
+#include "ipm/ipm_Clock.h"
 #include "ipm/ipm_PayloadEncoder.h"
 
 // A transport that carries report payloads to the monitor and watches for its
@@ -65,13 +66,18 @@ protected:
     cow_String EncodePayload(const ipm_PayloadEncoder& variant, const char* type,
                              const char* format, const int* integers, const double* reals,
                              const char* const* texts, bool started) const;
+    // For Poll's wait on the monitor, so that the wait keeps the delivery clock: `ready(bound)`
+    // waits at most `bound` milliseconds and answers whether the monitor has sent something.
+    bool WaitForMonitor(int milliseconds, const std::function<bool(int)>& ready) const;
 
 private:
-    // Clears the failure cause before each set-up.
+    // Clears the failure cause before each set-up and hands Poll the delivery clock.
     friend class ipm_TransportSlot;
 
     cow_String jobName;
     cow_String failureCause;
+    // The clock of the transmitter whose task polls; set before each Poll.
+    ipm_Clock* deliveryClock = &ipm_Clock::Steady();
 };
 
 #endif

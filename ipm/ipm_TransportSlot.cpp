@@ -182,7 +182,7 @@ bool ipm_TransportSlot::TransmitWithin(const cow_String& payload, Clock::time_po
     return true;
 }
 
-void ipm_TransportSlot::Poll() {
+void ipm_TransportSlot::Poll(ipm_Clock& clock) {
     Held held(lock);
     if (inheritedByFork)
         return;
@@ -192,7 +192,10 @@ void ipm_TransportSlot::Poll() {
     if (!ready || current == nullptr)
         return;
     const Turn turn(*this, held);
-    run(*current, [](ipm_TransmissionMechanism& t) { t.Poll(); });
+    run(*current, [&](ipm_TransmissionMechanism& t) {
+        t.deliveryClock = &clock;
+        t.Poll();
+    });
 }
 
 void ipm_TransportSlot::Close() {

@@ -3,6 +3,7 @@
 
 #include "base/base_Export.h"
 #include "base/cow_String.h"
+#include "ipm/ipm_Clock.h"
 #include "ipm/ipm_PayloadEncoder.h"
 
 #include <chrono>
@@ -58,8 +59,8 @@ public:
     // False when it was not handed over.
     bool TransmitWithin(const cow_String& payload, Clock::time_point deadline);
     // Only a transport that is up is polled; a reporting thread that waits for the transport
-    // gets it first.
-    void Poll();
+    // gets it first. The transport's wait for the monitor keeps `clock`.
+    void Poll(ipm_Clock& clock);
     void Close();
     // Gives up on the transport in place: a call blocked on the network returns soon.
     void Interrupt();

@@ -161,7 +161,7 @@ TEST(DirectDelivery, AKillDuringAThousandReportBacklogReachesTheHookAtOnce) {
     ASSERT_TRUE(Eventually([&] { return host.Transmitter().IsMechanismReady(); }));
     TimedReporter job;
     job.ReportRange(1, 1000);
-    ReadUntil(host.monitor, InfoPayload("r10"));
+    ReadUntil(host.monitor, InfoPayload("r10"), WhileReading::clockRuns);
     const Clock::time_point sent = Clock::now();
     csp_test::writeText(host.monitor, "Kill");
     ASSERT_TRUE(Eventually([] { return eli_getkillsig(); }, 5000));

@@ -31,9 +31,15 @@ inline std::string ReadUpTo(csp_TcpSocket& monitor, std::size_t size) {
     return received;
 }
 
-// What arrives until the text holds `needle` or nothing comes for a few seconds.
-inline std::string ReadUntil(csp_TcpSocket& monitor, const std::string& needle) {
-    const DrivenClock::Idle waitingForTheJob(DrivenClock::Active());
+enum class WhileReading { clockSkips, clockRuns };
+
+// What arrives until the text holds `needle` or nothing comes for a few seconds. Meanwhile the
+// job's clock skips, unless told to run at its real pace (so that the job does not race
+// ahead of what the test does next).
+inline std::string ReadUntil(csp_TcpSocket& monitor, const std::string& needle,
+                             WhileReading pace = WhileReading::clockSkips) {
+    const DrivenClock::Idle waitingForTheJob(
+        pace == WhileReading::clockSkips ? DrivenClock::Active() : nullptr);
     std::string received;
     char buffer[4096];
     while (received.find(needle) == std::string::npos &&

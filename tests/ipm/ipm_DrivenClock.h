@@ -30,18 +30,21 @@ namespace ipm_test {
 // a waited-for condition is notified. Nor does real time carry the clock past a moment that a
 // participant waits for before that participant has run: what it does then comes first.
 //
-// While it lives it is the active clock: Clock::now, Eventually and SecondsSince read it, and
-// the transmitters that ReportingJob and DirectHost make keep it.
+// While it lives it is the active clock (one made meanwhile takes its place until it goes):
+// Clock::now, Eventually and SecondsSince read it, and the transmitters that ReportingJob,
+// DirectHost and the library's start-up make keep it.
 class DrivenClock : public ipm_Clock {
 public:
     enum TaskPace { taskAwaited, taskNotAwaited };
 
     explicit DrivenClock(TaskPace pace = taskAwaited) : taskPace(pace) {
         join();
-        active().store(this);
+        outer = active().exchange(this);
+        ipm_Clock::SetForNewTransmitters(this);
     }
     ~DrivenClock() override {
-        active().store(nullptr);
+        ipm_Clock::SetForNewTransmitters(outer);
+        active().store(outer);
         // A transmitter that outlives the test must not keep a clock that is gone.
         if (ipm_MessageTransmit* transmitter =
                 thr_GlobalSingletonBase<ipm_MessageTransmit>::Instance())
@@ -60,6 +63,13 @@ public:
     bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable&, TimePoint until,
                    const Condition& done) override {
         return wait(&lock, until, done, nullptr);
+    }
+
+    // Looked at again every millisecond of real time: a socket does not notify the clock.
+    bool WaitOutside(Duration longest, const std::function<bool(int)>& ready) override {
+        return wait(
+            nullptr, Now() + longest, [&] { return ready(0); }, nullptr,
+            std::chrono::milliseconds(1));
     }
 
     void Notify(std::condition_variable& changed) override {
@@ -162,6 +172,8 @@ private:
     };
 
     const TaskPace taskPace;
+    // The clock that a test's own clock stands in for while it lives (a fixture's), or none.
+    DrivenClock* outer = nullptr;
     mutable std::mutex mutex;
     std::condition_variable moved;
     Duration skipped = Duration::zero();
@@ -240,11 +252,13 @@ private:
     }
 
     // `lock` (when given) is held on entry and on return and let go while waiting; `giveUp`
-    // (when given) ends the wait after that much real time, looking again every 10 ms. A
+    // (when given) ends the wait after that much real time, looking again every 10 ms, or
+    // every `lookAgain` when that is given. A
     // participant holds the clock at its moment from the start of the wait until it has looked
     // at its condition for the last time.
     bool wait(std::unique_lock<std::mutex>* lock, TimePoint until, const Condition& done,
-              const std::chrono::steady_clock::time_point* giveUp) {
+              const std::chrono::steady_clock::time_point* giveUp,
+              std::chrono::steady_clock::duration lookAgain = std::chrono::milliseconds(10)) {
         typedef std::chrono::steady_clock Real;
         const bool bounded = until != TimePoint::max();
         std::unique_lock<std::mutex> held(mutex);
@@ -289,8 +303,9 @@ private:
             if (bounded && until - skipped > Real::now())
                 wake = until - skipped;
             if (giveUp)
-                wake =
-                    std::min(wake, std::min(*giveUp, Real::now() + std::chrono::milliseconds(10)));
+                wake = std::min(wake, *giveUp);
+            if (giveUp || lookAgain < std::chrono::milliseconds(10))
+                wake = std::min(wake, Real::now() + lookAgain);
             if (wake == Real::time_point::max())
                 moved.wait(held, [&] { return epoch != seen; });
             else
