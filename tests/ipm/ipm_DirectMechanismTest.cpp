@@ -46,11 +46,9 @@ struct ConnectedJob {
     csp_TcpSocket monitor = listener.acceptConnection();
     std::string announced = csp_test::readBytes(monitor, 4);
 
-    // What the monitor sends arrives before the next poll.
-    void Send(const std::string& bytes) {
-        csp_test::writeText(monitor, bytes);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    // One write, which loopback hands over whole: the next poll, which waits for the monitor,
+    // reads it all.
+    void Send(const std::string& bytes) { csp_test::writeText(monitor, bytes); }
 };
 
 TEST(DirectMechanism, InitializeAnswersFalseWhenNoListenerCanBeReached) {
@@ -137,6 +135,8 @@ TEST(DirectMechanism, MoreThanTwoThousandWaitingBytesAreTakenInSeveralPolls) {
     const std::string waiting =
         std::string(1998, 'x') + "Kill" + std::string(1998, 'y') + std::string(496, 'z') + "Kill";
     connected.Send(waiting);
+    // All of it in before the first poll, which would otherwise read only what has come.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     connected.job.mechanism.Poll();
     EXPECT_FALSE(eli_getkillsig()) << "first read is at most 2000 bytes";
