@@ -136,6 +136,7 @@ void mon_JabberListener::connectionLost(const std::string& why) {
     connection.Disconnect();
     state = waitingToRetry;
     lostAt = now;
+    departures.ServerLost(now);
     retryDelay = firstRetry;
     nextAttempt = now + retryDelay;
     roster.View().Note(why + "; logging in again, every few seconds until it answers");
@@ -173,6 +174,7 @@ void mon_JabberListener::followLogIn() {
         const long long away =
             std::chrono::duration_cast<std::chrono::seconds>(now - lostAt).count();
         loggedInNow();
+        departures.ServerBack(now);
         roster.View().Note("logged in again as " + Address() + ", " + std::to_string(away) +
                            " s after the connection was lost");
         return;
@@ -244,10 +246,11 @@ void mon_JabberListener::handleAnswer(const jcl_IQ& iq) {
 }
 
 // The job that reports from this address; 0 when it cannot be one.
-int mon_JabberListener::jobOf(const std::string& address) {
+int mon_JabberListener::jobOf(const std::string& address, bool startsARun) {
     const auto known = peers.find(address);
     if (known != peers.end() && known->second.jobId != 0)
         return known->second.jobId;
+
     const std::string name = resourceOf(address);
     if (name.size() > mon_ReportStream::maxNameBytes) {
         if (refusedNames.size() < maxPeers && refusedNames.insert(address).second)
@@ -259,22 +262,35 @@ int mon_JabberListener::jobOf(const std::string& address) {
     if (known == peers.end() && peers.size() >= maxPeers)
         return 0;
     Peer& peer = peers[address];
-    peer.jobId = roster.Arrive(name, address, "reporting as " + address, now);
+    peer.jobId = entryFor(address, name, startsARun);
     peer.lastProbe = now;
     if (!peer.sentPresence)
         ping(address, firstPingPrefix);
     return peer.jobId;
 }
 
+// A job lost from this address that reports on in mid-run gets its entry back; any other
+// arrival is a new entry.
+int mon_JabberListener::entryFor(const std::string& address, const std::string& name,
+                                 bool startsARun) {
+    const int returning = departures.Returning(address);
+    if (returning != 0 && !startsARun &&
+        roster.Return(returning, "reporting again as " + address + " once its session was back"))
+        return returning;
+    return roster.Arrive(name, address, "reporting as " + address, now);
+}
+
 void mon_JabberListener::handleMessage(const jcl_Message& message) {
     const std::string x = message.GetX().c_str();
     if (x.empty() || message.type == "error")
         return;
-    const int jobId = jobOf(message.from.c_str());
+    std::vector<mon_Report> reports;
+    const bool readable = mon_ChatReports::Read(x, reports);
+    const bool startsARun = readable && !reports.empty() && reports.front().Type() == "Started";
+    const int jobId = jobOf(message.from.c_str(), startsARun);
     if (jobId == 0)
         return;
-    std::vector<mon_Report> reports;
-    if (!mon_ChatReports::Read(x, reports)) {
+    if (!readable) {
         roster.Unreadable(jobId, x, "not a report", mon_View::Time::Now(), now);
         return;
     }
@@ -320,8 +336,12 @@ void mon_JabberListener::sessionEnded(const std::string& address, const std::str
         return;
     const int jobId = gone->second.jobId;
     peers.erase(gone);
-    if (jobId != 0)
-        roster.Leave(jobId, why, now);
+    if (jobId == 0)
+        return;
+    roster.Leave(jobId, why, now);
+    const mon_Job* job = roster.Find(jobId);
+    if (job != nullptr && job->GetState() == mon_Job::lost)
+        departures.Left(address, jobId, now);
 }
 
 // The server answers a ping to a session that is gone with an error; a job that is there

@@ -2,6 +2,7 @@
 #define MONITOR_MON_JABBERLISTENER_H
 
 #include "QORKelCommunications.h"
+#include "monitor/mon_Departures.h"
 #include "monitor/mon_Options.h"
 #include "monitor/mon_Roster.h"
 #include "monitor/mon_Source.h"
@@ -23,7 +24,8 @@
 // to a contact that the job sent its presence to). A job that never sent presence is asked
 // with a ping once it has been quiet for a few seconds: the server answers with an error
 // for a session that is gone, unless the job's own client answers pings that way too,
-// which a ping sent when the job arrives finds out.
+// which a ping sent when the job arrives finds out. A job lost that way that reports again
+// from the same address, but for a new run's Started, is the same job (mon_Departures).
 class mon_JabberListener : public mon_Source {
 public:
     // Quiet this long, a job that never sent presence is pinged (and again as long as it
@@ -49,6 +51,9 @@ public:
     // A server that goes away is no end: the listener logs in again.
     bool Ended() const override { return false; }
     std::string Describe() const override;
+    bool MayBringJobsBack(Clock::time_point when) const override {
+        return departures.MayComeBack(when);
+    }
 
 private:
     struct Peer {
@@ -73,6 +78,7 @@ private:
     // Full addresses of the jobs that reported, and of those that only sent presence.
     std::map<std::string, Peer> peers;
     std::set<std::string> refusedNames;
+    mon_Departures departures;
     Clock::time_point now;
     int probes;
 
@@ -92,7 +98,9 @@ private:
     void handleMessage(const jcl_Message& message);
     void handlePresence(const jcl_Presence& presence);
     void handleAnswer(const jcl_IQ& iq);
-    int jobOf(const std::string& address);
+    // `startsARun`: its report is a Started, which a job that logs in again does not send.
+    int jobOf(const std::string& address, bool startsARun);
+    int entryFor(const std::string& address, const std::string& name, bool startsARun);
     void probeQuietJobs();
     bool ping(const std::string& address, const char* prefix);
     void pingRefused(const std::string& address, bool firstPing);

@@ -112,6 +112,15 @@ bool mon_Job::End(Clock::time_point now) {
     return true;
 }
 
+bool mon_Job::Resume() {
+    if (connected || state != lost)
+        return false;
+    connected = true;
+    state = running;
+    endedAt = Clock::time_point();
+    return true;
+}
+
 void mon_Job::KillSent(Clock::time_point now) {
     killSent = true;
     killSentAt = now;

@@ -15,8 +15,9 @@
 //   finished  its final report arrived (see IsFinalReport);
 //   lost      its connection or session ended without a final report;
 //   killed    a Kill was sent to it and it then ended (final report or not).
-// Finished, lost and killed are for good (a job that connects again is another entry);
-// silent turns into running with the next report.
+// Finished, lost and killed are for good (a job that connects again is another entry), but
+// for a lost job whose Jabber session comes back from the same address in mid-run (its server
+// went away and came back), which runs again; silent turns into running with the next report.
 class mon_Job {
 public:
     using Clock = std::chrono::steady_clock;
@@ -56,6 +57,8 @@ public:
     void ApplyUnreadable(Clock::time_point now);
     // The connection or session ended; false when it had ended before.
     bool End(Clock::time_point now);
+    // A lost job's session is back: connected and running again; false for any other job.
+    bool Resume();
     void KillSent(Clock::time_point now);
     // Running turns silent after `silentAfter` without a report; true when it changed.
     bool CheckSilence(Clock::time_point now, Clock::duration silentAfter);

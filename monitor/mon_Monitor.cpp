@@ -54,7 +54,8 @@ void mon_Monitor::round(int waitMilliseconds) {
 }
 
 bool mon_Monitor::idle() const {
-    return options.exitWhenIdle && roster.Arrivals() > 0 && roster.Connected().empty();
+    return options.exitWhenIdle && roster.Arrivals() > 0 && roster.Connected().empty() &&
+           !source.MayBringJobsBack(Clock::now());
 }
 
 void mon_Monitor::note(const std::string& text) {

@@ -70,6 +70,14 @@ void mon_Roster::Leave(int id, const std::string& why, Clock::time_point now) {
     dropOldEndedJobs();
 }
 
+bool mon_Roster::Return(int id, const std::string& how) {
+    Entry* known = entry(id);
+    if (known == nullptr || !known->job->Resume())
+        return false;
+    view->StateChanged(*known->job, mon_Job::lost, how);
+    return true;
+}
+
 void mon_Roster::KillSent(int id, Clock::time_point now) {
     Entry* known = entry(id);
     if (known != nullptr)

@@ -37,6 +37,9 @@ public:
                     const mon_View::Time& time, Clock::time_point now);
     // The job's connection or session ended; `why` says how ("the connection closed").
     void Leave(int id, const std::string& why, Clock::time_point now);
+    // A lost job reports again through the session it was lost from (which only the Jabber
+    // listener can tell): its entry, connected again. False when there is no such lost job.
+    bool Return(int id, const std::string& how);
     void KillSent(int id, Clock::time_point now);
     // Silence and unanswered Kills.
     void Tick(Clock::time_point now);

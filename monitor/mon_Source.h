@@ -24,6 +24,8 @@ public:
     virtual bool Ended() const = 0;
     // For the board's title: "listening on 127.0.0.1:40312".
     virtual std::string Describe() const = 0;
+    // Jobs that look gone may still come back (see mon_Departures): -exit_when_idle waits.
+    virtual bool MayBringJobsBack(Clock::time_point) const { return false; }
 };
 
 #endif

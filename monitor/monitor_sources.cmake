@@ -1,7 +1,8 @@
 # The monitor's sources apart from its main and its board, shared by the program and by
 # the tests and fuzzers that reach into it.
 set(QORKEL_MONITOR_SOURCES
-    mon_ChatReports.cpp mon_Clock.cpp mon_Command.cpp mon_CommandQueue.cpp mon_Hooks.cpp
+    mon_ChatReports.cpp mon_Clock.cpp mon_Command.cpp mon_CommandQueue.cpp mon_Departures.cpp
+    mon_Hooks.cpp
     mon_JabberListener.cpp mon_Job.cpp mon_JobConnection.cpp mon_JsonLog.cpp mon_MessageFile.cpp
     mon_Monitor.cpp mon_Options.cpp mon_Platform.cpp mon_Progress.cpp
     mon_ReportPrinter.cpp mon_ReportStream.cpp mon_Roster.cpp mon_Series.cpp mon_Server.cpp

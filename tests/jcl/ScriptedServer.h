@@ -25,9 +25,10 @@ public:
         int delayMilliseconds = 0;
     };
 
+    // `onPort` 0 takes a free port; another is for a server that comes back where it was.
     explicit ScriptedServer(std::vector<Step> steps, Ending ending = waitForClientClose,
-                            int pieceSize = 0)
-        : listener(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), 0)),
+                            int pieceSize = 0, int onPort = 0)
+        : listener(csp_SocketAddress(csp_IpAddress(cow_String("127.0.0.1")), onPort)),
           steps(std::move(steps)), ending(ending), pieceSize(pieceSize) {
         listener.listen(1);
         port = listener.name().getPort();

@@ -69,11 +69,13 @@ protected:
         const Clock::time_point start = Clock::now();
         poller.wait(60000);
         const Clock::duration waited = Clock::now() - start;
-        listener.Serve(poller, Clock::now());
+        listener.Serve(poller, Clock::now() + skipped);
         return std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
     }
 
     std::FILE* quiet = nullptr;
+    // How far the listener's time is ahead of the real one, so that a retry is due at once.
+    Clock::duration skipped{};
     RecordingView view;
     mon_Roster roster{view, std::chrono::seconds(120), std::chrono::seconds(10)};
 };
@@ -136,6 +138,62 @@ TEST_F(mon_JabberListenerTest, AServerThatGoesAwayIsSaidAndTriedAgainWithBackOff
             "note cannot reach the Jabber server " + where +
                 " (connection refused: nothing listens on that port); trying again"};
         EXPECT_EQ(notes, expected) << c.name;
+    }
+}
+
+// The server goes away and tells the monitor that the job's session ended before it ends the
+// monitor's own: the job is lost, and may come back, which -exit_when_idle waits for. Back on
+// the same address, the job reporting on is the same entry; a new run (Started) is not.
+TEST_F(mon_JabberListenerTest, AJobLostAsTheServerWentAwayIsTheSameJobWhenItReportsOn) {
+    const std::string from = "from='h-ipmjb@127.0.0.1/beam' to='monitor@127.0.0.1/console'";
+    const auto reportOf = [&](const std::string& type) {
+        return "<message " + from + " type='chat'><x xmlns='zorvik:msg'><" + type +
+               "><jobName type=\"string\">beam</jobName></" + type + ">\n</x></message>";
+    };
+    const std::string sessionEnded = "<presence " + from + " type='unavailable'/>";
+    const struct {
+        const char* then;
+        std::vector<std::string> labels;
+    } cases[] = {{"Step", {"beam"}}, {"Started", {"beam", "beam#2"}}};
+    for (const auto& c : cases) {
+        RecordingView seen;
+        mon_Roster jobs{seen, std::chrono::seconds(120), std::chrono::seconds(10)};
+        skipped = Clock::duration::zero();
+        std::unique_ptr<mon_JabberListener> listener;
+        int port = 0;
+        {
+            ScriptedServer server(
+                logInThen(reportOf("Step") + sessionEnded + "</stream:stream>", "", ""));
+            port = server.Port();
+            listener.reset(new mon_JabberListener(optionsFor(port), jobs));
+            for (int rounds = 0; rounds < 5 && seen.Only("left").empty(); ++rounds)
+                round(*listener);
+            ASSERT_EQ(jobs.Jobs().size(), 1u) << c.then;
+            EXPECT_EQ(jobs.Jobs().front()->GetState(), mon_Job::lost) << c.then;
+            EXPECT_TRUE(listener->MayBringJobsBack(Clock::now())) << "just lost";
+            for (int rounds = 0;
+                 rounds < 5 && listener->Describe().find("away") == std::string::npos; ++rounds)
+                round(*listener);
+        }
+        EXPECT_TRUE(listener->MayBringJobsBack(Clock::now() + std::chrono::seconds(30)))
+            << "lost with the server, which is away";
+
+        ScriptedServer back(logInThen(reportOf(c.then), "", ""), ScriptedServer::waitForClientClose,
+                            0, port);
+        skipped = std::chrono::seconds(1);
+        // Its retry is due: it connects, and then has a socket to wait on.
+        listener->Serve(csp_Poller(), Clock::now() + skipped);
+        for (int rounds = 0; rounds < 10 && seen.Only("report").size() < 2; ++rounds)
+            round(*listener);
+        std::vector<std::string> labels;
+        for (const mon_Job* job : jobs.Jobs())
+            labels.push_back(job->Label());
+        EXPECT_EQ(labels, c.labels) << c.then;
+        EXPECT_EQ(jobs.Connected().size(), 1u) << c.then;
+        EXPECT_EQ(jobs.Find(jobs.Jobs().back()->Id())->Reports(), c.labels.size() == 1 ? 2 : 1)
+            << c.then;
+        EXPECT_FALSE(listener->MayBringJobsBack(Clock::now() + skipped)) << c.then;
+        listener.reset();
     }
 }
 

@@ -23,9 +23,15 @@ public:
     }
     bool Ended() const override { return false; }
     std::string Describe() const override { return "fake"; }
+    bool MayBringJobsBack(Clock::time_point) const override {
+        ++asked;
+        return asked <= holdFor;
+    }
 
     std::vector<std::string> killed;
     std::string unreachable;
+    int holdFor = 0;
+    mutable int asked = 0;
 };
 
 class NoInput : public mon_CommandInput {
@@ -137,6 +143,17 @@ TEST(MonitorCommandsRun, ListShowsEveryJobWithItsState) {
     EXPECT_EQ(notes[0], "note 2 jobs: 1 running, 1 lost");
     EXPECT_EQ(notes[1].compare(0, 17, "note   gone  lost"), 0) << notes[1];
     EXPECT_EQ(notes[2].compare(0, 20, "note   beam  running"), 0) << notes[2];
+}
+
+// -exit_when_idle leaves once no job is connected, but not while the source says that jobs
+// that look gone may come back (their server restarts).
+TEST(MonitorCommandsRun, ExitWhenIdleWaitsWhileTheSourceMayBringJobsBack) {
+    Desk desk;
+    desk.options.exitWhenIdle = true;
+    desk.source.holdFor = 3;
+    desk.roster.Leave(desk.arrive("beam"), "its session ended", desk.now);
+    desk.monitor.Run();
+    EXPECT_EQ(desk.source.asked, 4) << "asked each round until the source let it go";
 }
 
 } // namespace

@@ -219,6 +219,41 @@ TEST(MonitorRoster, EveryArrivalIsANewEntryAndNamesAreLabelledApart) {
         EXPECT_EQ(ids(c.target), c.ids) << c.target;
 }
 
+// Only a job that was lost comes back to its entry; its tally goes on where it was.
+TEST(MonitorRoster, OnlyALostJobReturnsToItsEntry) {
+    RecordingView view;
+    mon_Roster roster(view, silentAfter, killAnswer);
+    const Clock::time_point now = Clock::now();
+    const int lost = roster.Arrive("beam", "a", "connected", now);
+    roster.Report(lost, mon_Report("Step"), mon_View::Time::Unknown(), now);
+    roster.Leave(lost, "its session ended", now);
+    const int finished = roster.Arrive("done", "b", "connected", now);
+    roster.Report(finished, mon_Report("Finished"), mon_View::Time::Unknown(), now);
+    roster.Leave(finished, "its session ended", now);
+    const int killed = roster.Arrive("shot", "c", "connected", now);
+    roster.KillSent(killed, now);
+    roster.Leave(killed, "its session ended", now);
+    const int connected = roster.Arrive("live", "d", "connected", now);
+    ASSERT_EQ(roster.Connected().size(), 1u);
+
+    EXPECT_TRUE(roster.Return(lost, "back"));
+    EXPECT_FALSE(roster.Return(lost, "back")) << "connected again: no second return";
+    for (const int other : {finished, killed, connected, 99})
+        EXPECT_FALSE(roster.Return(other, "back")) << other;
+
+    const mon_Job& job = *roster.Find(lost);
+    EXPECT_EQ(job.Label(), "beam");
+    EXPECT_EQ(job.GetState(), mon_Job::running);
+    EXPECT_EQ(roster.Connected().size(), 2u);
+    roster.Report(lost, mon_Report("Finished"), mon_View::Time::Unknown(), now);
+    EXPECT_EQ(job.GetState(), mon_Job::finished);
+    EXPECT_EQ(job.Reports(), 2);
+    EXPECT_EQ(view.Only("state beam"),
+              (std::vector<std::string>{"state beam lost: its session ended without a final report",
+                                        "state beam running: back",
+                                        "state beam finished: its final report: Finished"}));
+}
+
 TEST(MonitorRoster, JobsThatEndedStayButOnlyUpToTheBound) {
     RecordingView view;
     mon_Roster roster(view, silentAfter, killAnswer);
