@@ -80,6 +80,25 @@ int awaitConnection(SOCKET s, long microseconds) {
     }
 }
 
+// In slices, so that an interruption from another thread is seen while the wait lasts.
+int waitUntilReady(SOCKET s, long microseconds, bool forWriting) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
+    for (;;) {
+        if (isInterrupted(s))
+            return 1;
+        const long left = microsecondsUntil(deadline);
+        fd_set waited;
+        FD_ZERO(&waited);
+        FD_SET(s, &waited);
+        timeval timeout = timeoutOf(left < sliceMicroseconds ? left : sliceMicroseconds);
+        const int ready = forWriting ? ::select(0, nullptr, &waited, nullptr, &timeout)
+                                     : ::select(0, &waited, nullptr, nullptr, &timeout);
+        if (ready != 0 || left <= sliceMicroseconds)
+            return ready;
+    }
+}
+
 } // namespace
 
 namespace wsa {
@@ -93,37 +112,11 @@ int closesocket(SOCKET s) {
 }
 
 int waitUntilReadable(SOCKET s, long microseconds) {
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
-    for (;;) {
-        if (isInterrupted(s))
-            return 1;
-        const long left = microsecondsUntil(deadline);
-        fd_set readSet;
-        FD_ZERO(&readSet);
-        FD_SET(s, &readSet);
-        timeval timeout = timeoutOf(left < sliceMicroseconds ? left : sliceMicroseconds);
-        const int ready = ::select(0, &readSet, nullptr, nullptr, &timeout);
-        if (ready != 0 || left <= sliceMicroseconds)
-            return ready;
-    }
+    return waitUntilReady(s, microseconds, false);
 }
 
 int waitUntilWritable(SOCKET s, long microseconds) {
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
-    for (;;) {
-        if (isInterrupted(s))
-            return 1;
-        const long left = microsecondsUntil(deadline);
-        fd_set writeSet;
-        FD_ZERO(&writeSet);
-        FD_SET(s, &writeSet);
-        timeval timeout = timeoutOf(left < sliceMicroseconds ? left : sliceMicroseconds);
-        const int ready = ::select(0, nullptr, &writeSet, nullptr, &timeout);
-        if (ready != 0 || left <= sliceMicroseconds)
-            return ready;
-    }
+    return waitUntilReady(s, microseconds, true);
 }
 
 int setNonBlocking(SOCKET s, bool on) {
