@@ -252,8 +252,8 @@ private:
     }
 
     // `lock` (when given) is held on entry and on return and let go while waiting; `giveUp`
-    // (when given) ends the wait after that much real time, looking again every 10 ms, or
-    // every `lookAgain` when that is given. A
+    // (when given) ends the wait after that much real time. With `giveUp`, or with a
+    // `lookAgain` shorter than 10 ms, the condition is looked at again every `lookAgain`. A
     // participant holds the clock at its moment from the start of the wait until it has looked
     // at its condition for the last time.
     bool wait(std::unique_lock<std::mutex>* lock, TimePoint until, const Condition& done,
