@@ -250,7 +250,6 @@ int mon_JabberListener::jobOf(const std::string& address, bool startsARun) {
     const auto known = peers.find(address);
     if (known != peers.end() && known->second.jobId != 0)
         return known->second.jobId;
-
     const std::string name = resourceOf(address);
     if (name.size() > mon_ReportStream::maxNameBytes) {
         if (refusedNames.size() < maxPeers && refusedNames.insert(address).second)
